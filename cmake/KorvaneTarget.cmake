@@ -1,0 +1,26 @@
+# Compile settings shared by every target of the project.
+add_library(kv_options INTERFACE)
+target_compile_options(kv_options INTERFACE -Wall -Wextra -Wpedantic)
+if(KV_WERROR)
+    target_compile_options(kv_options INTERFACE -Werror)
+endif()
+
+if(KV_SANITIZE STREQUAL "address")
+    target_compile_options(kv_options INTERFACE
+        -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    target_link_options(kv_options INTERFACE -fsanitize=address,undefined)
+elseif(KV_SANITIZE STREQUAL "thread")
+    target_compile_options(kv_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(kv_options INTERFACE -fsanitize=thread)
+elseif(NOT KV_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "KV_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+
+# kv_add_layer(NAME SOURCES... [DEPS ...]): one static library per subsystem,
+# included as "name/header.hpp" from the src/ root.
+function(kv_add_layer name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    add_library(kv_${name} STATIC ${ARG_SOURCES})
+    target_include_directories(kv_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(kv_${name} PUBLIC kv_options ${ARG_DEPS})
+endfunction()

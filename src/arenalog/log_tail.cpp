@@ -1,0 +1,175 @@
+#include "arenalog/log_tail.hpp"
+
+#include "base/dispatch/run_loop.hpp"
+#include "base/dispatch/serial_queue.hpp"
+#include "base/dispatch/timer.hpp"
+#include "base/utf8.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+struct KVLogTail::Core {
+    const std::string path;
+    KVQueue& main;
+    const double interval;
+
+    // Touched only on the polling queue (or by a test driving readMore by hand).
+    uint64_t offset = 0;
+    uint64_t inode = 0;
+    bool attached = false;
+    bool first = true;
+    // The start of a character whose remaining bytes the writer has not appended yet.
+    std::string heldBack;
+    // A backlog that starts mid-file may start mid-character.
+    bool skipOrphanBytes = false;
+
+    // Owned by the thread that calls start and stop (the main thread).
+    std::shared_ptr<KVSerialQueue> queue;
+    std::shared_ptr<KVTimer> timer;
+    std::shared_ptr<std::atomic<bool>> stopped;
+
+    Core(std::string p, KVQueue& m, double i) : path(std::move(p)), main(m), interval(i) {}
+
+    std::optional<std::string> readMore();
+    static void tick(const std::weak_ptr<Core>& weak, const Handler& handler,
+                     const std::shared_ptr<std::atomic<bool>>& stopped);
+};
+
+namespace {
+
+// Reads [offset, offset + length) of `fd`; nothing when any read fails.
+std::optional<std::string> readRange(int fd, uint64_t offset, uint64_t length) {
+    std::string bytes(length, '\0');
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, length - done,
+                                  static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break; // shortened since we looked: the next step notices
+        }
+        done += static_cast<size_t>(n);
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+} // namespace
+
+std::optional<std::string> KVLogTail::Core::readMore() {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    const auto size = static_cast<uint64_t>(st.st_size);
+    const auto fileInode = static_cast<uint64_t>(st.st_ino);
+    if (!attached || fileInode != inode || size < offset) {
+        offset = size >= kBacklogBytes ? size - kBacklogBytes : 0;
+        inode = fileInode;
+        attached = true;
+        heldBack.clear(); // it belonged to the file we left
+        skipOrphanBytes = offset > 0;
+    }
+    if (size <= offset) {
+        return std::nullopt;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    // The name may have moved to another file since stat: read only the one we attached to.
+    struct stat opened {};
+    std::optional<std::string> bytes;
+    if (::fstat(fd, &opened) == 0 && static_cast<uint64_t>(opened.st_ino) == inode &&
+        static_cast<uint64_t>(opened.st_size) > offset) {
+        bytes = readRange(fd, offset, static_cast<uint64_t>(opened.st_size) - offset);
+    }
+    ::close(fd);
+    if (!bytes || bytes->empty()) {
+        return std::nullopt;
+    }
+    offset += bytes->size();
+
+    std::string data = heldBack.empty() ? std::move(*bytes) : heldBack + *bytes;
+    heldBack.clear();
+    size_t start = 0;
+    if (skipOrphanBytes) {
+        start = KVUtf8OrphanContinuations(data);
+        skipOrphanBytes = false;
+    }
+    std::string_view text(data);
+    text.remove_prefix(start);
+    const size_t incomplete = KVUtf8IncompleteTail(text);
+    heldBack.assign(text.substr(text.size() - incomplete));
+    text.remove_suffix(incomplete);
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    return KVDecodeUtf8OrLatin1(text);
+}
+
+void KVLogTail::Core::tick(const std::weak_ptr<Core>& weak, const Handler& handler,
+                           const std::shared_ptr<std::atomic<bool>>& stopped) {
+    const auto core = weak.lock();
+    if (!core || stopped->load()) {
+        return;
+    }
+    auto text = core->readMore();
+    if (!text || text->empty()) {
+        return;
+    }
+    const bool wasFirst = core->first;
+    core->first = false;
+    core->main.async([handler, stopped, text = std::move(*text), wasFirst] {
+        if (!stopped->load()) {
+            handler(text, wasFirst);
+        }
+    });
+}
+
+KVLogTail::KVLogTail(std::string path, KVQueue* mainQueue, double interval)
+    : core_(std::make_shared<Core>(std::move(path), mainQueue ? *mainQueue : KVMain(), interval)) {}
+
+KVLogTail::~KVLogTail() {
+    stop();
+}
+
+void KVLogTail::start(Handler handler) {
+    stop();
+    if (!core_->queue) {
+        core_->queue = KVSerialQueue::create("kv.logtail");
+    }
+    auto stopped = std::make_shared<std::atomic<bool>>(false);
+    core_->stopped = stopped;
+    core_->timer = KVTimer::start(
+        *core_->queue, 0, core_->interval, 0.05,
+        [weak = std::weak_ptr<Core>(core_), handler = std::move(handler), stopped] {
+            Core::tick(weak, handler, stopped);
+        });
+}
+
+void KVLogTail::stop() {
+    if (core_->stopped) {
+        core_->stopped->store(true);
+    }
+    if (core_->timer) {
+        core_->timer->cancel();
+        core_->timer.reset();
+    }
+}
+
+std::optional<std::string> KVLogTail::readMore() {
+    return core_->readMore();
+}
+
+const std::string& KVLogTail::path() const {
+    return core_->path;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "base/json.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+// The program's places on disk and its two JSON files: the settings (config.json) and the
+// stored sign-in (auth.json). Stateless; paths come from the environment in force.
+class KVConfig {
+public:
+    // The service the program talks to unless a development build is pointed elsewhere.
+    static constexpr std::string_view kDefaultAPIBase = "https://api.korvane.app";
+
+    static std::string dataDir();  // $XDG_DATA_HOME/Korvane, else ~/.local/share/Korvane
+    static std::string cacheDir(); // dataDir()/cache
+    static std::string settingsPath();
+    static std::string authPath();
+
+    // The first Arena log that exists among the Wine and Proton prefixes, else where Steam
+    // would put it.
+    static std::string defaultLogPath();
+
+    // Creates the cache directory and its parents; errors are ignored.
+    static void ensureDirs();
+
+    // The file's JSON value; nothing when it can't be read or is not JSON.
+    static std::optional<KVJson> readJSON(const std::string& path);
+
+    // Pretty-printed and written atomically with `mode`; false when that failed.
+    static bool writeJSON(const KVJson& object, const std::string& path, mode_t mode = 0644);
+
+    // False for a program running from a "dist" build directory (a development build).
+    static bool isPackaged();
+
+    // The service's base URL: KORVANE_API_BASE, trimmed and without one trailing "/", in
+    // development builds when set; otherwise the default.
+    static std::string apiBase();
+
+    // The settings with defaults filled in for missing or null keys, and "api_base_url" set
+    // to apiBase(). A missing or corrupt file gives the defaults. Nothing is written.
+    static KVJson load();
+
+    // Writes the whole settings object. A "log_path" that is only the probed default of an
+    // Arena that is not installed yet is left out, so a later start probes again.
+    static void save(const KVJson& settings);
+
+    // The stored sign-in object, or an empty object.
+    static KVJson loadAuth();
+    // Stored readable by the user alone: it holds an access token.
+    static void saveAuth(const KVJson& auth);
+    static void clearAuth();
+};

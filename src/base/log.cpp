@@ -1,0 +1,90 @@
+#include "base/log.hpp"
+
+#include "base/config.hpp"
+#include "base/dispatch/serial_queue.hpp"
+#include "base/files.hpp"
+#include "base/time_format.hpp"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+KVSerialQueue& logQueue() {
+    // Created once, never destroyed: lines may be logged while statics are torn down.
+    static auto* queue = new std::shared_ptr<KVSerialQueue>(KVSerialQueue::create("kv.log"));
+    return **queue;
+}
+
+void writeAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return; // a full disk or closed stream loses the line, nothing more
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+std::string format(const char* fmt, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    char small[512];
+    const int needed = std::vsnprintf(small, sizeof small, fmt, copy);
+    va_end(copy);
+    if (needed < 0) {
+        return fmt; // an encoding error: keep the format text rather than nothing
+    }
+    if (static_cast<size_t>(needed) < sizeof small) {
+        return std::string(small, static_cast<size_t>(needed));
+    }
+    std::string message(static_cast<size_t>(needed) + 1, '\0');
+    std::vsnprintf(message.data(), message.size(), fmt, args);
+    message.resize(static_cast<size_t>(needed));
+    return message;
+}
+
+} // namespace
+
+std::string KVLogPath() {
+    return KVJoinPath(KVConfig::dataDir(), "korvane.log");
+}
+
+void KVLogAppendToFile(const std::string& path, const std::string& line) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        KVConfig::ensureDirs(); // the data directory itself may have been removed
+        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            return;
+        }
+    }
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    if (end > kKVLogMaxBytes && ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return;
+    }
+    writeAll(fd, line);
+    ::close(fd);
+}
+
+void KVLog(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string line = KVLocalTimestamp() + "  " + format(fmt, args) + "\n";
+    va_end(args);
+    writeAll(STDERR_FILENO, line);
+    logQueue().async(
+        [path = KVLogPath(), line = std::move(line)] { KVLogAppendToFile(path, line); });
+}
+
+void KVLogFlush() {
+    logQueue().sync([] {});
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The texts and values that name the platform the program runs on, in one place. Everything
+// else the program says is written where it is said.
+namespace KVPlatformTexts {
+
+inline constexpr std::string_view kVersion = "0.1.38";
+
+inline constexpr std::string_view kTelemetryPlatform = "linux";
+inline constexpr std::string_view kVersionCheckPlatform = "platform=linux";
+inline constexpr std::string_view kSignInDevice = "Korvane Linux";
+inline constexpr std::string_view kUserAgentNative = "Linux native";
+inline constexpr std::string_view kOnThisComputer = "on this computer";
+inline constexpr std::string_view kSettingsKeyChord = "Alt+S";
+inline constexpr std::string_view kArenaSteamAppId = "2141910";
+
+// The distribution's name and version ("Debian GNU/Linux 12 (bookworm)") from an os-release
+// file, for reports; "Linux" when the file says nothing usable.
+std::string operatingSystemName(const std::string& osReleasePath = "/etc/os-release");
+
+} // namespace KVPlatformTexts

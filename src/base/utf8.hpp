@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Strings are UTF-8. Where the program counts characters it counts UTF-16 code units, as the
+// game's own texts are measured; these helpers do that counting without cutting a sequence.
+
+// UTF-16 code units of `utf8`: one per character below U+10000, two above; a byte that is not
+// part of a valid sequence counts as one.
+size_t KVUtf16Length(std::string_view utf8);
+
+// The byte length of the longest prefix holding at most `units` UTF-16 code units. Never ends
+// inside a sequence: a character that would be split is left out whole.
+size_t KVUtf8OffsetOfUnits(std::string_view utf8, size_t units);
+
+bool KVIsValidUtf8(std::string_view bytes);
+
+// How many bytes at the end of `bytes` begin a valid UTF-8 sequence that is not complete yet
+// (0 to 3): what a reader should hold back until the next read.
+size_t KVUtf8IncompleteTail(std::string_view bytes);
+
+// Counts continuation bytes at the start of `bytes` (at most 3): the rest of a character whose
+// beginning lies before a read's starting offset.
+size_t KVUtf8OrphanContinuations(std::string_view bytes);
+
+// Valid UTF-8 sequences are kept as they are; every other byte is read as Latin-1 (the
+// character with that code), so the result is always valid UTF-8 and nothing is dropped.
+std::string KVDecodeUtf8OrLatin1(std::string_view bytes);

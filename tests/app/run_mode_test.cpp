@@ -1,0 +1,42 @@
+#include "app/run_mode.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+KVRunMode modeOf(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "/opt/korvane/korvane");
+    return KVChooseRunMode(arguments);
+}
+
+TEST(RunMode, ExactSwitchesAnywhereChooseTheModeByPrecedence) {
+    EXPECT_EQ(modeOf({}), KVRunMode::gui);
+    EXPECT_EQ(modeOf({"--smoke-test"}), KVRunMode::smokeTest);
+    EXPECT_EQ(modeOf({"--diagnose"}), KVRunMode::diagnose);
+    EXPECT_EQ(modeOf({"--capture-test"}), KVRunMode::captureTest);
+    EXPECT_EQ(modeOf({"--capture-test", "--diagnose"}), KVRunMode::diagnose);
+    EXPECT_EQ(modeOf({"--diagnose", "--capture-test", "--smoke-test"}), KVRunMode::smokeTest);
+    EXPECT_EQ(modeOf({"extra", "-v", "--diagnose", "more"}), KVRunMode::diagnose);
+}
+
+TEST(RunMode, NearMissesStartTheGui) {
+    for (const char* near : {"--diagnose=1", "--smoke-test=yes", "-diagnose", "--Diagnose",
+                             "diagnose", " --diagnose", "--capture-test "}) {
+        EXPECT_EQ(modeOf({near}), KVRunMode::gui) << near;
+    }
+    // The program's own path is not an argument, whatever it is called.
+    EXPECT_EQ(KVChooseRunMode({"--diagnose"}), KVRunMode::gui);
+}
+
+TEST(RunMode, AModeThisBuildLacksFailsPlainlyInsteadOfFakingSuccess) {
+    for (const char* mode : {"--smoke-test", "--diagnose", "--capture-test"}) {
+        testing::internal::CaptureStderr();
+        const int status = KVRunProgram({"korvane", mode});
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(status, 0) << mode;
+        EXPECT_NE(said.find("not available in this build"), std::string::npos) << said;
+        EXPECT_NE(said.find(mode), std::string::npos) << said;
+    }
+}
+
+} // namespace

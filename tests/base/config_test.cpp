@@ -1,0 +1,204 @@
+#include "base/arena_log_locator.hpp"
+#include "base/config.hpp"
+#include "base/files.hpp"
+#include "support/test_environment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+const char* const kDefaultedKeys[] = {"log_path",       "panel_opacity",  "click_through",
+                                      "telemetry_enabled", "vision_enabled", "key_settings",
+                                      "key_draft_data", "key_screenshot", "memory_limit_gb"};
+
+std::string steamLog(const std::string& library) {
+    return library + "/steamapps/compatdata/2141910/pfx/drive_c/users/steamuser/AppData/LocalLow/"
+                     "Wizards Of The Coast/MTGA/Player.log";
+}
+
+TEST(Config, PlacesFilesUnderTheXdgDataDirectory) {
+    KVScopedEnvironment env;
+    EXPECT_EQ(KVConfig::dataDir(), env.home() + "/.local/share/Korvane");
+    EXPECT_EQ(KVConfig::cacheDir(), env.home() + "/.local/share/Korvane/cache");
+    KVScopedEnvironment xdg([](KVEnvironment& e) { e.xdgDataHome = "/srv/data"; });
+    EXPECT_EQ(KVConfig::settingsPath(), "/srv/data/Korvane/config.json");
+    EXPECT_EQ(KVConfig::authPath(), "/srv/data/Korvane/auth.json");
+}
+
+TEST(Config, MissingOrMalformedSettingsGiveTheDefaultsWithoutWriting) {
+    KVScopedEnvironment env;
+    for (const char* content : {"", "[1,2]", "\"text\"", "{broken", "null"}) {
+        if (*content != '\0') {
+            KVWriteTestFile(KVConfig::settingsPath(), content);
+        }
+        const KVJson settings = KVConfig::load();
+        EXPECT_EQ(settings.size(), 10u) << content;
+        EXPECT_EQ(settings["panel_opacity"], 1.0);
+        EXPECT_EQ(settings["click_through"], false);
+        EXPECT_EQ(settings["telemetry_enabled"], true);
+        EXPECT_EQ(settings["vision_enabled"], true);
+        EXPECT_EQ(settings["key_settings"], "S");
+        EXPECT_EQ(settings["key_draft_data"], "D");
+        EXPECT_EQ(settings["key_screenshot"], "P");
+        EXPECT_EQ(settings["memory_limit_gb"], 8);
+        EXPECT_EQ(settings["log_path"], KVArenaLogFallback(env.home()));
+        EXPECT_EQ(settings["api_base_url"], std::string(KVConfig::kDefaultAPIBase));
+    }
+    EXPECT_TRUE(KVFileExists(KVConfig::cacheDir()));
+    EXPECT_EQ(*KVReadFile(KVConfig::settingsPath()), "null"); // load never writes
+}
+
+TEST(Config, KeepsPresentValuesAndReplacesOnlyNullsAndTheServiceAddress) {
+    KVScopedEnvironment env;
+    KVWriteTestFile(KVConfig::settingsPath(),
+                    R"({"click_through": null, "vision_enabled": false, "panel_opacity": "0.4",
+                        "panel_dx": 12.5, "extra": [1], "api_base_url": "http://evil.example"})");
+    const KVJson settings = KVConfig::load();
+    EXPECT_EQ(settings["click_through"], false);
+    EXPECT_EQ(settings["vision_enabled"], false);
+    EXPECT_EQ(settings["panel_opacity"], "0.4"); // kept as it is; readers interpret it
+    EXPECT_EQ(settings["panel_dx"], 12.5);
+    EXPECT_EQ(settings["extra"], KVJson::array({1}));
+    EXPECT_EQ(settings["api_base_url"], std::string(KVConfig::kDefaultAPIBase));
+    for (const char* key : kDefaultedKeys) {
+        EXPECT_TRUE(settings.contains(key)) << key;
+    }
+}
+
+TEST(Config, SaveWritesTheWholeDictionaryAsPrettyJson) {
+    KVScopedEnvironment env;
+    KVJson settings = KVConfig::load();
+    settings["click_through"] = true;
+    settings["log_path"] = "/games/arena/Player.log"; // the user's own choice
+    KVConfig::save(settings);
+    const std::string text = *KVReadFile(KVConfig::settingsPath());
+    EXPECT_NE(text.find("\n  \"click_through\": true"), std::string::npos);
+    const KVJson again = KVConfig::load();
+    EXPECT_EQ(again["click_through"], true);
+    EXPECT_EQ(again["log_path"], "/games/arena/Player.log");
+}
+
+TEST(Config, AProbedLogPathDoesNotFreezeBeforeArenaIsInstalled) {
+    KVScopedEnvironment env;
+    KVConfig::save(KVConfig::load());
+    const KVJson stored = *KVConfig::readJSON(KVConfig::settingsPath());
+    EXPECT_FALSE(stored.contains("log_path"));
+    EXPECT_TRUE(stored.contains("memory_limit_gb"));
+
+    // Arena is installed later, in a Lutris prefix: the next start finds it and keeps it.
+    const std::string lutris = env.home() + "/Games/magic-the-gathering-arena/drive_c/users/"
+                                            "player/AppData/LocalLow/Wizards Of The Coast/MTGA/"
+                                            "Player.log";
+    KVWriteTestFile(lutris, "");
+    const KVJson found = KVConfig::load();
+    EXPECT_EQ(found["log_path"], lutris);
+    KVConfig::save(found);
+    EXPECT_EQ((*KVConfig::readJSON(KVConfig::settingsPath()))["log_path"], lutris);
+}
+
+TEST(Config, ServiceAddressComesFromTheEnvironmentOnlyInDevelopmentBuilds) {
+    const auto dev = [](const char* base) {
+        return [base](KVEnvironment& e) {
+            e.executablePath = "/home/dev/korvane/build/dist/bin/korvane";
+            if (base != nullptr) {
+                e.apiBase = base;
+            }
+        };
+    };
+    {
+        KVScopedEnvironment env([](KVEnvironment& e) { e.apiBase = "http://127.0.0.1:9/"; });
+        EXPECT_TRUE(KVConfig::isPackaged());
+        EXPECT_EQ(KVConfig::apiBase(), std::string(KVConfig::kDefaultAPIBase));
+    }
+    {
+        KVScopedEnvironment env(dev("http://127.0.0.1:8080//"));
+        EXPECT_FALSE(KVConfig::isPackaged());
+        EXPECT_EQ(KVConfig::apiBase(), "http://127.0.0.1:8080/"); // only one slash dropped
+    }
+    {
+        KVScopedEnvironment env(dev(" \t http://localhost:5000/ \n"));
+        EXPECT_EQ(KVConfig::apiBase(), "http://localhost:5000");
+        EXPECT_EQ(KVConfig::load()["api_base_url"], "http://localhost:5000");
+    }
+    for (const char* blank : {"", "  \n\t"}) {
+        KVScopedEnvironment env(dev(blank));
+        EXPECT_EQ(KVConfig::apiBase(), std::string(KVConfig::kDefaultAPIBase));
+    }
+    KVScopedEnvironment unset(dev(nullptr));
+    EXPECT_EQ(KVConfig::apiBase(), std::string(KVConfig::kDefaultAPIBase));
+}
+
+TEST(Config, SignInFileIsPrivateAndToleratesAnything) {
+    KVScopedEnvironment env;
+    KVConfig::clearAuth(); // nothing there: nothing happens
+    EXPECT_EQ(KVConfig::loadAuth(), KVJson::object());
+    KVConfig::saveAuth({{"token", "kor_secret"}, {"email", "a@b.c"}});
+    struct stat st {};
+    ASSERT_EQ(::stat(KVConfig::authPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(KVConfig::loadAuth()["token"], "kor_secret");
+    for (const char* content : {"\"a string\"", "[]", "{oops", "42"}) {
+        KVWriteTestFile(KVConfig::authPath(), content);
+        EXPECT_EQ(KVConfig::loadAuth(), KVJson::object()) << content;
+    }
+    KVConfig::clearAuth();
+    EXPECT_FALSE(KVFileExists(KVConfig::authPath()));
+}
+
+TEST(ArenaLogLocator, ReadsEverySteamLibraryFromLibraryFolders) {
+    const std::string vdf = R"("libraryfolders"
+{
+	"0"
+	{
+		"path"		"/home/p/.local/share/Steam"
+		"apps" { "228980" "1" }
+	}
+	"1"
+	{
+		"Path"		"/mnt/games/Steam \"Library\""
+	}
+	"2" { "path" "D:\\Games" }
+})";
+    EXPECT_EQ(KVSteamLibraryPaths(vdf),
+              (std::vector<std::string>{"/home/p/.local/share/Steam",
+                                        "/mnt/games/Steam \"Library\"", "D:\\Games"}));
+    EXPECT_TRUE(KVSteamLibraryPaths("\"path\"").empty());
+    EXPECT_TRUE(KVSteamLibraryPaths("{{{\"unterminated").empty());
+}
+
+TEST(ArenaLogLocator, PrefersSteamLibrariesThenLutrisThenWine) {
+    KVScopedEnvironment env;
+    const std::string home = env.home();
+    const std::string native = home + "/.local/share/Steam";
+    const std::string extra = home + "/disk2/SteamLibrary";
+    const std::string flatpak = home + "/.var/app/com.valvesoftware.Steam/.local/share/Steam";
+    ASSERT_TRUE(KVMakeDirectories(native + "/steamapps"));
+    ASSERT_TRUE(KVMakeDirectories(extra));
+    ASSERT_TRUE(KVMakeDirectories(flatpak));
+    ASSERT_TRUE(KVMakeDirectories(home + "/.steam"));
+    ASSERT_EQ(::symlink(native.c_str(), (home + "/.steam/steam").c_str()), 0);
+    KVWriteTestFile(native + "/steamapps/libraryfolders.vdf",
+                    "\"libraryfolders\" { \"0\" { \"path\" \"" + native + "\" } \"1\" { \"path\" \"" +
+                        extra + "\" } \"2\" { \"path\" \"/nonexistent/lib\" } }");
+    const std::string lutris = home + "/Games/arena/drive_c/users/me/AppData/LocalLow/"
+                                      "Wizards Of The Coast/MTGA/Player.log";
+    const std::string wine = home + "/.wine/drive_c/users/me/AppData/LocalLow/"
+                                    "Wizards Of The Coast/MTGA/Player.log";
+    ASSERT_TRUE(KVMakeDirectories(home + "/Games/arena/drive_c/users/Public"));
+    KVWriteTestFile(lutris, "");
+    KVWriteTestFile(wine, "");
+
+    // The symlinked root and the library listed twice count once; missing libraries not at all.
+    EXPECT_EQ(KVArenaLogCandidates(home),
+              (std::vector<std::string>{steamLog(native), steamLog(extra), steamLog(flatpak),
+                                        lutris, wine}));
+    EXPECT_EQ(KVConfig::defaultLogPath(), lutris);
+    KVWriteTestFile(steamLog(flatpak), "");
+    EXPECT_EQ(KVConfig::defaultLogPath(), steamLog(flatpak));
+    KVWriteTestFile(steamLog(extra), "");
+    EXPECT_EQ(KVConfig::defaultLogPath(), steamLog(extra));
+}
+
+} // namespace

@@ -1,0 +1,344 @@
+#include "base/dispatch/background.hpp"
+#include "base/dispatch/run_loop.hpp"
+#include "base/dispatch/semaphore.hpp"
+#include "base/dispatch/serial_queue.hpp"
+#include "base/dispatch/timer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+TEST(SerialQueueIntegration, RunsEachProducersWorkInOrderOnOneThread) {
+    auto queue = KVSerialQueue::create("test.serial");
+    std::mutex mutex;
+    std::vector<int> seen[3];
+    std::set<std::thread::id> threads;
+    std::vector<std::thread> producers;
+    for (int p = 0; p < 3; ++p) {
+        producers.emplace_back([&, p] {
+            for (int i = 0; i < 500; ++i) {
+                queue->async([&, p, i] {
+                    std::lock_guard lock(mutex);
+                    seen[p].push_back(i);
+                    threads.insert(std::this_thread::get_id());
+                });
+            }
+        });
+    }
+    for (auto& t : producers) {
+        t.join();
+    }
+    ASSERT_TRUE(queue->sync([] {}));
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(threads.size(), 1u);
+    for (const auto& list : seen) {
+        ASSERT_EQ(list.size(), 500u);
+        for (int i = 0; i < 500; ++i) {
+            EXPECT_EQ(list[static_cast<size_t>(i)], i);
+        }
+    }
+}
+
+TEST(SerialQueueIntegration, SyncFromTheQueueItselfRunsInline) {
+    auto queue = KVSerialQueue::create("test.sync");
+    int value = 0;
+    ASSERT_TRUE(queue->sync([&] {
+        EXPECT_TRUE(queue->isCurrent());
+        EXPECT_TRUE(queue->sync([&] { value = 7; })); // would deadlock if it queued
+    }));
+    EXPECT_EQ(value, 7);
+    EXPECT_FALSE(queue->isCurrent());
+}
+
+TEST(SerialQueueIntegration, CloseRunsQueuedWorkAndDropsLaterWork) {
+    auto queue = KVSerialQueue::create("test.close");
+    KVSemaphore gate;
+    std::atomic<int> ran{0};
+    queue->async([&] { gate.wait(); });
+    for (int i = 0; i < 10; ++i) {
+        queue->async([&] { ++ran; });
+    }
+    std::thread closer([&] { queue->close(); });
+    gate.signal();
+    closer.join();
+    EXPECT_EQ(ran.load(), 10);
+    queue->async([&] { ++ran; });
+    EXPECT_FALSE(queue->sync([&] { ++ran; }));
+    EXPECT_EQ(ran.load(), 10);
+}
+
+TEST(SerialQueueIntegration, MayBeReleasedFromItsOwnWork) {
+    auto queue = KVSerialQueue::create("test.self");
+    KVSemaphore done;
+    std::shared_ptr<KVSerialQueue> last = queue;
+    queue.reset();
+    KVSerialQueue* raw = last.get();
+    raw->async([&done, keep = std::move(last)]() mutable {
+        keep.reset(); // the final owner goes away on the worker itself
+        done.signal();
+    });
+    EXPECT_TRUE(done.waitFor(5));
+}
+
+TEST(BackgroundIntegration, GrowsWhenEveryThreadIsBlocked) {
+    // Each task waits until all have started: a pool that queued work behind busy threads
+    // instead of growing would never get there.
+    constexpr int kTasks = 6;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int started = 0;
+    std::atomic<int> finished{0};
+    KVSemaphore allDone;
+    for (int i = 0; i < kTasks; ++i) {
+        KVBackground(KVQoS::userInitiated).async([&] {
+            std::unique_lock lock(mutex);
+            ++started;
+            changed.notify_all();
+            const bool together =
+                changed.wait_for(lock, 10s, [&] { return started == kTasks; });
+            lock.unlock();
+            if (together) {
+                ++finished;
+            }
+            allDone.signal();
+        });
+    }
+    for (int i = 0; i < kTasks; ++i) {
+        ASSERT_TRUE(allDone.waitFor(20));
+    }
+    EXPECT_EQ(finished.load(), kTasks);
+}
+
+TEST(BackgroundIntegration, PrioritiesAreSeparatePools) {
+    EXPECT_NE(&KVBackground(KVQoS::utility), &KVBackground(KVQoS::userInitiated));
+    KVSemaphore done;
+    std::atomic<bool> onUtility{false};
+    KVBackground(KVQoS::utility).async([&] {
+        char name[16] = {};
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        onUtility = std::string(name) == "kv.utility";
+        done.signal();
+    });
+    ASSERT_TRUE(done.waitFor(5));
+    EXPECT_TRUE(onUtility.load());
+}
+
+TEST(RunLoopIntegration, RunsPostedWorkOnTheDrivingThreadInOrder) {
+    auto loop = KVRunLoop::create();
+    std::vector<int> order;
+    std::thread::id ranOn;
+    std::thread poster([&] {
+        for (int i = 0; i < 100; ++i) {
+            loop->async([&, i] {
+                order.push_back(i);
+                ranOn = std::this_thread::get_id();
+            });
+        }
+    });
+    poster.join();
+    EXPECT_TRUE(loop->runUntil([&] { return order.size() == 100; }, 5));
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(order[static_cast<size_t>(i)], i);
+    }
+    EXPECT_FALSE(loop->runUntil([] { return false; }, 0.05)); // times out
+}
+
+TEST(RunLoopIntegration, DrainRunsOnlyWhatWasAlreadyPosted) {
+    auto loop = KVRunLoop::create();
+    int runs = 0;
+    std::function<void()> repost = [&] {
+        ++runs;
+        loop->async(repost);
+    };
+    loop->async(repost);
+    loop->drain();
+    EXPECT_EQ(runs, 1); // work that posts more work can't keep drain() from returning
+    loop->drain();
+    EXPECT_EQ(runs, 2);
+    loop->end();
+}
+
+TEST(RunLoopIntegration, PostingAfterTheEndDoesNothing) {
+    auto loop = KVRunLoop::create();
+    int runs = 0;
+    loop->async([&] { ++runs; });
+    loop->end();
+    loop->async([&] { ++runs; });
+    EXPECT_FALSE(loop->runUntil([&] { return runs > 0; }, 0.05));
+    EXPECT_TRUE(loop->ended());
+    EXPECT_EQ(runs, 0);
+
+    auto running = KVRunLoop::create();
+    std::thread ender([&] { running->async([&] { running->end(); }); });
+    running->run(); // returns once the posted end() has run
+    ender.join();
+    EXPECT_TRUE(running->ended());
+}
+
+TEST(RunLoopIntegration, ForwardsQueuedAndLaterWorkToTheGuiLoop) {
+    auto loop = KVRunLoop::create();
+    std::vector<int> order;
+    loop->async([&] { order.push_back(1); });
+    std::vector<KVQueue::Work> forwarded;
+    loop->forwardTo([&](KVQueue::Work work) { forwarded.push_back(std::move(work)); });
+    loop->async([&] { order.push_back(2); });
+    ASSERT_EQ(forwarded.size(), 2u);
+    for (auto& work : forwarded) {
+        work();
+    }
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    loop->end();
+    loop->async([&] { order.push_back(3); });
+    EXPECT_EQ(forwarded.size(), 2u);
+}
+
+TEST(DelayedWorkIntegration, RunsAfterItsDelayAndNotForAGoneQueue) {
+    auto loop = KVRunLoop::create();
+    const auto posted = Clock::now();
+    Clock::time_point ranAt;
+    bool ran = false;
+    loop->after(0.1, [&] {
+        ranAt = Clock::now();
+        ran = true;
+    });
+    ASSERT_TRUE(loop->runUntil([&] { return ran; }, 5));
+    EXPECT_GE(ranAt - posted, 100ms);
+
+    auto gone = KVSerialQueue::create("test.gone");
+    auto token = std::make_shared<int>(1);
+    std::weak_ptr<int> watch = token;
+    gone->after(0.05, [token] {});
+    token.reset();
+    gone.reset();
+    // The scheduler drops the work once it finds the queue gone, releasing what it held.
+    EXPECT_TRUE(KVMain().runUntil([&] { return watch.expired(); }, 5));
+}
+
+TEST(TimerIntegration, WaitsForTheStartDelayThenRepeats) {
+    auto queue = KVSerialQueue::create("test.timer");
+    std::mutex mutex;
+    std::vector<Clock::time_point> ticks;
+    const auto started = Clock::now();
+    auto timer = KVTimer::start(*queue, 0.1, 0.02, 0.01, [&] {
+        std::lock_guard lock(mutex);
+        ticks.push_back(Clock::now());
+    });
+    auto loop = KVRunLoop::create();
+    EXPECT_TRUE(loop->runUntil(
+        [&] {
+            std::lock_guard lock(mutex);
+            return ticks.size() >= 5;
+        },
+        5));
+    timer->cancel();
+    queue->sync([] {});
+    std::lock_guard lock(mutex);
+    EXPECT_GE(ticks.front() - started, 100ms);
+    for (size_t i = 1; i < ticks.size(); ++i) {
+        EXPECT_GE(ticks[i] - ticks.front(), std::chrono::milliseconds(20 * i) - 1ms);
+    }
+}
+
+TEST(TimerIntegration, NoTickStartsAfterCancelFromAnotherThread) {
+    auto queue = KVSerialQueue::create("test.cancel");
+    std::atomic<int> ticks{0};
+    std::atomic<bool> cancelled{false};
+    std::atomic<int> afterCancel{0};
+    auto timer = KVTimer::start(*queue, 0, 0.001, 0, [&] {
+        if (cancelled.load()) {
+            ++afterCancel;
+        }
+        ++ticks;
+    });
+    auto loop = KVRunLoop::create();
+    ASSERT_TRUE(loop->runUntil([&] { return ticks.load() >= 3; }, 5));
+    // Cancelling on the queue itself orders it after any tick already running.
+    queue->sync([&] {
+        timer->cancel();
+        cancelled = true;
+    });
+    const int seen = ticks.load();
+    std::this_thread::sleep_for(50ms); // a live timer would tick ~50 more times
+    queue->sync([] {});
+    EXPECT_EQ(afterCancel.load(), 0);
+    EXPECT_EQ(ticks.load(), seen);
+    EXPECT_TRUE(timer->cancelled());
+}
+
+TEST(TimerIntegration, CancelFromItsOwnTickStopsIt) {
+    auto queue = KVSerialQueue::create("test.selfcancel");
+    std::atomic<int> ticks{0};
+    std::shared_ptr<KVTimer> timer;
+    KVSemaphore ready;
+    queue->sync([&] {
+        timer = KVTimer::start(*queue, 0, 0.001, 0, [&] {
+            if (++ticks == 2) {
+                timer->cancel();
+                ready.signal();
+            }
+        });
+    });
+    ASSERT_TRUE(ready.waitFor(5));
+    std::this_thread::sleep_for(30ms);
+    queue->sync([] {});
+    EXPECT_EQ(ticks.load(), 2);
+}
+
+TEST(TimerIntegration, SlowTicksAreNotQueuedUpBehindEachOther) {
+    auto queue = KVSerialQueue::create("test.slow");
+    std::atomic<int> ticks{0};
+    KVSemaphore blocked;
+    KVSemaphore release;
+    auto timer = KVTimer::start(*queue, 0, 0.005, 0, [&] {
+        if (++ticks == 1) {
+            blocked.signal();
+            release.wait(); // while this runs, some 40 periods pass
+        }
+    });
+    ASSERT_TRUE(blocked.waitFor(5));
+    std::this_thread::sleep_for(200ms);
+    timer->cancel();
+    release.signal();
+    queue->sync([] {});
+    // The tick that was due while the first ran is skipped, not stacked: at most one ran.
+    EXPECT_LE(ticks.load(), 2);
+}
+
+TEST(TimerIntegration, EndsQuietlyWhenItsQueueIsGone) {
+    auto queue = KVSerialQueue::create("test.ends");
+    std::atomic<int> ticks{0};
+    auto timer = KVTimer::start(*queue, 0, 0.001, 0, [&] { ++ticks; });
+    auto loop = KVRunLoop::create();
+    ASSERT_TRUE(loop->runUntil([&] { return ticks.load() > 0; }, 5));
+    queue.reset(); // joins the worker; later firings find no queue
+    const int seen = ticks.load();
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(ticks.load(), seen);
+}
+
+TEST(SemaphoreIntegration, WaitsUntilSignalledOrTheDeadline) {
+    KVSemaphore semaphore;
+    const auto before = Clock::now();
+    EXPECT_FALSE(semaphore.waitFor(0.05));
+    EXPECT_GE(Clock::now() - before, 50ms);
+    semaphore.signal();
+    semaphore.signal();
+    EXPECT_TRUE(semaphore.waitFor(0));
+    EXPECT_TRUE(semaphore.waitFor(0)); // counts, does not merge signals
+    std::thread signaller([&] { semaphore.signal(); });
+    EXPECT_TRUE(semaphore.waitFor(5));
+    signaller.join();
+}
+
+} // namespace

@@ -1,0 +1,111 @@
+#include "base/config.hpp"
+#include "base/files.hpp"
+#include "base/log.hpp"
+#include "support/test_environment.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using ::testing::MatchesRegex;
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
+    }
+    return out;
+}
+
+TEST(DiagnosticLog, WritesOneStampedLineToStandardErrorAndTheFile) {
+    KVScopedEnvironment env;
+    testing::internal::CaptureStderr();
+    KVLog("catalog: %s (%d)", "no connection", 7);
+    const std::string echoed = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(echoed, MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}  "
+                                     "catalog: no connection \\(7\\)\n"));
+    KVLogFlush();
+    EXPECT_EQ(KVReadFile(KVLogPath()), echoed);
+    EXPECT_EQ(KVLogPath(), KVConfig::dataDir() + "/korvane.log");
+}
+
+TEST(DiagnosticLog, KeepsMessagesWholeWhateverTheirShape) {
+    KVScopedEnvironment env;
+    const std::string longText(5000, 'x');
+    testing::internal::CaptureStderr();
+    KVLog("%s", longText.c_str());
+    KVLog("trailing\n");
+    testing::internal::GetCapturedStderr();
+    KVLogFlush();
+    const std::string file = *KVReadFile(KVLogPath());
+    const auto got = lines(file);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].substr(21), longText);
+    EXPECT_EQ(got[1].substr(21), "trailing");
+    EXPECT_EQ(got[2], ""); // the message's own newline, then the line's
+}
+
+TEST(DiagnosticLog, EmptiesTheFileOnlyOnceItPassesFourMebibytes) {
+    KVTempDir dir;
+    const std::string path = dir.file("korvane.log");
+    KVWriteTestFile(path, std::string(kKVLogMaxBytes, 'a'));
+    KVLogAppendToFile(path, "next\n");
+    EXPECT_EQ(KVReadFile(path)->size(), static_cast<size_t>(kKVLogMaxBytes) + 5);
+
+    KVWriteTestFile(path, std::string(kKVLogMaxBytes + 1, 'a'));
+    KVLogAppendToFile(path, "fresh\n");
+    EXPECT_EQ(KVReadFile(path), "fresh\n");
+}
+
+TEST(DiagnosticLog, RecreatesADeletedFileAndDirectory) {
+    KVScopedEnvironment env;
+    testing::internal::CaptureStderr();
+    KVLog("one");
+    KVLogFlush();
+    ASSERT_EQ(::unlink(KVLogPath().c_str()), 0);
+    KVLog("two");
+    KVLogFlush();
+    EXPECT_EQ(lines(*KVReadFile(KVLogPath())).size(), 1u);
+    ASSERT_EQ(::unlink(KVLogPath().c_str()), 0);
+    ASSERT_EQ(::rmdir(KVConfig::cacheDir().c_str()), 0);
+    ASSERT_EQ(::rmdir(KVConfig::dataDir().c_str()), 0);
+    KVLog("three");
+    KVLogFlush();
+    testing::internal::GetCapturedStderr();
+    EXPECT_THAT(*KVReadFile(KVLogPath()), ::testing::EndsWith("  three\n"));
+}
+
+TEST(DiagnosticLogIntegration, KeepsEachThreadsLinesInOrder) {
+    KVScopedEnvironment env;
+    testing::internal::CaptureStderr();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < 200; ++i) {
+                KVLog("thread %d line %d", t, i);
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    KVLogFlush();
+    testing::internal::GetCapturedStderr();
+    const auto got = lines(*KVReadFile(KVLogPath()));
+    ASSERT_EQ(got.size(), 800u);
+    int next[4] = {0, 0, 0, 0};
+    for (const std::string& line : got) {
+        int t = -1;
+        int i = -1;
+        ASSERT_EQ(std::sscanf(line.c_str() + 21, "thread %d line %d", &t, &i), 2) << line;
+        EXPECT_EQ(i, next[t]++);
+    }
+}
+
+} // namespace

@@ -1,0 +1,94 @@
+#include "base/image.hpp"
+#include "base/platform_texts.hpp"
+#include "base/time_format.hpp"
+#include "base/utf8.hpp"
+#include "support/test_environment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace {
+
+const std::string kEuro = "\xE2\x82\xAC";       // U+20AC, three bytes, one unit
+const std::string kGrin = "\xF0\x9F\x98\x80";   // U+1F600, four bytes, two units
+
+TEST(Utf16Counting, CountsCodeUnitsNotBytes) {
+    EXPECT_EQ(KVUtf16Length(""), 0u);
+    EXPECT_EQ(KVUtf16Length("a\xC3\xA9" + kEuro + kGrin), 5u);
+    EXPECT_EQ(KVUtf16Length("\xFF\xC3"), 2u); // invalid bytes count one each
+}
+
+TEST(Utf16Counting, PrefixesNeverSplitACharacter) {
+    const std::string text = "a" + kGrin + "b";
+    EXPECT_EQ(KVUtf8OffsetOfUnits(text, 0), 0u);
+    EXPECT_EQ(KVUtf8OffsetOfUnits(text, 1), 1u);
+    EXPECT_EQ(KVUtf8OffsetOfUnits(text, 2), 1u); // half a surrogate pair is left out
+    EXPECT_EQ(KVUtf8OffsetOfUnits(text, 3), 5u);
+    EXPECT_EQ(KVUtf8OffsetOfUnits(text, 99), text.size());
+    EXPECT_EQ(KVUtf8OffsetOfUnits(kEuro + kEuro, 1), 3u);
+}
+
+TEST(Utf8Reading, FindsTheUnfinishedCharacterAtTheEnd) {
+    EXPECT_EQ(KVUtf8IncompleteTail("abc"), 0u);
+    EXPECT_EQ(KVUtf8IncompleteTail("abc\xC3"), 1u);
+    EXPECT_EQ(KVUtf8IncompleteTail("abc\xE2\x82"), 2u);
+    EXPECT_EQ(KVUtf8IncompleteTail("abc" + kEuro), 0u);
+    EXPECT_EQ(KVUtf8IncompleteTail("\xF0\x9F\x98"), 3u);
+    EXPECT_EQ(KVUtf8IncompleteTail("x\xFF"), 0u);     // never valid: not held back
+    EXPECT_EQ(KVUtf8IncompleteTail("x\xE2\x28"), 0u); // already broken
+    EXPECT_EQ(KVUtf8IncompleteTail("x\xED\xA0"), 0u); // a surrogate can't be completed
+    EXPECT_EQ(KVUtf8IncompleteTail("x\x82"), 0u);     // lone continuation
+
+    EXPECT_EQ(KVUtf8OrphanContinuations("\x82\xAC" "abc"), 2u);
+    EXPECT_EQ(KVUtf8OrphanContinuations("\x80\x80\x80\x80"), 3u);
+    EXPECT_EQ(KVUtf8OrphanContinuations(kEuro), 0u);
+}
+
+TEST(Utf8Reading, DecodesOnlyTrulyInvalidBytesAsLatin1) {
+    EXPECT_EQ(KVDecodeUtf8OrLatin1("caf\xC3\xA9 " + kGrin), "caf\xC3\xA9 " + kGrin);
+    EXPECT_EQ(KVDecodeUtf8OrLatin1("caf\xE9"), "caf\xC3\xA9");
+    // One bad byte among good characters must not turn the good ones into mojibake.
+    EXPECT_EQ(KVDecodeUtf8OrLatin1("\xC3\xA9\xE9" + kEuro), "\xC3\xA9\xC3\xA9" + kEuro);
+    EXPECT_EQ(KVDecodeUtf8OrLatin1("\xC0\xAF"), "\xC3\x80\xC2\xAF"); // overlong form
+    EXPECT_EQ(KVDecodeUtf8OrLatin1("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xC2\x80"); // surrogate
+    EXPECT_TRUE(KVIsValidUtf8(KVDecodeUtf8OrLatin1("\xFF\xFE\x80 \xF4\x90\x80\x80")));
+    EXPECT_FALSE(KVIsValidUtf8("\xF4\x90\x80\x80")); // past U+10FFFF
+}
+
+TEST(LocalTimestamp, UsesTheFixedPatternInLocalTime) {
+    std::tm local{};
+    local.tm_year = 2026 - 1900;
+    local.tm_mon = 2;
+    local.tm_mday = 7;
+    local.tm_hour = 21;
+    local.tm_min = 5;
+    local.tm_sec = 3;
+    local.tm_isdst = -1;
+    const auto when = std::chrono::system_clock::from_time_t(std::mktime(&local));
+    EXPECT_EQ(KVLocalTimestamp(when), "2026-03-07 21:05:03");
+}
+
+TEST(PlatformTexts, NamesTheDistributionFromOsRelease) {
+    KVTempDir dir;
+    KVWriteTestFile(dir.file("pretty"), "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 "
+                                        "(bookworm)\"\nVERSION=\"12 (bookworm)\"\n");
+    KVWriteTestFile(dir.file("plain"), "ID=arch\nNAME='Arch Linux'\nVERSION=rolling\n");
+    KVWriteTestFile(dir.file("empty"), "ID=x\n");
+    EXPECT_EQ(KVPlatformTexts::operatingSystemName(dir.file("pretty")),
+              "Debian GNU/Linux 12 (bookworm)");
+    EXPECT_EQ(KVPlatformTexts::operatingSystemName(dir.file("plain")), "Arch Linux rolling");
+    EXPECT_EQ(KVPlatformTexts::operatingSystemName(dir.file("empty")), "Linux");
+    EXPECT_EQ(KVPlatformTexts::operatingSystemName(dir.file("missing")), "Linux");
+}
+
+TEST(Image, BlankImagesAreTransparentAndAddressedRowMajor) {
+    KVImage image = KVImage::blank(3, 2);
+    ASSERT_EQ(image.rgba.size(), 24u);
+    image.pixel(2, 1)[0] = 200;
+    EXPECT_EQ(image.rgba[(1 * 3 + 2) * 4], 200);
+    EXPECT_TRUE(KVImage::blank(0, 5).empty());
+    EXPECT_TRUE(KVImage::blank(-1, 5).rgba.empty());
+}
+
+} // namespace
