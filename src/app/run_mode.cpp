@@ -7,8 +7,8 @@ namespace {
 
 bool hasSwitch(const std::vector<std::string>& arguments, const char* name) {
     // The first argument is the program's own path, never a switch.
-    return arguments.size() > 1 && std::find(arguments.begin() + 1, arguments.end(), name) !=
-                                       arguments.end();
+    return arguments.size() > 1 &&
+           std::find(arguments.begin() + 1, arguments.end(), name) != arguments.end();
 }
 
 // Modes that this build does not have yet say so and fail: a run that did nothing must

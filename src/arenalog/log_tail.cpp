@@ -45,8 +45,8 @@ std::optional<std::string> readRange(int fd, uint64_t offset, uint64_t length) {
     std::string bytes(length, '\0');
     size_t done = 0;
     while (done < length) {
-        const ssize_t n = ::pread(fd, bytes.data() + done, length - done,
-                                  static_cast<off_t>(offset + done));
+        const ssize_t n =
+            ::pread(fd, bytes.data() + done, length - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -149,11 +149,9 @@ void KVLogTail::start(Handler handler) {
     }
     auto stopped = std::make_shared<std::atomic<bool>>(false);
     core_->stopped = stopped;
-    core_->timer = KVTimer::start(
-        *core_->queue, 0, core_->interval, 0.05,
-        [weak = std::weak_ptr<Core>(core_), handler = std::move(handler), stopped] {
-            Core::tick(weak, handler, stopped);
-        });
+    core_->timer = KVTimer::start(*core_->queue, 0, core_->interval, 0.05,
+                                  [weak = std::weak_ptr<Core>(core_), handler = std::move(handler),
+                                   stopped] { Core::tick(weak, handler, stopped); });
 }
 
 void KVLogTail::stop() {

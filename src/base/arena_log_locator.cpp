@@ -43,7 +43,8 @@ std::string canonical(const std::string& path) {
 }
 
 std::string steamPrefixLog(const std::string& library) {
-    return KVJoinPath(library, "steamapps/compatdata/" + std::string(KVPlatformTexts::kArenaSteamAppId) +
+    return KVJoinPath(library, "steamapps/compatdata/" +
+                                   std::string(KVPlatformTexts::kArenaSteamAppId) +
                                    "/pfx/drive_c/users/steamuser/" + std::string(kLogInsideUser));
 }
 

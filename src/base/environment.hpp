@@ -7,8 +7,8 @@
 // What the program takes from its process environment, read once at first use. Code reads it
 // from here, never from getenv, so tests can substitute their own.
 struct KVEnvironment {
-    std::string home;        // $HOME, else the password database's home directory
-    std::string xdgDataHome; // $XDG_DATA_HOME when it is an absolute path, else ""
+    std::string home;                        // $HOME, else the password database's home directory
+    std::string xdgDataHome;                 // $XDG_DATA_HOME when it is an absolute path, else ""
     std::optional<std::string> apiBase;      // KORVANE_API_BASE as set
     std::optional<std::string> scryfallBase; // KORVANE_SCRYFALL_BASE as set
     std::optional<std::string> arenaExe;     // KORVANE_ARENA_EXE as set

@@ -33,8 +33,9 @@ double leadingNumber(std::string_view text) {
         return 0.0;
     }
     double value = 0.0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value,
-                                           std::chars_format::fixed | std::chars_format::scientific);
+    const auto [end, ec] =
+        std::from_chars(s.data(), s.data() + s.size(), value,
+                        std::chars_format::fixed | std::chars_format::scientific);
     if (ec == std::errc::result_out_of_range) {
         value = std::numeric_limits<double>::infinity();
     } else if (ec != std::errc()) {

@@ -14,7 +14,7 @@ int sequenceAt(std::string_view s) {
         return 1;
     }
     int length = 0;
-    unsigned char low = 0x80; // bounds of the second byte rule out overlong forms,
+    unsigned char low = 0x80;  // bounds of the second byte rule out overlong forms,
     unsigned char high = 0xBF; // surrogates and code points past U+10FFFF
     if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;

@@ -158,10 +158,12 @@ TEST(LogTail, DropsAHeldBackPartialCharacterWhenTheFileIsReplaced) {
     KVLogTail tail(path);
     append(path, "a\xE2\x82");
     EXPECT_EQ(tail.readMore(), "a");
-    KVWriteTestFile(dir.file("next.log"), "\xAC" "b\n");
+    KVWriteTestFile(dir.file("next.log"), "\xAC"
+                                          "b\n");
     ASSERT_EQ(::rename(dir.file("next.log").c_str(), path.c_str()), 0);
     // The new file's stray byte is its own; the old file's two bytes are gone.
-    EXPECT_EQ(tail.readMore(), "\xC2\xAC" "b\n");
+    EXPECT_EQ(tail.readMore(), "\xC2\xAC"
+                               "b\n");
 }
 
 TEST(LogTailIntegration, DeliversChunksInOrderOnTheMainQueueWithFirstOnce) {

@@ -9,9 +9,9 @@
 
 namespace {
 
-const char* const kDefaultedKeys[] = {"log_path",       "panel_opacity",  "click_through",
+const char* const kDefaultedKeys[] = {"log_path",          "panel_opacity",  "click_through",
                                       "telemetry_enabled", "vision_enabled", "key_settings",
-                                      "key_draft_data", "key_screenshot", "memory_limit_gb"};
+                                      "key_draft_data",    "key_screenshot", "memory_limit_gb"};
 
 std::string steamLog(const std::string& library) {
     return library + "/steamapps/compatdata/2141910/pfx/drive_c/users/steamuser/AppData/LocalLow/"
@@ -180,8 +180,9 @@ TEST(ArenaLogLocator, PrefersSteamLibrariesThenLutrisThenWine) {
     ASSERT_TRUE(KVMakeDirectories(home + "/.steam"));
     ASSERT_EQ(::symlink(native.c_str(), (home + "/.steam/steam").c_str()), 0);
     KVWriteTestFile(native + "/steamapps/libraryfolders.vdf",
-                    "\"libraryfolders\" { \"0\" { \"path\" \"" + native + "\" } \"1\" { \"path\" \"" +
-                        extra + "\" } \"2\" { \"path\" \"/nonexistent/lib\" } }");
+                    "\"libraryfolders\" { \"0\" { \"path\" \"" + native +
+                        "\" } \"1\" { \"path\" \"" + extra +
+                        "\" } \"2\" { \"path\" \"/nonexistent/lib\" } }");
     const std::string lutris = home + "/Games/arena/drive_c/users/me/AppData/LocalLow/"
                                       "Wizards Of The Coast/MTGA/Player.log";
     const std::string wine = home + "/.wine/drive_c/users/me/AppData/LocalLow/"

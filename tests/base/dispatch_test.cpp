@@ -79,14 +79,16 @@ TEST(SerialQueueIntegration, CloseRunsQueuedWorkAndDropsLaterWork) {
 
 TEST(SerialQueueIntegration, MayBeReleasedFromItsOwnWork) {
     auto queue = KVSerialQueue::create("test.self");
+    auto owner = std::make_shared<std::shared_ptr<KVSerialQueue>>(queue);
+    KVSemaphore go;
     KVSemaphore done;
-    std::shared_ptr<KVSerialQueue> last = queue;
-    queue.reset();
-    KVSerialQueue* raw = last.get();
-    raw->async([&done, keep = std::move(last)]() mutable {
-        keep.reset(); // the final owner goes away on the worker itself
+    queue->async([owner, &go, &done] {
+        go.wait();
+        owner->reset(); // the last owner goes away on the worker itself: no self-join
         done.signal();
     });
+    queue.reset();
+    go.signal();
     EXPECT_TRUE(done.waitFor(5));
 }
 
@@ -104,8 +106,7 @@ TEST(BackgroundIntegration, GrowsWhenEveryThreadIsBlocked) {
             std::unique_lock lock(mutex);
             ++started;
             changed.notify_all();
-            const bool together =
-                changed.wait_for(lock, 10s, [&] { return started == kTasks; });
+            const bool together = changed.wait_for(lock, 10s, [&] { return started == kTasks; });
             lock.unlock();
             if (together) {
                 ++finished;

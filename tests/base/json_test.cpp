@@ -10,7 +10,8 @@ constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
 constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
 
 std::string nested(int depth) {
-    return std::string(static_cast<size_t>(depth), '[') + std::string(static_cast<size_t>(depth), ']');
+    return std::string(static_cast<size_t>(depth), '[') +
+           std::string(static_cast<size_t>(depth), ']');
 }
 
 TEST(JsonParse, RefusesMalformedTextWithAnError) {
@@ -32,16 +33,15 @@ TEST(JsonParse, CapsNestingDepthWithoutOverflowingTheStack) {
     EXPECT_NE(error.message.find("nested"), std::string::npos);
     // Deep enough that a recursive copy or dump would crash if the value were kept.
     EXPECT_FALSE(KVJsonParse(nested(200000)).has_value());
-    const std::string deepObjects =
-        [] {
-            std::string s;
-            for (int i = 0; i < 100000; ++i) {
-                s += "{\"a\":";
-            }
-            s += "1";
-            s += std::string(100000, '}');
-            return s;
-        }();
+    const std::string deepObjects = [] {
+        std::string s;
+        for (int i = 0; i < 100000; ++i) {
+            s += "{\"a\":";
+        }
+        s += "1";
+        s += std::string(100000, '}');
+        return s;
+    }();
     EXPECT_FALSE(KVJsonParse(deepObjects).has_value());
 }
 

@@ -10,8 +10,8 @@
 
 namespace {
 
-const std::string kEuro = "\xE2\x82\xAC";       // U+20AC, three bytes, one unit
-const std::string kGrin = "\xF0\x9F\x98\x80";   // U+1F600, four bytes, two units
+const std::string kEuro = "\xE2\x82\xAC";     // U+20AC, three bytes, one unit
+const std::string kGrin = "\xF0\x9F\x98\x80"; // U+1F600, four bytes, two units
 
 TEST(Utf16Counting, CountsCodeUnitsNotBytes) {
     EXPECT_EQ(KVUtf16Length(""), 0u);
@@ -40,7 +40,9 @@ TEST(Utf8Reading, FindsTheUnfinishedCharacterAtTheEnd) {
     EXPECT_EQ(KVUtf8IncompleteTail("x\xED\xA0"), 0u); // a surrogate can't be completed
     EXPECT_EQ(KVUtf8IncompleteTail("x\x82"), 0u);     // lone continuation
 
-    EXPECT_EQ(KVUtf8OrphanContinuations("\x82\xAC" "abc"), 2u);
+    EXPECT_EQ(KVUtf8OrphanContinuations("\x82\xAC"
+                                        "abc"),
+              2u);
     EXPECT_EQ(KVUtf8OrphanContinuations("\x80\x80\x80\x80"), 3u);
     EXPECT_EQ(KVUtf8OrphanContinuations(kEuro), 0u);
 }
@@ -50,7 +52,7 @@ TEST(Utf8Reading, DecodesOnlyTrulyInvalidBytesAsLatin1) {
     EXPECT_EQ(KVDecodeUtf8OrLatin1("caf\xE9"), "caf\xC3\xA9");
     // One bad byte among good characters must not turn the good ones into mojibake.
     EXPECT_EQ(KVDecodeUtf8OrLatin1("\xC3\xA9\xE9" + kEuro), "\xC3\xA9\xC3\xA9" + kEuro);
-    EXPECT_EQ(KVDecodeUtf8OrLatin1("\xC0\xAF"), "\xC3\x80\xC2\xAF"); // overlong form
+    EXPECT_EQ(KVDecodeUtf8OrLatin1("\xC0\xAF"), "\xC3\x80\xC2\xAF");             // overlong form
     EXPECT_EQ(KVDecodeUtf8OrLatin1("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xC2\x80"); // surrogate
     EXPECT_TRUE(KVIsValidUtf8(KVDecodeUtf8OrLatin1("\xFF\xFE\x80 \xF4\x90\x80\x80")));
     EXPECT_FALSE(KVIsValidUtf8("\xF4\x90\x80\x80")); // past U+10FFFF
@@ -71,8 +73,9 @@ TEST(LocalTimestamp, UsesTheFixedPatternInLocalTime) {
 
 TEST(PlatformTexts, NamesTheDistributionFromOsRelease) {
     KVTempDir dir;
-    KVWriteTestFile(dir.file("pretty"), "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 "
-                                        "(bookworm)\"\nVERSION=\"12 (bookworm)\"\n");
+    KVWriteTestFile(dir.file("pretty"),
+                    "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 "
+                    "(bookworm)\"\nVERSION=\"12 (bookworm)\"\n");
     KVWriteTestFile(dir.file("plain"), "ID=arch\nNAME='Arch Linux'\nVERSION=rolling\n");
     KVWriteTestFile(dir.file("empty"), "ID=x\n");
     EXPECT_EQ(KVPlatformTexts::operatingSystemName(dir.file("pretty")),

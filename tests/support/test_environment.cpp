@@ -10,8 +10,8 @@
 
 KVTempDir::KVTempDir() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                          "/korvane-test-XXXXXX";
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/korvane-test-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         ADD_FAILURE() << "mkdtemp failed for " << pattern;
     }

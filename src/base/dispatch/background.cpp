@@ -46,8 +46,7 @@ private:
         std::unique_lock lock(mutex_);
         for (;;) {
             ++idle_;
-            const bool got =
-                changed_.wait_for(lock, kIdleExit, [this] { return !work_.empty(); });
+            const bool got = changed_.wait_for(lock, kIdleExit, [this] { return !work_.empty(); });
             --idle_;
             if (!got) {
                 --threads_;

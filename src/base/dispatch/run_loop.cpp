@@ -37,10 +37,9 @@ bool KVRunLoop::runOne(std::unique_lock<std::mutex>& lock) {
 }
 
 bool KVRunLoop::runUntil(const std::function<bool()>& done, double timeoutSeconds) {
-    const auto deadline =
-        std::chrono::steady_clock::now() +
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(timeoutSeconds));
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(timeoutSeconds));
     std::unique_lock lock(mutex_);
     for (;;) {
         lock.unlock();

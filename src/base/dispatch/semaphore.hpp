@@ -9,11 +9,11 @@ class KVSemaphore {
 public:
     explicit KVSemaphore(long initial = 0) : count_(initial) {}
 
+    // Notifies under the lock: a waiter that wakes may destroy the semaphore at once, so
+    // signal() must be done with it before the waiter can get the mutex.
     void signal() {
-        {
-            std::lock_guard lock(mutex_);
-            ++count_;
-        }
+        std::lock_guard lock(mutex_);
+        ++count_;
         ready_.notify_one();
     }
 

@@ -14,8 +14,8 @@ struct KVTimer::State : std::enable_shared_from_this<KVTimer::State> {
     std::atomic<bool> pending{false};
 
     void arm(KVScheduler::Clock::time_point deadline) {
-        KVScheduler::shared().schedule(deadline, leeway,
-                                       [self = shared_from_this(), deadline] { self->fire(deadline); });
+        KVScheduler::shared().schedule(
+            deadline, leeway, [self = shared_from_this(), deadline] { self->fire(deadline); });
     }
 
     // On the scheduler's thread.

@@ -1,0 +1,34 @@
+# Shared by the scripts: the project root and a package installer.
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# kv_install_packages NAME...: installs those of the named Debian packages that are missing,
+# refreshing the package lists first when there is something to install.
+kv_install_packages() {
+    local missing=() p
+    for p in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Installing: ${missing[*]}" >&2
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >&2
+}
+
+# The packages listed in scripts/packages.txt.
+kv_project_packages() {
+    grep -v '^\s*#' "$root/scripts/packages.txt" | grep -v '^\s*$'
+}
+
+# The project's C++ sources and headers, relative to the root.
+kv_cpp_files() {
+    local dirs=() d
+    for d in src tests bench fuzz; do
+        [ -d "$root/$d" ] && dirs+=("$d")
+    done
+    (cd "$root" && find "${dirs[@]}" \( -name '*.cpp' -o -name '*.hpp' \) | sort)
+}
