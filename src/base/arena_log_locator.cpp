@@ -120,6 +120,7 @@ std::vector<std::string> KVArenaLogCandidates(const std::string& home) {
             }
         }
     }
+    candidates.reserve(libraries.size());
     for (const std::string& library : libraries) {
         candidates.push_back(steamPrefixLog(library));
     }

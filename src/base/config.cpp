@@ -77,7 +77,7 @@ bool KVConfig::isPackaged() {
 }
 
 std::string KVConfig::apiBase() {
-    const std::string fallback(kDefaultAPIBase);
+    std::string fallback(kDefaultAPIBase);
     if (isPackaged()) {
         return fallback;
     }

@@ -33,20 +33,20 @@ void writeAll(int fd, const std::string& bytes) {
     }
 }
 
-std::string format(const char* fmt, va_list args) {
+std::string formatMessage(const char* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
     char small[512];
-    const int needed = std::vsnprintf(small, sizeof small, fmt, copy);
+    const int needed = std::vsnprintf(small, sizeof small, format, copy);
     va_end(copy);
     if (needed < 0) {
-        return fmt; // an encoding error: keep the format text rather than nothing
+        return format; // an encoding error: keep the format text rather than nothing
     }
     if (static_cast<size_t>(needed) < sizeof small) {
         return std::string(small, static_cast<size_t>(needed));
     }
     std::string message(static_cast<size_t>(needed) + 1, '\0');
-    std::vsnprintf(message.data(), message.size(), fmt, args);
+    std::vsnprintf(message.data(), message.size(), format, args);
     message.resize(static_cast<size_t>(needed));
     return message;
 }
@@ -75,10 +75,10 @@ void KVLogAppendToFile(const std::string& path, const std::string& line) {
     ::close(fd);
 }
 
-void KVLog(const char* fmt, ...) {
+void KVLog(const char* format, ...) {
     va_list args;
-    va_start(args, fmt);
-    std::string line = KVLocalTimestamp() + "  " + format(fmt, args) + "\n";
+    va_start(args, format);
+    std::string line = KVLocalTimestamp() + "  " + formatMessage(format, args) + "\n";
     va_end(args);
     writeAll(STDERR_FILENO, line);
     logQueue().async(

@@ -33,7 +33,7 @@ std::string osReleaseValue(std::string_view text, std::string_view key) {
 } // namespace
 
 std::string operatingSystemName(const std::string& osReleasePath) {
-    const auto text = KVReadFile(osReleasePath, nullptr, 64 * 1024);
+    const auto text = KVReadFile(osReleasePath, nullptr, size_t{64} * 1024);
     if (!text) {
         return "Linux";
     }

@@ -170,7 +170,7 @@ TEST(ArenaLogLocator, ReadsEverySteamLibraryFromLibraryFolders) {
 
 TEST(ArenaLogLocator, PrefersSteamLibrariesThenLutrisThenWine) {
     KVScopedEnvironment env;
-    const std::string home = env.home();
+    const std::string& home = env.home();
     const std::string native = home + "/.local/share/Steam";
     const std::string extra = home + "/disk2/SteamLibrary";
     const std::string flatpak = home + "/.var/app/com.valvesoftware.Steam/.local/share/Steam";

@@ -21,10 +21,12 @@ using namespace std::chrono_literals;
 TEST(SerialQueueIntegration, RunsEachProducersWorkInOrderOnOneThread) {
     auto queue = KVSerialQueue::create("test.serial");
     std::mutex mutex;
-    std::vector<int> seen[3];
+    constexpr size_t kProducers = 3;
+    std::vector<std::vector<int>> seen(kProducers);
     std::set<std::thread::id> threads;
     std::vector<std::thread> producers;
-    for (int p = 0; p < 3; ++p) {
+    producers.reserve(kProducers);
+    for (size_t p = 0; p < kProducers; ++p) {
         producers.emplace_back([&, p] {
             for (int i = 0; i < 500; ++i) {
                 queue->async([&, p, i] {

@@ -85,6 +85,7 @@ TEST(DiagnosticLogIntegration, KeepsEachThreadsLinesInOrder) {
     KVScopedEnvironment env;
     testing::internal::CaptureStderr();
     std::vector<std::thread> threads;
+    threads.reserve(4);
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t] {
             for (int i = 0; i < 200; ++i) {

@@ -89,7 +89,7 @@ TEST(Image, BlankImagesAreTransparentAndAddressedRowMajor) {
     KVImage image = KVImage::blank(3, 2);
     ASSERT_EQ(image.rgba.size(), 24u);
     image.pixel(2, 1)[0] = 200;
-    EXPECT_EQ(image.rgba[(1 * 3 + 2) * 4], 200);
+    EXPECT_EQ(image.rgba[size_t{1 * 3 + 2} * 4], 200);
     EXPECT_TRUE(KVImage::blank(0, 5).empty());
     EXPECT_TRUE(KVImage::blank(-1, 5).rgba.empty());
 }

@@ -95,7 +95,7 @@ bool KVRunLoop::ended() const {
     return ended_;
 }
 
-void KVRunLoop::forwardTo(Forwarder forwarder) {
+void KVRunLoop::forwardTo(const Forwarder& forwarder) {
     std::deque<Work> queued;
     {
         std::lock_guard lock(mutex_);

@@ -34,7 +34,7 @@ public:
     // From now on posted work, and what is queued, goes to `forwarder` (the GUI's event loop)
     // instead of waiting for runUntil()/run().
     using Forwarder = std::function<void(Work)>;
-    void forwardTo(Forwarder forwarder);
+    void forwardTo(const Forwarder& forwarder);
 
 private:
     KVRunLoop() = default;

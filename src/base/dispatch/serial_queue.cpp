@@ -69,7 +69,7 @@ bool KVSerialQueue::sync(Work work) {
         if (core_->closed) {
             return false;
         }
-        core_->work.push_back([&work, done, ran] {
+        core_->work.emplace_back([&work, done, ran] {
             work();
             *ran = true;
             done->signal();
