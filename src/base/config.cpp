@@ -3,6 +3,7 @@
 #include "base/arena_log_locator.hpp"
 #include "base/environment.hpp"
 #include "base/files.hpp"
+#include "base/utf8.hpp"
 
 #include <unistd.h>
 
@@ -10,19 +11,6 @@ namespace {
 
 // Settings and caches are small; anything larger than this is not ours.
 constexpr size_t kMaxJSONFileBytes = 256u << 20;
-
-std::string_view trimmed(std::string_view s) {
-    const auto space = [](char c) {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-    };
-    while (!s.empty() && space(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && space(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
 
 } // namespace
 
@@ -85,7 +73,7 @@ std::string KVConfig::apiBase() {
     if (!variable) {
         return fallback;
     }
-    std::string_view base = trimmed(*variable);
+    std::string_view base = KVTrimmed(*variable);
     if (base.empty()) {
         return fallback;
     }

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,14 @@ inline constexpr int kKVJsonMaxDepth = 128;
 // gives nothing and an error in domain "KorvaneJSON".
 std::optional<KVJson> KVJsonParse(std::string_view text, KVError* error = nullptr,
                                   int maxDepth = kKVJsonMaxDepth);
+
+// Like KVJsonParse, but builds only the members `keep` accepts: keep(depth, key) is asked for
+// every object member, with depth 1 for the members of the top-level object. What it refuses
+// is still checked for syntax but never stored, so a huge document costs little memory when
+// only a small part of it is wanted.
+using KVJsonMemberFilter = std::function<bool(int depth, const std::string& key)>;
+std::optional<KVJson> KVJsonParseFiltered(std::string_view text, const KVJsonMemberFilter& keep,
+                                          KVError* error = nullptr, int maxDepth = kKVJsonMaxDepth);
 
 // Serialises a value; indent < 0 gives the compact form. Never throws: invalid UTF-8 in
 // strings is replaced by U+FFFD.

@@ -132,3 +132,60 @@ std::string KVDecodeUtf8OrLatin1(std::string_view bytes) {
     }
     return text;
 }
+
+namespace {
+
+bool isSpaceCodePoint(char32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+           c == 0x205F || c == 0x3000;
+}
+
+// The code point of the valid sequence of `length` bytes at `s`.
+char32_t codePoint(std::string_view s, int length) {
+    const auto byte = [&s](size_t i) { return static_cast<unsigned char>(s[i]); };
+    switch (length) {
+    case 1:
+        return byte(0);
+    case 2:
+        return static_cast<char32_t>(((byte(0) & 0x1F) << 6) | (byte(1) & 0x3F));
+    case 3:
+        return static_cast<char32_t>(((byte(0) & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) |
+                                     (byte(2) & 0x3F));
+    default:
+        return static_cast<char32_t>(((byte(0) & 0x07) << 18) | ((byte(1) & 0x3F) << 12) |
+                                     ((byte(2) & 0x3F) << 6) | (byte(3) & 0x3F));
+    }
+}
+
+// The length of the white-space character starting at `s`, or 0.
+size_t spaceAt(std::string_view s) {
+    const int n = sequenceAt(s);
+    return n > 0 && isSpaceCodePoint(codePoint(s, n)) ? static_cast<size_t>(n) : 0;
+}
+
+} // namespace
+
+std::string_view KVTrimmed(std::string_view text) {
+    while (!text.empty()) {
+        const size_t n = spaceAt(text);
+        if (n == 0) {
+            break;
+        }
+        text.remove_prefix(n);
+    }
+    while (!text.empty()) {
+        // Step back to the start of the last character (at most 3 continuation bytes).
+        size_t start = text.size() - 1;
+        while (start > 0 && text.size() - start < 4 &&
+               (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+            --start;
+        }
+        const size_t n = spaceAt(text.substr(start));
+        if (n == 0 || start + n != text.size()) {
+            break;
+        }
+        text.remove_suffix(n);
+    }
+    return text;
+}

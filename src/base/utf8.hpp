@@ -28,3 +28,8 @@ size_t KVUtf8OrphanContinuations(std::string_view bytes);
 // Valid UTF-8 sequences are kept as they are; every other byte is read as Latin-1 (the
 // character with that code), so the result is always valid UTF-8 and nothing is dropped.
 std::string KVDecodeUtf8OrLatin1(std::string_view bytes);
+
+// `text` without white space and line ends at either end: ASCII white space, and the Unicode
+// spaces and line separators (U+0085, U+00A0, U+1680, U+2000 to U+200A, U+2028, U+2029,
+// U+202F, U+205F, U+3000).
+std::string_view KVTrimmed(std::string_view text);

@@ -49,6 +49,20 @@ TEST(JsonParse, RejectsInvalidUtf8InsteadOfThrowing) {
     EXPECT_FALSE(KVJsonParse("{\"a\":\"\xff\xfe\"}").has_value());
 }
 
+TEST(JsonParse, FilteredParsingKeepsOnlyWantedMembersButChecksAll) {
+    const std::string text =
+        R"({"Skip":{"Wanted":1,"deep":[{"a":1}]},"Keep":{"Wanted":2,"Other":3,"List":[{"x":1}]}})";
+    const KVJsonMemberFilter keep = [](int depth, const std::string& key) {
+        return depth == 1 ? key == "Keep" : depth > 2 || key != "Other";
+    };
+    const auto kept = KVJsonParseFiltered(text, keep);
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(*kept, KVJson::parse(R"({"Keep":{"Wanted":2,"List":[{"x":1}]}})"));
+    // A refused member must still be valid JSON, and the depth cap still holds inside it.
+    EXPECT_FALSE(KVJsonParseFiltered(R"({"Skip":{"a":tru},"Keep":1})", keep).has_value());
+    EXPECT_FALSE(KVJsonParseFiltered("{\"Skip\":" + nested(500) + "}", keep).has_value());
+}
+
 TEST(JsonDump, ReplacesInvalidUtf8InsteadOfThrowing) {
     KVJson value = {{"name", std::string("ok\xff\xc3")}};
     std::string dumped;

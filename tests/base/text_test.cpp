@@ -58,6 +58,14 @@ TEST(Utf8Reading, DecodesOnlyTrulyInvalidBytesAsLatin1) {
     EXPECT_FALSE(KVIsValidUtf8("\xF4\x90\x80\x80")); // past U+10FFFF
 }
 
+TEST(Utf8Reading, TrimsUnicodeSpaceAndLineEndsButNothingElse) {
+    EXPECT_EQ(KVTrimmed(" \t\r\n x y \n"), "x y");
+    EXPECT_EQ(KVTrimmed("\xC2\xA0\xE3\x80\x80x\xE2\x80\xA8\xC2\x85"), "x"); // NBSP, ideographic...
+    EXPECT_EQ(KVTrimmed(" \xE2\x82\xAC "), kEuro); // a non-space ending in a continuation byte
+    EXPECT_EQ(KVTrimmed("\xFF "), "\xFF");
+    EXPECT_EQ(KVTrimmed(" \n "), "");
+}
+
 TEST(LocalTimestamp, UsesTheFixedPatternInLocalTime) {
     std::tm local{};
     local.tm_year = 2026 - 1900;

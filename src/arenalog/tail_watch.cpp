@@ -1,0 +1,80 @@
+#include "arenalog/tail_watch.hpp"
+
+#include "arenalog/log_header.hpp"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+// Every word a decoder looks for in an entry. "Draft.Notify" also marks where the pack
+// notification's own object starts.
+constexpr std::array<std::string_view, 9> kWords = {
+    "Draft.Notify",       "EventJoin",     "==>",      "EventPlayerDraftMakePick",
+    "DraftCompleteDraft", "CurrentModule", "BotDraft", "BotDraftDraftPick",
+    "BotDraftDraftStatus"};
+constexpr size_t kNotify = 0;
+
+constexpr size_t longestWord() {
+    size_t longest = 0;
+    for (const auto word : kWords) {
+        longest = word.size() > longest ? word.size() : longest;
+    }
+    return longest;
+}
+
+size_t find(std::string_view haystack, std::string_view needle) {
+    const void* at = ::memmem(haystack.data(), haystack.size(), needle.data(), needle.size());
+    return at == nullptr ? std::string_view::npos
+                         : static_cast<size_t>(static_cast<const char*>(at) - haystack.data());
+}
+
+} // namespace
+
+void KVTailWatch::scanWords(std::string_view buffer) {
+    // Look again at the last few bytes already seen: a word may straddle two appends.
+    const size_t overlap = longestWord() - 1;
+    const size_t from = wordsScanned_ > overlap ? wordsScanned_ - overlap : 0;
+    const std::string_view fresh = buffer.substr(from);
+    for (size_t i = 0; i < kWords.size(); ++i) {
+        if ((words_ & (1u << i)) != 0) {
+            continue;
+        }
+        const size_t at = find(fresh, kWords[i]);
+        if (at != std::string_view::npos) {
+            words_ |= 1u << i;
+            if (i == kNotify) {
+                notifyAt_ = from + at;
+            }
+        }
+    }
+    wordsScanned_ = buffer.size();
+}
+
+bool KVTailWatch::worthDecoding(std::string_view buffer, std::string_view trimmedTail) {
+    scanWords(buffer);
+    entryObject_.scan(buffer);
+    if (notifyAt_ != KVJSONObjectScanner::npos) {
+        notifyObject_.scan(buffer.substr(notifyAt_));
+    }
+    // Every decoder needs a complete object: without one a decode finds nothing.
+    if (!entryObject_.complete() && !notifyObject_.complete()) {
+        return false;
+    }
+    const KVLogHeader header = KVMatchEntryHeader(trimmedTail);
+    std::string headerKey;
+    headerKey.append(header.timestamp).append("|").append(header.direction).append("|");
+    headerKey.append(header.method);
+    const size_t entryEnd = entryObject_.end();
+    const size_t notifyEnd = notifyObject_.end();
+    if (decoded_ && words_ == decodedWords_ && entryEnd == decodedEntryEnd_ &&
+        notifyEnd == decodedNotifyEnd_ && headerKey == decodedHeader_) {
+        return false;
+    }
+    decoded_ = true;
+    decodedWords_ = words_;
+    decodedEntryEnd_ = entryEnd;
+    decodedNotifyEnd_ = notifyEnd;
+    decodedHeader_ = std::move(headerKey);
+    return true;
+}
