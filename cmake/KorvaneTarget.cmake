@@ -16,6 +16,14 @@ elseif(NOT KV_SANITIZE STREQUAL "")
     message(FATAL_ERROR "KV_SANITIZE must be empty, 'address' or 'thread'")
 endif()
 
+if(KV_BUILD_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "The fuzz targets need clang (CXX=clang++)")
+    endif()
+    # Coverage for the fuzzer everywhere; the fuzz programs link libFuzzer's main.
+    target_compile_options(kv_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
 # kv_add_layer(NAME SOURCES... [DEPS ...]): one static library per subsystem,
 # included as "name/header.hpp" from the src/ root.
 function(kv_add_layer name)
