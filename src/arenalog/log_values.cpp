@@ -1,7 +1,7 @@
 #include "arenalog/log_values.hpp"
 
-#include <charconv>
-#include <cmath>
+#include "base/utf8.hpp"
+
 #include <limits>
 
 namespace {
@@ -12,16 +12,6 @@ bool isSpaceOrLineEnd(char c) {
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-std::string_view trimSpacesAndTabs(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-        s.remove_suffix(1);
-    }
-    return s;
 }
 
 // The decimal integer at the start of `s` after white space, with an optional sign; nothing
@@ -58,7 +48,7 @@ std::optional<int64_t> leadingInteger(std::string_view s) {
 }
 
 std::vector<int64_t> idsFromText(const std::string& text) {
-    if (text.find(',') == std::string::npos && !leadingInteger(trimSpacesAndTabs(text))) {
+    if (text.find(',') == std::string::npos && !leadingInteger(KVTrimSpacesAndTabs(text))) {
         const auto loaded = KVLoadsMaybe(KVJson(text));
         return loaded ? KVIds(*loaded) : std::vector<int64_t>{};
     }
@@ -66,7 +56,7 @@ std::vector<int64_t> idsFromText(const std::string& text) {
     std::string_view rest(text);
     for (;;) {
         const size_t comma = rest.find(',');
-        const std::string_view piece = trimSpacesAndTabs(rest.substr(0, comma));
+        const std::string_view piece = KVTrimSpacesAndTabs(rest.substr(0, comma));
         bool digitsOnly = !piece.empty();
         for (const char c : piece) {
             digitsOnly = digitsOnly && isDigit(c);
@@ -99,27 +89,7 @@ std::optional<KVJson> KVLoadsMaybe(const KVJson& value) {
 }
 
 std::optional<std::string> KVStr(const KVJson& value) {
-    switch (value.type()) {
-    case KVJson::value_t::string:
-        return value.get<std::string>();
-    case KVJson::value_t::boolean:
-        return value.get<bool>() ? "1" : "0";
-    case KVJson::value_t::number_integer:
-        return std::to_string(value.get<int64_t>());
-    case KVJson::value_t::number_unsigned:
-        return std::to_string(value.get<uint64_t>());
-    case KVJson::value_t::number_float: {
-        const double d = value.get<double>();
-        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15) {
-            return std::to_string(static_cast<int64_t>(d)); // 3.0 reads "3", as Arena meant it
-        }
-        char text[32];
-        const auto [end, ec] = std::to_chars(text, text + sizeof text, d);
-        return ec == std::errc() ? std::string(text, end) : std::string();
-    }
-    default:
-        return std::nullopt;
-    }
+    return KVJsonText(value);
 }
 
 int64_t KVInt(const KVJson& value) {

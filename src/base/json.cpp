@@ -156,6 +156,30 @@ std::string KVJsonString(const KVJson& value, std::string_view fallback) {
     return value.is_string() ? value.get<std::string>() : std::string(fallback);
 }
 
+std::optional<std::string> KVJsonText(const KVJson& value) {
+    switch (value.type()) {
+    case KVJson::value_t::string:
+        return value.get<std::string>();
+    case KVJson::value_t::boolean:
+        return value.get<bool>() ? "1" : "0";
+    case KVJson::value_t::number_integer:
+        return std::to_string(value.get<int64_t>());
+    case KVJson::value_t::number_unsigned:
+        return std::to_string(value.get<uint64_t>());
+    case KVJson::value_t::number_float: {
+        const double d = value.get<double>();
+        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15) {
+            return std::to_string(static_cast<int64_t>(d)); // 3.0 reads "3", as Arena meant it
+        }
+        char text[32];
+        const auto [end, ec] = std::to_chars(text, text + sizeof text, d);
+        return ec == std::errc() ? std::string(text, end) : std::string();
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
 bool KVJsonBool(const KVJson& value, bool fallback) {
     switch (value.type()) {
     case KVJson::value_t::boolean:

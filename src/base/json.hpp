@@ -44,6 +44,10 @@ const KVJson& KVJsonAt(const KVJson& object, std::string_view key);
 std::optional<std::string> KVJsonString(const KVJson& value);
 std::string KVJsonString(const KVJson& value, std::string_view fallback);
 
+// A string as it is; a number as its text (an integral value without a fraction, a boolean
+// as 1 or 0, as Arena and the service mean them); anything else gives nothing.
+std::optional<std::string> KVJsonText(const KVJson& value);
+
 // Booleans read the way the settings file has always been read: a boolean as it is, a number
 // by being non-zero, a string by its leading text ("Y", "y", "T", "t" or a non-zero digit after
 // optional white space, sign and zeros is true). Null, missing and other types give fallback.

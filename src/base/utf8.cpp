@@ -189,3 +189,31 @@ std::string_view KVTrimmed(std::string_view text) {
     }
     return text;
 }
+
+std::string KVLowercase(std::string_view text) {
+    std::string lower(text);
+    for (size_t i = 0; i < lower.size(); ++i) {
+        const auto c = static_cast<unsigned char>(lower[i]);
+        if (c >= 'A' && c <= 'Z') {
+            lower[i] = static_cast<char>(c + 32);
+        } else if (c == 0xC3 && i + 1 < lower.size()) {
+            // U+00C0..U+00DE are C3 80..C3 9E; U+00D7 (C3 97) is the multiplication sign.
+            const auto next = static_cast<unsigned char>(lower[i + 1]);
+            if (next >= 0x80 && next <= 0x9E && next != 0x97) {
+                lower[i + 1] = static_cast<char>(next + 0x20);
+            }
+            ++i;
+        }
+    }
+    return lower;
+}
+
+std::string_view KVTrimSpacesAndTabs(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}

@@ -33,3 +33,10 @@ std::string KVDecodeUtf8OrLatin1(std::string_view bytes);
 // spaces and line separators (U+0085, U+00A0, U+1680, U+2000 to U+200A, U+2028, U+2029,
 // U+202F, U+205F, U+3000).
 std::string_view KVTrimmed(std::string_view text);
+
+// `text` in lower case: ASCII letters and the Latin-1 capitals (U+00C0 to U+00DE), which is
+// every capital in card names; other characters are kept as they are.
+std::string KVLowercase(std::string_view text);
+
+// `text` without spaces and tabs at either end (line ends and other white space are kept).
+std::string_view KVTrimSpacesAndTabs(std::string_view text);

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "base/dispatch/semaphore.hpp"
+#include "base/error.hpp"
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+
+// Errors of setting up the receiver carry errno as their code.
+inline constexpr const char* KVLoopbackErrorDomain = "KorvaneLoopback";
+
+// Receives the end of a browser sign-in. The browser is sent to Google with redirectURI() as
+// the place to come back to; the receiver listens on a port of 127.0.0.1 the system chose and
+// waits, speaking just enough HTTP/1.0, for the one request whose query carries the access
+// token ("token=kor_..." or "token=dk_..."). Other requests (a browser's favicon, say) get a
+// 404 page and the wait goes on; the callback itself gets a page saying whether sign-in worked
+// and ends the wait.
+//
+// One thread calls serve(); any thread may call closeSocket() to give up waiting.
+class KVLoopback {
+public:
+    static constexpr size_t kMaxRequestBytes = 8191; // what is judged of a request
+    static constexpr size_t kMaxConnections = 8;     // held at once; a new one drops the oldest
+
+    // `idleTimeout`: seconds a connection may stay silent before it is closed.
+    explicit KVLoopback(double idleTimeout = 10.0);
+    ~KVLoopback(); // closes the listening socket if serve() never took it over
+
+    KVLoopback(const KVLoopback&) = delete;
+    KVLoopback& operator=(const KVLoopback&) = delete;
+
+    // Listens on 127.0.0.1 (never on other interfaces) at a port the system picks. On failure
+    // nothing stays open and fd() is -1.
+    bool listenOnLoopback(KVError* error = nullptr);
+
+    // "http://127.0.0.1:<port>/callback".
+    std::string redirectURI() const;
+
+    // Answers requests until the callback arrived, the socket was closed or serving was
+    // cancelled; closes every connection and the listening socket before returning. done() is
+    // signalled once, by the first call that returns (even one without a listening socket).
+    void serve();
+
+    // Gives up waiting: serve() returns soon after. Safe from any thread, any number of times,
+    // before, during or after serve().
+    void closeSocket();
+
+    // The accepted token; read it once done() was signalled.
+    std::optional<std::string> token() const;
+    KVSemaphore& done() { return done_; }
+    int port() const { return port_.load(); }
+    int fd() const;
+    bool cancelled() const { return cancelled_.load(); }
+
+private:
+    void finish(); // signals done_ the first time only
+
+    const double idleTimeout_;
+    std::atomic<bool> cancelled_{false};
+    std::atomic<int> port_{0};
+    KVSemaphore done_;
+
+    mutable std::mutex mutex_;
+    int fd_ = -1;           // the listening socket
+    bool serving_ = false;  // serve() owns fd_: closeSocket() only shuts it down
+    bool finished_ = false; // done_ was signalled
+    std::optional<std::string> token_;
+};

@@ -1,0 +1,299 @@
+#include "service/api.hpp"
+#include "support/fake_http_server.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A port with nothing listening on it.
+int closedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// A server that takes connections into its backlog and never answers.
+class SilentServer {
+public:
+    SilentServer() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(fd_, 8);
+        socklen_t length = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentServer() { ::close(fd_); }
+    std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+void answer(KVFakeHTTPServer::Routes& server, const std::string& path, int status,
+            const std::string& body, const std::string& type = "application/json") {
+    server.Get(path, [=](const httplib::Request&, httplib::Response& res) {
+        res.status = status;
+        res.set_content(body, type);
+    });
+    server.Post(path, [=](const httplib::Request&, httplib::Response& res) {
+        res.status = status;
+        res.set_content(body, type);
+    });
+}
+
+TEST(APIIntegration, JoinsPathsAndSendsTheProgramsHeaders) {
+    KVFakeHTTPServer fake([](KVFakeHTTPServer::Routes& s) {
+        answer(s, "/api/me", 200, R"({"email":"a@b.c","credits":3})");
+        answer(s, "//api/me", 200, "{}");
+    });
+    KVAPI api(fake.base() + "/", "");
+    KVError error;
+    const auto me = api.me(&error);
+    ASSERT_TRUE(me.has_value()) << error.message;
+    EXPECT_EQ((*me)["credits"], 3);
+    auto seen = fake.lastRequest();
+    EXPECT_EQ(seen.path, "/api/me");
+    EXPECT_EQ(seen.method, "GET");
+    EXPECT_FALSE(seen.hasHeader("Authorization")); // not even "Bearer "
+    EXPECT_FALSE(seen.hasHeader("Content-Type"));
+    EXPECT_EQ(seen.header("Accept"), "application/json");
+    EXPECT_EQ(seen.header("User-Agent"),
+              "Korvane/0.1.38 (MTG Arena overlay; Linux native; +https://korvane.app)");
+
+    api.setBaseURL(fake.base() + "//"); // only one slash is dropped
+    api.setToken("kor_abc");
+    ASSERT_TRUE(api.me(&error).has_value());
+    seen = fake.lastRequest();
+    EXPECT_EQ(seen.path, "//api/me");
+    EXPECT_EQ(seen.header("Authorization"), "Bearer kor_abc");
+}
+
+TEST(APIIntegration, TheTokenMayChangeWhileRequestsAreBuiltElsewhere) {
+    KVFakeHTTPServer fake([](KVFakeHTTPServer::Routes& s) { answer(s, "/api/me", 200, "{}"); });
+    KVAPI api(fake.base(), "kor_a");
+    std::atomic<bool> stop{false};
+    std::thread signer([&] {
+        for (int i = 0; !stop; ++i) {
+            api.setToken(i % 2 ? "kor_a" : "kor_bb");
+        }
+    });
+    for (int i = 0; i < 20; ++i) {
+        const auto header = api.request("/api/me", "GET", nullptr, 5).header("Authorization");
+        EXPECT_TRUE(header == "Bearer kor_a" || header == "Bearer kor_bb") << *header;
+    }
+    ASSERT_TRUE(api.me(nullptr).has_value());
+    stop = true;
+    signer.join();
+}
+
+TEST(APIIntegration, SuccessWithoutAnObjectIsAnEmptyAnswer) {
+    KVFakeHTTPServer fake([](KVFakeHTTPServer::Routes& s) {
+        answer(s, "/api/me", 200, "[1,2]");
+        answer(s, "/api/draft/deck", 201, "", "text/plain");
+        answer(s, "/api/app/version", 200, "not json", "text/plain");
+    });
+    KVAPI api(fake.base(), "kor_t");
+    for (auto answer :
+         {api.me(nullptr), api.buildDeck({}, "", "", "", nullptr), api.latestVersion(nullptr)}) {
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_EQ(*answer, KVJson::object());
+    }
+}
+
+TEST(APIIntegration, RefusalsCarryTheStatusAndTheServicesWords) {
+    KVFakeHTTPServer fake([](KVFakeHTTPServer::Routes& s) {
+        answer(s, "/api/auth/login", 401, R"({"error":"invalid_credentials"})");
+        answer(s, "/api/auth/register", 409, R"({"message":"That e-mail is taken","error":"x"})");
+        answer(s, "/api/me", 500, "<html><body>Bad gateway</body></html>", "text/html");
+        answer(s, "/api/draft/analyze", 400, R"({"message":42})");
+        answer(s, "/api/draft/deck", 402, R"({"message":""})");
+    });
+    KVAPI api(fake.base(), "");
+    const auto expectError = [](std::optional<KVJson> result, const KVError& error, long code,
+                                const std::string& message) {
+        EXPECT_FALSE(result.has_value());
+        EXPECT_EQ(error.domain, "KorvaneAPI");
+        EXPECT_EQ(error.code, code);
+        EXPECT_EQ(error.message, message);
+    };
+    KVError error;
+    expectError(api.login("a@b.c", "pw", &error), error, 401, "invalid_credentials");
+    expectError(api.registerEmail("a@b.c", "pw", &error), error, 409, "That e-mail is taken");
+    expectError(api.me(&error), error, 500, "HTTP 500");
+    expectError(api.analyzeDraft("", {}, {}, 1, 1, "", "", KVJson(), 1, &error), error, 400,
+                "HTTP 400");
+    expectError(api.buildDeck({}, "", "", "", &error), error, 402, "request failed");
+    EXPECT_EQ(api.token(), ""); // a refused sign-in leaves the client signed out
+}
+
+TEST(APIIntegration, SendsBodiesExactlyAsTheServiceExpectsThem) {
+    KVFakeHTTPServer fake([](KVFakeHTTPServer::Routes& s) {
+        answer(s, "/api/auth/login", 200, R"({"token":"kor_new","user":{"email":"a@b.c"}})");
+        answer(s, "/api/draft/analyze", 200, R"({"picks":[]})");
+        answer(s, "/api/draft/deck", 200, "{}");
+        answer(s, "/api/app/version", 200, R"({"version":"0.2.0"})");
+    });
+    KVAPI api(fake.base(), "");
+    const auto body = [&fake] { return KVJson::parse(fake.lastRequest().body); };
+
+    ASSERT_TRUE(api.login(" a@b.c", "pässword", nullptr).has_value());
+    EXPECT_EQ(body(), KVJson::parse(R"({"email":" a@b.c","password":"pässword",
+        "device":"Korvane Linux"})"));
+    EXPECT_EQ(fake.lastRequest().header("Content-Type"), "application/json");
+    EXPECT_EQ(fake.lastRequest().body.find('\n'), std::string::npos); // compact
+    EXPECT_EQ(api.token(), "kor_new");
+
+    const KVJson seen = KVJson::parse(R"([{"pack":1,"pick":1,"names":["Opt"]}])");
+    ASSERT_TRUE(api.analyzeDraft("d-1", {"Opt", "Shock"}, {"Giant Growth"}, 2, 3, "", "SOS", seen,
+                                 0, nullptr)
+                    .has_value());
+    EXPECT_EQ(fake.lastRequest().header("Authorization"), "Bearer kor_new");
+    EXPECT_EQ(body(), KVJson::parse(R"({"draftId":"d-1","packNumber":2,"pickNumber":3,
+        "format":"PremierDraft","setCode":"SOS","pack":["Opt","Shock"],"pool":["Giant Growth"],
+        "seen":[{"pack":1,"pick":1,"names":["Opt"]}],"picks":1})"));
+    ASSERT_TRUE(api.analyzeDraft("", {}, {}, 1, 1, "PickTwoDraft", "", KVJson(), 2, nullptr));
+    EXPECT_EQ(body()["picks"], 2);
+    EXPECT_EQ(body()["seen"], KVJson::array());
+    EXPECT_EQ(body()["format"], "PickTwoDraft");
+
+    ASSERT_TRUE(api.buildDeck({"Opt", "Opt"}, "", "", "ev-1", nullptr).has_value());
+    EXPECT_EQ(body(), KVJson::parse(R"({"pool":["Opt","Opt"],"format":"Sealed","setCode":"",
+        "eventId":"ev-1"})"));
+
+    ASSERT_TRUE(api.latestVersion(nullptr).has_value());
+    EXPECT_EQ(fake.lastRequest().path,
+              "/api/app/version?platform=linux&arch=" + std::string(KVAPI::arch()));
+}
+
+TEST(APIIntegration, TelemetryTellsWhichFailuresAreWorthRetrying) {
+    std::atomic<int> status{204};
+    KVFakeHTTPServer fake([&status](KVFakeHTTPServer::Routes& s) {
+        s.Post("/api/telemetry",
+               [&status](const httplib::Request&, httplib::Response& res) { res.status = status; });
+    });
+    KVAPI api(fake.base(), "kor_t");
+    const KVJson events = KVJson::parse(R"([{"type":"pick"}])");
+    bool retryable = false;
+    EXPECT_TRUE(api.sendTelemetry(events, "s-1", &retryable));
+    EXPECT_EQ(
+        KVJson::parse(fake.lastRequest().body),
+        KVJson::parse(R"({"sessionId":"s-1","appVersion":"0.1.38","events":[{"type":"pick"}]})"));
+    for (const int retry : {401, 408, 429, 500, 503}) {
+        status = retry;
+        retryable = false;
+        EXPECT_FALSE(api.sendTelemetry(events, "s-1", &retryable)) << retry;
+        EXPECT_TRUE(retryable) << retry;
+    }
+    for (const int refuse : {400, 402, 403, 404, 413}) {
+        status = refuse;
+        retryable = true;
+        EXPECT_FALSE(api.sendTelemetry(events, "s-1", &retryable)) << refuse;
+        EXPECT_FALSE(retryable) << refuse;
+    }
+    KVAPI unreachable("http://127.0.0.1:" + std::to_string(closedPort()), "");
+    retryable = false;
+    EXPECT_FALSE(unreachable.sendTelemetry(events, "s-1", &retryable));
+    EXPECT_TRUE(retryable);
+}
+
+TEST(APIIntegration, ATimeOutIsAFailureNotAnEmptyAnswer) {
+    SilentServer silent;
+    KVAPI api(silent.base(), "kor_t");
+    KVError error;
+    const auto started = Clock::now();
+    const auto answer = api.call("/api/me", "GET", nullptr, 1, &error);
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
+    EXPECT_FALSE(answer.has_value());
+    EXPECT_EQ(error.domain, "KorvaneAPI");
+    EXPECT_EQ(error.code, 0);
+    EXPECT_EQ(error.message.rfind("Could not reach 127.0.0.1 (", 0), 0u) << error.message;
+
+    EXPECT_FALSE(KVAPI::get(silent.base() + "/card.jpg", 1, &error).has_value());
+    EXPECT_EQ(error.domain, "KorvaneNet");
+    EXPECT_EQ(error.code, 28); // CURLE_OPERATION_TIMEDOUT, passed through unwrapped
+}
+
+TEST(APIIntegration, PlainGetReturnsRawBytesAndNamesTheFailedAddress) {
+    const std::string jpeg("\xff\xd8\xff\xe0\0\x10JFIF", 10);
+    KVFakeHTTPServer fake([&jpeg](KVFakeHTTPServer::Routes& s) {
+        answer(s, "/art.jpg", 200, jpeg, "image/jpeg");
+        answer(s, "/missing", 404, R"({"object":"error"})");
+        s.Get("/moved", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("/art.jpg");
+        });
+        s.Get("/loop",
+              [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
+        s.Get("/elsewhere", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("file:///etc/passwd");
+        });
+    });
+    KVAPI api(fake.base(), "kor_secret");
+    KVError error;
+    EXPECT_EQ(KVAPI::get(fake.base() + "/art.jpg", 10, &error), jpeg);
+    EXPECT_FALSE(fake.lastRequest().hasHeader("Authorization"));
+    EXPECT_EQ(KVAPI::get(fake.base() + "/moved", 10, &error), jpeg);
+
+    EXPECT_FALSE(KVAPI::get(fake.base() + "/missing", 10, &error).has_value());
+    EXPECT_EQ(error.domain, "KorvaneAPI");
+    EXPECT_EQ(error.code, 404);
+    EXPECT_EQ(error.message, "HTTP 404 for " + fake.base() + "/missing");
+
+    EXPECT_FALSE(KVAPI::get(fake.base() + "/loop", 10, &error).has_value());
+    EXPECT_EQ(error.domain, "KorvaneNet");
+    EXPECT_FALSE(KVAPI::get(fake.base() + "/elsewhere", 10, &error).has_value());
+    EXPECT_EQ(error.domain, "KorvaneNet"); // only http and https are followed
+
+    KVAPI::get("http://127.0.0.1:" + std::to_string(closedPort()) + "/x", 10, &error);
+    EXPECT_EQ(error.domain, "KorvaneNet");
+    EXPECT_EQ(error.code, 7); // CURLE_COULDNT_CONNECT
+}
+
+TEST(APIIntegration, CapsAnswersAndAcceptsCompressedOnes) {
+    const std::string big(300000, 'a');
+    KVFakeHTTPServer fake([&big](KVFakeHTTPServer::Routes& s) {
+        answer(s, "/big", 200, big, "text/plain");
+        s.Get("/streamed", [&big](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("text/plain", [&big](size_t, httplib::DataSink& sink) {
+                sink.write(big.data(), big.size());
+                sink.done();
+                return true;
+            });
+        });
+    });
+    KVHTTPRequest request;
+    request.url = fake.base() + "/big";
+    long status = 0;
+    KVError error;
+    EXPECT_EQ(KVHTTPPerform(request, &status, &error), big);
+    EXPECT_EQ(status, 200);
+    EXPECT_NE(fake.lastRequest().header("Accept-Encoding").find("gzip"), std::string::npos);
+
+    for (const char* path : {"/big", "/streamed"}) { // length announced, or not
+        request.url = fake.base() + path;
+        EXPECT_FALSE(KVHTTPPerform(request, &status, &error, 100000).has_value()) << path;
+        EXPECT_EQ(error.domain, "KorvaneNet");
+        EXPECT_NE(error.message.find("larger than"), std::string::npos) << error.message;
+    }
+}
+
+} // namespace
