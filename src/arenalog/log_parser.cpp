@@ -134,28 +134,28 @@ void KVLogParser::reset() {
     tailParsed_.clear();
 }
 
-KVDraftEvents KVLogParser::parseEntry(std::string_view text) {
-    KVLogEntry entry(text);
-    const KVLogHeader& header = entry.header();
+KVDraftEvents KVLogParser::parseEntry(std::string_view entry) {
+    KVLogEntry decoded(entry);
+    const KVLogHeader& header = decoded.header();
     if (!header.timestamp.empty()) {
         lastTs_ = std::string(header.timestamp);
     }
 
     KVDraftEvents events;
-    KVDecodeEventJoin(entry, events);
-    KVDecodePackNotification(entry, events);
-    KVDecodePlayerPick(entry, events);
-    KVDecodeDraftCompletion(entry, events);
-    if (KVIsBotDraftEntry(entry)) {
-        KVDecodeBotDraft(entry, events);
+    KVDecodeEventJoin(decoded, events);
+    KVDecodePackNotification(decoded, events);
+    KVDecodePlayerPick(decoded, events);
+    KVDecodeDraftCompletion(decoded, events);
+    if (KVIsBotDraftEntry(decoded)) {
+        KVDecodeBotDraft(decoded, events);
     }
     if (header.direction == "<==") {
         if (header.method == "EventGetCoursesV2") {
-            KVDecodeCourses(entry, events);
+            KVDecodeCourses(decoded, events);
         } else if (header.method == "RankGetCombinedRankInfo") {
-            KVDecodeRank(entry, events);
+            KVDecodeRank(decoded, events);
         } else if (header.method == "StartHook") {
-            KVDecodeInventory(entry, events);
+            KVDecodeInventory(decoded, events);
         }
     }
 
@@ -184,31 +184,31 @@ const std::string& KVLogParser::isoFor(const std::string& arenaTime) {
     return iso_;
 }
 
-KVDraftEvents KVLogParser::parseBot(std::string_view text) {
-    KVLogEntry entry(text);
+KVDraftEvents KVLogParser::parseBot(std::string_view entry) {
+    KVLogEntry decoded(entry);
     KVDraftEvents events;
-    KVDecodeBotDraft(entry, events);
+    KVDecodeBotDraft(decoded, events);
     return events;
 }
 
-KVDraftEvents KVLogParser::parseCourses(std::string_view text) {
-    KVLogEntry entry(text);
+KVDraftEvents KVLogParser::parseCourses(std::string_view entry) {
+    KVLogEntry decoded(entry);
     KVDraftEvents events;
-    KVDecodeCourses(entry, events);
+    KVDecodeCourses(decoded, events);
     return events;
 }
 
-KVDraftEvents KVLogParser::parseRank(std::string_view text) {
-    KVLogEntry entry(text);
+KVDraftEvents KVLogParser::parseRank(std::string_view entry) {
+    KVLogEntry decoded(entry);
     KVDraftEvents events;
-    KVDecodeRank(entry, events);
+    KVDecodeRank(decoded, events);
     return events;
 }
 
-KVDraftEvents KVLogParser::parseInventory(std::string_view text) {
-    KVLogEntry entry(text);
+KVDraftEvents KVLogParser::parseInventory(std::string_view entry) {
+    KVLogEntry decoded(entry);
     KVDraftEvents events;
-    KVDecodeInventory(entry, events);
+    KVDecodeInventory(decoded, events);
     return events;
 }
 

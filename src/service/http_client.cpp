@@ -65,7 +65,9 @@ std::optional<std::string> KVHTTPPerform(const KVHTTPRequest& request, long* sta
     // "Expect:" keeps curl from waiting for a "100 Continue" before sending larger bodies.
     bool listed = add("Expect:");
     for (const auto& [key, value] : request.headers) {
-        listed = listed && add(key + ": " + value);
+        std::string line = key;
+        line.append(": ").append(value);
+        listed = listed && add(line);
     }
     const std::unique_ptr<curl_slist, ListDeleter> headers(list);
     if (!listed) {
