@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 std::string KVFakeHTTPServer::Request::header(const std::string& name) const {
     const auto it = headers.find(name);
     return it == headers.end() ? std::string() : it->second;
@@ -35,8 +37,13 @@ KVFakeHTTPServer::KVFakeHTTPServer(const std::function<void(Routes&)>& routes) {
         ADD_FAILURE() << "the fake server could not bind";
         return;
     }
-    // The socket already listens: connections wait in its backlog until the loop starts.
+    // The socket already listens: connections wait in its backlog until the loop starts. The
+    // loop must be running before stop() can end it, so wait for it.
     thread_ = std::thread([this] { server_.listen_after_bind(); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!server_.is_running() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 KVFakeHTTPServer::~KVFakeHTTPServer() {

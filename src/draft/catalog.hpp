@@ -1,0 +1,82 @@
+#pragma once
+
+#include "base/error.hpp"
+#include "base/json.hpp"
+#include "draft/card.hpp"
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// The cards of one MTG Arena set at a time, from Scryfall, indexed by normalised name and by
+// Arena id. A set is downloaded once and kept in the cache directory.
+//
+// Threads: ensureSet() runs on a background queue while the main thread and the vision queue
+// look cards up. The maps, the cards' art lists, the set code and the status are guarded by
+// one lock, never held across the network. Loads never overlap: a load waits for the one
+// before it to finish, then finds its set already loaded or loads it.
+class KVCatalog {
+public:
+    static constexpr std::string_view kScryfallBase = "https://api.scryfall.com";
+    // The prefix of the card-data cache files; its number is the file format's version.
+    static constexpr std::string_view kCardCachePrefix = "scryfall3";
+
+    // Scryfall's address: the public API, or KORVANE_SCRYFALL_BASE in development builds.
+    static std::string defaultScryfallBase();
+
+    explicit KVCatalog(std::string scryfallBase = defaultScryfallBase());
+    KVCatalog(const KVCatalog&) = delete;
+    KVCatalog& operator=(const KVCatalog&) = delete;
+
+    // Makes `requested` the loaded set: from the cache file, else from Scryfall. True when at least
+    // one card is indexed. Blocks on disk and network.
+    bool ensureSet(std::string_view requested, KVError* error);
+
+    KVCardRef cardNamed(std::string_view name) const;
+    KVCardRef cardForArenaId(int64_t arenaId) const;
+    // One card per id, in order; an id the set doesn't know gets a new placeholder card named
+    // "Unknown <id>" (not stored).
+    std::vector<KVCardRef> resolveIds(const std::vector<int64_t>& ids) const;
+
+    // A copy of the name index, taken under the lock.
+    std::map<std::string, KVCardRef> cards() const;
+    size_t cardCount() const;
+    std::string setCode() const;
+    std::string status() const;
+
+    // The cache directory's "<prefix>_<set code>.json".
+    std::string cachePath(std::string_view prefix) const;
+
+    // Every printing of a set (search pages in order), or nothing and an error when the first
+    // page could not be had. A search that finds nothing (HTTP 404) is an empty list.
+    // `complete` tells whether every page was read.
+    std::optional<std::vector<KVJson>> fetchSetCards(std::string_view code, KVError* error,
+                                                     bool* complete = nullptr) const;
+    // The codes of the set's bonus sheets, in Scryfall's order. `listed` is false when the set
+    // list could not be read.
+    std::vector<std::string> bonusSheets(std::string_view code, bool* listed = nullptr) const;
+
+    // Runs `work` under the catalog's lock: the cards' art lists are read and written only so.
+    template <class Work> auto withLock(Work&& work) const {
+        std::lock_guard lock(mutex_);
+        return work();
+    }
+
+private:
+    std::optional<std::string> scryfallGet(const std::string& url, KVError* error) const;
+    void index(const std::vector<KVJson>& printings, const std::string& code);
+    void setStatus(std::string status);
+
+    const std::string scryfallBase_;
+    mutable std::mutex mutex_;
+    std::mutex loadMutex_; // one load at a time
+    std::string setCode_;
+    std::string status_ = "idle";
+    std::map<std::string, KVCardRef> byName_;
+    std::unordered_map<int64_t, KVCardRef> byArenaId_;
+};
