@@ -29,7 +29,7 @@ int daysInMonth(int year, int month) {
 } // namespace
 
 std::string KVIsoFromArena(std::string_view arenaTime) {
-    if (KVArenaTimestampLength(arenaTime) != arenaTime.size()) {
+    if (arenaTime.empty() || KVArenaTimestampLength(arenaTime) != arenaTime.size()) {
         return std::string(arenaTime);
     }
     size_t pos = 0;
