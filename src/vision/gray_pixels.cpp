@@ -1,0 +1,272 @@
+#include "vision/gray_pixels.hpp"
+
+#include "vision/image_codec.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+
+namespace {
+
+// The source pixels and weights that make each output pixel along one axis. Every output pixel
+// reads the same number of source pixels (`taps`, zero weights padding the short ones), so that
+// the inner loops have no branches; a zero weight adds exactly nothing.
+struct AxisTaps {
+    int source = 0;
+    int target = 0;
+    int taps = 0;
+    std::vector<int> first;     // first source pixel read for each output pixel
+    std::vector<float> weights; // `taps` per output pixel
+
+    // Calls visit(j, weight) for the source pixels j of output pixel i, in increasing order.
+    template <typename Visit> void visitSources(int i, Visit visit) const {
+        if (target < source) {
+            // Area average, in exact integer units: output pixel i spans [i·source, (i+1)·source)
+            // and source pixel j spans [j·target, (j+1)·target).
+            const int64_t s = source;
+            const int64_t t = target;
+            const int64_t lo = i * s;
+            const int64_t hi = lo + s;
+            for (int64_t j = lo / t; j < std::min((hi + t - 1) / t, s); ++j) {
+                const int64_t overlap = std::min(hi, (j + 1) * t) - std::max(lo, j * t);
+                visit(static_cast<int>(j), static_cast<double>(overlap) / static_cast<double>(s));
+            }
+        } else {
+            // Linear between pixel centres (one tap when the axis keeps its size).
+            const double centre =
+                std::clamp((i + 0.5) * source / target - 0.5, 0.0, static_cast<double>(source - 1));
+            const int j = static_cast<int>(centre);
+            const double fraction = centre - j;
+            visit(j, 1.0 - fraction);
+            if (fraction > 0 && j + 1 < source) {
+                visit(j + 1, fraction);
+            }
+        }
+    }
+
+    void build(int sourceSize, int targetSize) {
+        source = sourceSize;
+        target = targetSize;
+        taps = 1;
+        for (int i = 0; i < target; ++i) {
+            int count = 0;
+            visitSources(i, [&count](int, double) { ++count; });
+            taps = std::max(taps, count);
+        }
+        first.assign(static_cast<size_t>(target), 0);
+        weights.assign(static_cast<size_t>(target) * taps, 0.0f);
+        for (int i = 0; i < target; ++i) {
+            float* row = weights.data() + static_cast<size_t>(i) * taps;
+            int start = -1;
+            visitSources(i, [&](int j, double weight) {
+                if (start < 0) {
+                    // Start early enough that all `taps` reads stay inside the source.
+                    start = std::min(j, source - taps);
+                    first[i] = start;
+                }
+                row[j - start] = static_cast<float>(weight);
+            });
+        }
+    }
+};
+
+// Taps depend only on the two sizes, and the hash asks for the same few sizes again and again:
+// each thread keeps the last few.
+constexpr size_t kCachedAxes = 8;
+thread_local std::array<AxisTaps, kCachedAxes> axisCache;
+thread_local size_t nextAxisSlot = 0;
+
+// The taps for one axis; `keep` is never evicted (the other axis of the same call).
+const AxisTaps& axisTaps(int source, int target, const AxisTaps* keep) {
+    for (const AxisTaps& taps : axisCache) {
+        if (taps.source == source && taps.target == target) {
+            return taps;
+        }
+    }
+    AxisTaps* slot = &axisCache[nextAxisSlot++ % kCachedAxes];
+    if (slot == keep) {
+        slot = &axisCache[nextAxisSlot++ % kCachedAxes];
+    }
+    slot->build(source, target);
+    return *slot;
+}
+
+// Rows are resampled across four at a time: the four rows interleaved, value by value, so that
+// each tap is one four-wide multiply-add. Every value still sums its taps in the same order.
+constexpr int kLanes = 4;
+
+template <int Taps>
+void resampleAcross(const float* interleaved, const AxisTaps& axis, int taps, float* out) {
+    const float* weight = axis.weights.data();
+    for (int x = 0; x < axis.target; ++x, weight += taps) {
+        const float* source = interleaved + static_cast<size_t>(axis.first[x]) * kLanes;
+        float sum[kLanes] = {};
+        for (int k = 0; k < (Taps > 0 ? Taps : taps); ++k) {
+            for (int lane = 0; lane < kLanes; ++lane) {
+                sum[lane] += weight[k] * source[k * kLanes + lane];
+            }
+        }
+        for (int lane = 0; lane < kLanes; ++lane) {
+            out[x * kLanes + lane] = sum[lane];
+        }
+    }
+}
+
+void resampleAcross(const float* interleaved, const AxisTaps& axis, float* out) {
+    switch (axis.taps) {
+    case 1:
+        return resampleAcross<1>(interleaved, axis, 1, out);
+    case 2:
+        return resampleAcross<2>(interleaved, axis, 2, out);
+    case 3:
+        return resampleAcross<3>(interleaved, axis, 3, out);
+    case 4:
+        return resampleAcross<4>(interleaved, axis, 4, out);
+    case 5:
+        return resampleAcross<5>(interleaved, axis, 5, out);
+    case 6:
+        return resampleAcross<6>(interleaved, axis, 6, out);
+    default:
+        return resampleAcross<0>(interleaved, axis, axis.taps, out);
+    }
+}
+
+// Scratch memory kept per thread between calls, let go of when a huge picture went through.
+constexpr size_t kKeptScratch = size_t{1} << 22;
+
+template <typename T> void trimScratch(std::vector<T>& scratch) {
+    if (scratch.capacity() > kKeptScratch) {
+        scratch = std::vector<T>();
+    }
+}
+
+void trimAxisCache() {
+    for (AxisTaps& taps : axisCache) {
+        if (taps.weights.capacity() > kKeptScratch) {
+            taps = AxisTaps();
+        }
+    }
+}
+
+} // namespace
+
+bool KVMakeGrayPlane(const KVImage& image, const KVPixelRect& rect, KVGrayPlane& plane) {
+    plane.width = 0;
+    plane.height = 0;
+    if (!KVImageIsUsable(image) || rect.empty() || rect.x < 0 || rect.y < 0 ||
+        rect.x > image.width - rect.width || rect.y > image.height - rect.height) {
+        plane.pixels.clear();
+        return false;
+    }
+    plane.width = rect.width;
+    plane.height = rect.height;
+    plane.pixels.resize(static_cast<size_t>(rect.width) * rect.height);
+    const int width = rect.width;
+    for (int y = 0; y < rect.height; ++y) {
+        const uint8_t* in = image.pixel(rect.x, rect.y + y);
+        uint8_t* out = plane.pixels.data() + static_cast<size_t>(y) * width;
+        // KVLuma in single precision, so that it vectorises: the weighted sum is an exact whole
+        // number below 2^18, and (sum + 500.5) / 1000 never lies within 0.0005 of a whole number,
+        // far more than the float product's error. Equal to KVLuma for every colour. Pixels are
+        // read as 32-bit words, which vectorises far better than bytes at a stride of four.
+        for (int x = 0; x < width; ++x) {
+            uint32_t word = 0;
+            std::memcpy(&word, in + 4 * static_cast<size_t>(x), 4);
+            if constexpr (std::endian::native == std::endian::big) {
+                word = ((word >> 24) & 0xffu) | ((word >> 8) & 0xff00u) | ((word << 8) & 0xff0000u);
+            }
+            const float sum = 299.0f * static_cast<float>(word & 0xffu) +
+                              587.0f * static_cast<float>((word >> 8) & 0xffu) +
+                              114.0f * static_cast<float>((word >> 16) & 0xffu);
+            out[x] = static_cast<uint8_t>(static_cast<int>((sum + 500.5f) * 0.001f));
+        }
+    }
+    return true;
+}
+
+bool KVResampleGray(const KVGrayPlane& plane, int width, int height, float* out) {
+    if (plane.width <= 0 || plane.height <= 0 || width <= 0 || height <= 0 ||
+        plane.pixels.size() < static_cast<size_t>(plane.width) * plane.height) {
+        return false;
+    }
+    const AxisTaps& down = axisTaps(plane.height, height, nullptr);
+    const AxisTaps& across = axisTaps(plane.width, width, &down);
+
+    // Columns first, whole rows at a time (which vectorises), four output rows at a time; then
+    // those four rows across to `width`, rounded to whole gray values.
+    const int sourceWidth = plane.width;
+    thread_local std::vector<float> rows;
+    thread_local std::vector<float> interleaved;
+    thread_local std::vector<float> across4;
+    rows.resize(static_cast<size_t>(sourceWidth) * kLanes);
+    interleaved.resize(static_cast<size_t>(sourceWidth) * kLanes);
+    across4.resize(static_cast<size_t>(width) * kLanes);
+    for (int y0 = 0; y0 < height; y0 += kLanes) {
+        const int lanes = std::min(kLanes, height - y0);
+        for (int lane = 0; lane < kLanes; ++lane) {
+            float* row = rows.data() + static_cast<size_t>(lane) * sourceWidth;
+            std::fill(row, row + sourceWidth, 0.0f);
+            if (lane >= lanes) {
+                continue;
+            }
+            const int y = y0 + lane;
+            const float* weight = down.weights.data() + static_cast<size_t>(y) * down.taps;
+            for (int k = 0; k < down.taps; ++k) {
+                const float w = weight[k];
+                if (w == 0.0f) {
+                    continue; // padding; adding it would change nothing
+                }
+                const uint8_t* in =
+                    plane.pixels.data() + static_cast<size_t>(down.first[y] + k) * sourceWidth;
+                for (int x = 0; x < sourceWidth; ++x) {
+                    row[x] += w * static_cast<float>(in[x]);
+                }
+            }
+        }
+        const float* r0 = rows.data();
+        const float* r1 = r0 + sourceWidth;
+        const float* r2 = r1 + sourceWidth;
+        const float* r3 = r2 + sourceWidth;
+        float* mixed = interleaved.data();
+        for (size_t x = 0; x < static_cast<size_t>(sourceWidth); ++x) {
+            mixed[4 * x] = r0[x];
+            mixed[4 * x + 1] = r1[x];
+            mixed[4 * x + 2] = r2[x];
+            mixed[4 * x + 3] = r3[x];
+        }
+        resampleAcross(mixed, across, across4.data());
+        // Halves round up. The sums are never negative, so truncating sum + 0.5 is that rounding
+        // (and vectorises, where floor does not); they are at most a rounding error above 255.
+        for (int lane = 0; lane < lanes; ++lane) {
+            float* target = out + static_cast<size_t>(y0 + lane) * width;
+            const float* sums = across4.data() + lane;
+            for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
+                const float sum = sums[x * kLanes] + 0.5f;
+                target[x] = std::min(static_cast<float>(static_cast<int>(sum)), 255.0f);
+            }
+        }
+    }
+    trimScratch(interleaved);
+    trimScratch(across4);
+    trimAxisCache();
+    trimScratch(rows);
+    return true;
+}
+
+std::optional<std::vector<float>> KVGrayPixels(const KVImage& image, int width, int height) {
+    if (width <= 0 || height <= 0 || width > KVImageMaxPixels / height) {
+        return std::nullopt;
+    }
+    thread_local KVGrayPlane plane;
+    if (!KVMakeGrayPlane(image, KVPixelRect{0, 0, image.width, image.height}, plane)) {
+        return std::nullopt;
+    }
+    std::vector<float> pixels(static_cast<size_t>(width) * height);
+    const bool done = KVResampleGray(plane, width, height, pixels.data());
+    trimScratch(plane.pixels);
+    if (!done) {
+        return std::nullopt;
+    }
+    return pixels;
+}

@@ -1,0 +1,187 @@
+#include "vision/phash.hpp"
+
+#include "vision/gray_pixels.hpp"
+#include "vision/image_crop.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+constexpr int kContrastSize = 160; // thumbnail side for the contrast gate
+constexpr int kSize = 64;          // thumbnail side for the transform
+constexpr int kFrequencies = 16;   // lowest frequencies kept per axis
+constexpr size_t kContrastPixels = size_t{kContrastSize} * kContrastSize;
+constexpr size_t kCoefficients = size_t{kFrequencies} * kFrequencies;
+constexpr float kMinDeviation = 30.0f;
+
+// Cos[k][n] = cos(((2n + 1)·π)·k·(1/128)), unnormalised, built once and read-only after.
+// Kept transposed, [n][k], so that the 16 sums of one row run side by side.
+using CosineTable = std::array<std::array<double, kFrequencies>, kSize>;
+
+const CosineTable& cosines() {
+    static const CosineTable table = [] {
+        CosineTable t{};
+        for (int k = 0; k < kFrequencies; ++k) {
+            for (int n = 0; n < kSize; ++n) {
+                t[n][k] = std::cos(((2.0 * n + 1.0) * std::numbers::pi) * k * (1.0 / 128.0));
+            }
+        }
+        return t;
+    }();
+    return table;
+}
+
+// The gate and the transform on a gray plane already cut to the picture to hash.
+std::optional<KVArtHash> hashPlane(const KVGrayPlane& plane) {
+    thread_local std::array<float, kContrastPixels> large;
+    thread_local std::array<float, size_t{kSize} * kSize> small;
+
+    if (!KVResampleGray(plane, kContrastSize, kContrastSize, large.data())) {
+        return std::nullopt;
+    }
+    // The values are whole numbers, so both sums are exact: added as integers (which vectorises)
+    // they are the very doubles a running double sum would give. 160² · 255² fits in 31 bits.
+    static_assert(int64_t{kContrastSize} * kContrastSize * 255 * 255 < (int64_t{1} << 31));
+    int32_t sum = 0;
+    int32_t squares = 0;
+    for (const float value : large) {
+        sum += static_cast<int32_t>(value);
+        squares += static_cast<int32_t>(value * value); // exact: at most 65025
+    }
+    const double mean = static_cast<double>(sum) / kContrastPixels;
+    const double variance = static_cast<double>(squares) / kContrastPixels - mean * mean;
+    if (variance <= 0 || static_cast<float>(std::sqrt(variance)) < kMinDeviation) {
+        return std::nullopt;
+    }
+
+    if (!KVResampleGray(plane, kSize, kSize, small.data())) {
+        return std::nullopt;
+    }
+    // Each sum runs over increasing x (then y) as its own accumulator; running the 16
+    // frequencies side by side keeps that order while letting the compiler vectorise.
+    const CosineTable& table = cosines();
+    std::array<std::array<double, kFrequencies>, kSize> rows; // T[y][u]
+    for (int y = 0; y < kSize; ++y) {
+        std::array<double, kFrequencies> acc{};
+        const float* g = small.data() + static_cast<size_t>(y) * kSize;
+        for (int x = 0; x < kSize; ++x) {
+            const double value = g[x];
+            for (int u = 0; u < kFrequencies; ++u) {
+                acc[u] += value * table[x][u];
+            }
+        }
+        for (int u = 0; u < kFrequencies; ++u) {
+            rows[y][u] = 2.0 * acc[u];
+        }
+    }
+    std::array<std::array<double, kFrequencies>, kFrequencies> acc{}; // [v][u]
+    for (int y = 0; y < kSize; ++y) {
+        for (int v = 0; v < kFrequencies; ++v) {
+            const double c = table[y][v];
+            for (int u = 0; u < kFrequencies; ++u) {
+                acc[v][u] += rows[y][u] * c;
+            }
+        }
+    }
+    std::array<double, kCoefficients> coefficients; // D[v][u] at 16v + u
+    for (int v = 0; v < kFrequencies; ++v) {
+        for (int u = 0; u < kFrequencies; ++u) {
+            coefficients[static_cast<size_t>(v) * kFrequencies + u] = 2.0 * acc[v][u];
+        }
+    }
+
+    // The median of 256 values: the mean of the 128th and 129th smallest.
+    std::array<double, kCoefficients> sorted = coefficients;
+    const auto upper = sorted.begin() + kCoefficients / 2;
+    std::nth_element(sorted.begin(), upper, sorted.end());
+    const double median = (*std::max_element(sorted.begin(), upper) + *upper) * 0.5;
+
+    KVArtHash hash{};
+    for (size_t i = 0; i < coefficients.size(); ++i) {
+        if (coefficients[i] > median) {
+            hash[i / 8] |= static_cast<uint8_t>(0x80u >> (i % 8));
+        }
+    }
+    return hash;
+}
+
+std::optional<KVArtHash> hashRegion(const KVImage& image, const KVPixelRect& rect) {
+    thread_local KVGrayPlane plane;
+    if (!KVMakeGrayPlane(image, rect, plane)) {
+        return std::nullopt;
+    }
+    std::optional<KVArtHash> hash = hashPlane(plane);
+    if (plane.pixels.capacity() > (size_t{1} << 22)) {
+        plane.pixels = std::vector<uint8_t>();
+    }
+    return hash;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+} // namespace
+
+std::optional<KVArtHash> KVPHash(const KVImage& image) {
+    return hashRegion(image, KVPixelRect{0, 0, image.width, image.height});
+}
+
+std::optional<KVArtHash> KVPHashOfArt(const KVImage& card) {
+    const double w = card.width;
+    const double h = card.height;
+    return hashRegion(
+        card, KVPixelRectOutward(card.width, card.height, 0.08 * w, 0.10 * h, 0.84 * w, 0.52 * h));
+}
+
+int KVPHashDistance(std::span<const uint8_t> a, std::span<const uint8_t> b) {
+    constexpr size_t bytes = std::tuple_size_v<KVArtHash>;
+    if (a.size() != bytes || b.size() != bytes) {
+        return static_cast<int>(8 * bytes);
+    }
+    int distance = 0;
+    for (size_t i = 0; i < bytes; ++i) {
+        distance += std::popcount(static_cast<unsigned>(a[i] ^ b[i]));
+    }
+    return distance;
+}
+
+std::string KVPHashToHex(std::span<const uint8_t> hash) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(hash.size() * 2);
+    for (const uint8_t byte : hash) {
+        text += digits[byte >> 4];
+        text += digits[byte & 0x0f];
+    }
+    return text;
+}
+
+std::optional<KVArtHash> KVPHashFromHex(std::string_view text) {
+    KVArtHash hash{};
+    if (text.size() != hash.size() * 2) {
+        return std::nullopt;
+    }
+    for (size_t i = 0; i < hash.size(); ++i) {
+        const int high = hexDigit(text[2 * i]);
+        const int low = hexDigit(text[2 * i + 1]);
+        if (high < 0) {
+            return std::nullopt;
+        }
+        hash[i] = static_cast<uint8_t>(low < 0 ? high : high * 16 + low);
+    }
+    return hash;
+}

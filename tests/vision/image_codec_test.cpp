@@ -1,0 +1,220 @@
+#include "vision/image_codec.hpp"
+
+#include "test_images.hpp"
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// PNGs in the stored forms the decoder must normalise, written by libpng itself.
+struct PNGForm {
+    int width = 0;
+    int height = 0;
+    int bitDepth = 8;
+    int colorType = PNG_COLOR_TYPE_RGB;
+    bool interlaced = false;
+    std::vector<png_color> palette;
+    std::vector<png_byte> paletteAlpha;
+};
+
+void appendToString(png_structp png, png_bytep data, size_t length) {
+    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<char*>(data), length);
+}
+
+// `rows` hold the bytes of each row as the form stores them (16-bit samples big-endian).
+std::string writePNG(const PNGForm& form, const std::vector<std::vector<uint8_t>>& rows) {
+    std::string bytes;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &bytes, appendToString, nullptr);
+    png_set_IHDR(png, info, form.width, form.height, form.bitDepth, form.colorType,
+                 form.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!form.palette.empty()) {
+        png_set_PLTE(png, info, form.palette.data(), static_cast<int>(form.palette.size()));
+    }
+    if (!form.paletteAlpha.empty()) {
+        png_set_tRNS(png, info, form.paletteAlpha.data(),
+                     static_cast<int>(form.paletteAlpha.size()), nullptr);
+    }
+    png_write_info(png, info);
+    const int passes = png_set_interlace_handling(png);
+    for (int pass = 0; pass < passes; ++pass) {
+        for (const auto& row : rows) {
+            png_write_row(png, row.data());
+        }
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return bytes;
+}
+
+uint32_t crc32(const std::string& bytes, size_t from, size_t to) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = from; i < to; ++i) {
+        crc ^= static_cast<uint8_t>(bytes[i]);
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+void putBigEndian(std::string& bytes, size_t at, uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) {
+        bytes[at + i] = static_cast<char>(value >> (8 * (size - 1 - i)));
+    }
+}
+
+long decodeFailure(const std::string& bytes) {
+    KVError error;
+    const auto image = KVImageFromData(bytes, &error);
+    EXPECT_FALSE(image.has_value());
+    EXPECT_EQ(error.domain, KVImageErrorDomain);
+    return error.code;
+}
+
+TEST(ImageCodec, PNGRoundTripIsExactAlphaIncluded) {
+    KVImage image = KVTexturedImage(37, 23, 1);
+    for (size_t i = 3; i < image.rgba.size(); i += 4) {
+        image.rgba[i] = static_cast<uint8_t>(i * 7);
+    }
+    const auto bytes = KVEncodePNG(image);
+    ASSERT_TRUE(bytes.has_value());
+    const auto decoded = KVImageFromData(*bytes);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->width, 37);
+    EXPECT_EQ(decoded->height, 23);
+    EXPECT_EQ(decoded->rgba, image.rgba);
+}
+
+TEST(ImageCodec, JPEGRoundTripKeepsThePictureAndComesOutOpaque) {
+    const KVImage image = KVTexturedImage(64, 48, 2);
+    const auto bytes = KVEncodeJPEG(image, 95);
+    ASSERT_TRUE(bytes.has_value());
+    const auto decoded = KVImageFromData(*bytes);
+    ASSERT_TRUE(decoded.has_value());
+    ASSERT_EQ(decoded->width, 64);
+    ASSERT_EQ(decoded->height, 48);
+    double error = 0;
+    for (size_t i = 0; i < image.rgba.size(); ++i) {
+        if (i % 4 == 3) {
+            EXPECT_EQ(decoded->rgba[i], 255);
+        } else {
+            error += std::abs(decoded->rgba[i] - image.rgba[i]);
+        }
+    }
+    EXPECT_LT(error / (64 * 48 * 3), 6.0); // swapped channels would give about 40
+    // Quality matters: a low quality gives a smaller file.
+    EXPECT_LT(KVEncodeJPEG(image, 20)->size(), bytes->size());
+}
+
+TEST(ImageCodec, PNGFormsAreNormalisedToRGBA) {
+    // 8-bit gray, interlaced so that every pass must land in the right pixels.
+    std::vector<std::vector<uint8_t>> grayRows(9);
+    std::vector<uint8_t> expected;
+    for (uint8_t i = 0; i < 27; ++i) {
+        grayRows[i / 3].push_back(i);
+        expected.insert(expected.end(), {i, i, i, 255});
+    }
+    auto image = KVImageFromData(writePNG({3, 9, 8, PNG_COLOR_TYPE_GRAY, true, {}, {}}, grayRows));
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->rgba, expected);
+
+    // Palette with transparency, at 2 bits per pixel.
+    PNGForm palette{
+        3, 1, 2, PNG_COLOR_TYPE_PALETTE, false, {{255, 0, 0}, {0, 0, 255}, {9, 8, 7}}, {255, 128}};
+    image = KVImageFromData(writePNG(palette, {{0b00011000}}));
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->rgba, (std::vector<uint8_t>{255, 0, 0, 255, 0, 0, 255, 128, 9, 8, 7, 255}));
+
+    // 16-bit RGB, samples scaled to 8 bits.
+    PNGForm deep{2, 1, 16, PNG_COLOR_TYPE_RGB, false, {}, {}};
+    image = KVImageFromData(
+        writePNG(deep, {{0xFF, 0xFF, 0x00, 0x00, 0x80, 0x80, 0x00, 0x00, 0xFF, 0xFF, 0x12, 0x12}}));
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->rgba, (std::vector<uint8_t>{255, 0, 128, 255, 0, 255, 18, 255}));
+
+    // Gray with alpha, and 1-bit gray.
+    image = KVImageFromData(
+        writePNG({2, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA, false, {}, {}}, {{40, 0, 200, 77}}));
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->rgba, (std::vector<uint8_t>{40, 40, 40, 0, 200, 200, 200, 77}));
+    image =
+        KVImageFromData(writePNG({3, 1, 1, PNG_COLOR_TYPE_GRAY, false, {}, {}}, {{0b10100000}}));
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->rgba,
+              (std::vector<uint8_t>{255, 255, 255, 255, 0, 0, 0, 255, 255, 255, 255, 255}));
+}
+
+TEST(ImageCodec, DamagedDataIsRefused) {
+    const KVImage image = KVTexturedImage(40, 30, 3);
+    const std::string png = *KVEncodePNG(image);
+    const std::string jpeg = *KVEncodeJPEG(image, 90);
+
+    EXPECT_EQ(decodeFailure(""), KVImageErrorEmpty);
+    EXPECT_EQ(decodeFailure("GIF89a............"), KVImageErrorUnknownFormat);
+    EXPECT_EQ(decodeFailure(std::string(5000, '\x5a')), KVImageErrorUnknownFormat);
+    // Cut anywhere, including just before the end marker, or right after the signature.
+    for (const size_t keep : {size_t{8}, size_t{20}, png.size() / 2, png.size() - 12}) {
+        EXPECT_EQ(decodeFailure(png.substr(0, keep)), KVImageErrorCorrupt) << keep;
+    }
+    for (const size_t keep : {size_t{3}, size_t{100}, jpeg.size() / 2, jpeg.size() - 2}) {
+        EXPECT_EQ(decodeFailure(jpeg.substr(0, keep)), KVImageErrorCorrupt) << keep;
+    }
+    // A flipped byte inside the pixel data: the checksum catches it.
+    std::string flipped = png;
+    flipped[png.size() / 2] = static_cast<char>(flipped[png.size() / 2] ^ 0x40);
+    EXPECT_EQ(decodeFailure(flipped), KVImageErrorCorrupt);
+    // Right signatures followed by noise.
+    std::mt19937 rng(4);
+    std::string noise(2000, '\0');
+    for (char& c : noise) {
+        c = static_cast<char>(rng());
+    }
+    EXPECT_EQ(decodeFailure(png.substr(0, 8) + noise), KVImageErrorCorrupt);
+    EXPECT_EQ(decodeFailure("\xFF\xD8\xFF" + noise), KVImageErrorCorrupt);
+}
+
+TEST(ImageCodec, EnormousHeadersAreRefusedBeforeDecoding) {
+    const KVImage image = KVTexturedImage(16, 16, 5);
+    // A PNG whose header claims 60000 × 60000 pixels, with a valid checksum.
+    std::string png = *KVEncodePNG(image);
+    ASSERT_EQ(png.substr(12, 4), "IHDR");
+    putBigEndian(png, 16, 60000, 4);
+    putBigEndian(png, 20, 60000, 4);
+    putBigEndian(png, 29, crc32(png, 12, 29), 4);
+    EXPECT_EQ(decodeFailure(png), KVImageErrorTooLarge);
+    // The same header at 16 × 16 still decodes: the checksum above is right.
+    putBigEndian(png, 16, 16, 4);
+    putBigEndian(png, 20, 16, 4);
+    putBigEndian(png, 29, crc32(png, 12, 29), 4);
+    EXPECT_TRUE(KVImageFromData(png).has_value());
+
+    // A JPEG whose frame header claims the same.
+    std::string jpeg = *KVEncodeJPEG(image, 90);
+    const size_t frame = jpeg.find("\xFF\xC0");
+    ASSERT_NE(frame, std::string::npos);
+    putBigEndian(jpeg, frame + 5, 60000, 2);
+    putBigEndian(jpeg, frame + 7, 60000, 2);
+    EXPECT_EQ(decodeFailure(jpeg), KVImageErrorTooLarge);
+}
+
+TEST(ImageCodec, ImagesWithoutPixelsAreNotEncoded) {
+    KVError error;
+    EXPECT_FALSE(KVEncodePNG(KVImage{}, &error).has_value());
+    EXPECT_EQ(error.code, KVImageErrorEmpty);
+    EXPECT_FALSE(KVEncodeJPEG(KVImage::blank(0, 5), 80).has_value());
+    KVImage inconsistent = KVImage::blank(4, 4);
+    inconsistent.rgba.resize(10);
+    EXPECT_FALSE(KVEncodePNG(inconsistent, &error).has_value());
+    EXPECT_EQ(error.code, KVImageErrorEncode);
+    EXPECT_FALSE(KVEncodeJPEG(inconsistent, 80).has_value());
+}
+
+} // namespace

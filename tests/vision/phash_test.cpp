@@ -1,0 +1,206 @@
+#include "vision/phash.hpp"
+
+#include "vision/gray_pixels.hpp"
+#include "vision/image_codec.hpp"
+#include "vision/image_crop.hpp"
+
+#include "test_images.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <numbers>
+#include <thread>
+
+namespace {
+
+// The hash written out the plain way: the transform as a triple loop over the 64 × 64 gray
+// thumbnail, the median from a full sort.
+KVArtHash referenceHash(const KVImage& image) {
+    const std::vector<float> g = KVGrayPixels(image, 64, 64).value();
+    const auto c = [](int k, int n) {
+        return std::cos(((2.0 * n + 1.0) * std::numbers::pi) * k * (1.0 / 128.0));
+    };
+    std::vector<double> d(256);
+    for (int v = 0; v < 16; ++v) {
+        for (int u = 0; u < 16; ++u) {
+            double sum = 0;
+            for (int y = 0; y < 64; ++y) {
+                double row = 0;
+                for (int x = 0; x < 64; ++x) {
+                    row += g[y * 64 + x] * c(u, x);
+                }
+                sum += 2.0 * row * c(v, y);
+            }
+            d[16 * v + u] = 2.0 * sum;
+        }
+    }
+    std::vector<double> sorted = d;
+    std::sort(sorted.begin(), sorted.end());
+    const double median = (sorted[127] + sorted[128]) * 0.5;
+    KVArtHash hash{};
+    for (int i = 0; i < 256; ++i) {
+        if (d[i] > median) {
+            hash[i / 8] |= static_cast<uint8_t>(1u << (7 - i % 8));
+        }
+    }
+    return hash;
+}
+
+int bitsSet(const KVArtHash& hash) {
+    int n = 0;
+    for (const uint8_t byte : hash) {
+        n += std::popcount(byte);
+    }
+    return n;
+}
+
+// 160 × 160 pixels at two gray levels, `high` of them at 160 (the right columns first), the rest
+// at 100: half and half gives a standard deviation of exactly 30.
+KVImage twoLevels(int high) {
+    std::vector<uint8_t> values(size_t{160} * 160, 100);
+    for (int i = 0; i < high; ++i) {
+        values[(i % 160) * 160 + 159 - i / 160] = 160;
+    }
+    return KVGrayImage(160, 160, values);
+}
+
+TEST(PHash, FlatPicturesHaveNoHash) {
+    EXPECT_FALSE(KVPHash(KVImage{}).has_value());
+    EXPECT_FALSE(
+        KVPHash(KVGrayImage(300, 200, std::vector<uint8_t>(size_t{300} * 200, 90))).has_value());
+    EXPECT_FALSE(KVPHashOfArt(KVImage::blank(488, 680)).has_value());
+    // The contrast gate: a standard deviation of exactly 30 passes, a hair below does not.
+    EXPECT_TRUE(KVPHash(twoLevels(12800)).has_value());
+    EXPECT_FALSE(KVPHash(twoLevels(12700)).has_value()); // 29.9991
+    EXPECT_FALSE(KVPHash(twoLevels(4000)).has_value());
+}
+
+TEST(PHash, BitsAreTheCoefficientsAboveTheirMedian) {
+    for (const auto& [w, h, seed] :
+         {std::tuple{173, 129, 1u}, {64, 64, 2u}, {410, 354, 3u}, {40, 300, 4u}}) {
+        const KVImage image = KVTexturedImage(w, h, seed);
+        const auto hash = KVPHash(image);
+        ASSERT_TRUE(hash.has_value()) << w << "x" << h;
+        EXPECT_EQ(KVPHashToHex(*hash), KVPHashToHex(referenceHash(image))) << w << "x" << h;
+        EXPECT_EQ(bitsSet(*hash), 128) << "no two coefficients tie in a textured picture";
+    }
+    // Half and half: most coefficients are rounding noise around zero, whose signs follow the
+    // order of the sums exactly.
+    const KVImage halves = twoLevels(12800);
+    EXPECT_EQ(*KVPHash(halves), referenceHash(halves));
+}
+
+TEST(PHash, ArtIsTheBoxBelowTheTitle) {
+    const KVImage card = KVTexturedImage(401, 555, 7);
+    // 8 % of 401 = 32.08 and 10 % of 555 = 55.5 round down; the far edges (368.92, 344.1) up.
+    const auto art = KVPHashOfArt(card);
+    ASSERT_TRUE(art.has_value());
+    EXPECT_EQ(*art, *KVPHash(KVCropImage(card, 32, 55, 337, 290)));
+    EXPECT_NE(*art, *KVPHash(KVCropImage(card, 32, 56, 337, 289)));
+    EXPECT_NE(*art, *KVPHash(card));
+}
+
+TEST(PHash, DistanceCountsDifferingBits) {
+    const KVArtHash a = *KVPHash(KVTexturedImage(100, 100, 1));
+    KVArtHash complement = a;
+    for (uint8_t& byte : complement) {
+        byte = static_cast<uint8_t>(~byte);
+    }
+    KVArtHash oneOff = a;
+    oneOff[31] ^= 0x01;
+    EXPECT_EQ(KVPHashDistance(a, a), 0);
+    EXPECT_EQ(KVPHashDistance(a, complement), 256);
+    EXPECT_EQ(KVPHashDistance(a, oneOff), 1);
+    // Only 32-byte values compare; anything else is as far as can be.
+    std::vector<uint8_t> bytes(a.begin(), a.end());
+    EXPECT_EQ(KVPHashDistance(bytes, a), 0);
+    bytes.push_back(0);
+    EXPECT_EQ(KVPHashDistance(a, bytes), 256);
+    bytes.resize(31);
+    EXPECT_EQ(KVPHashDistance(bytes, a), 256);
+    EXPECT_EQ(KVPHashDistance(std::vector<uint8_t>{}, std::vector<uint8_t>{}), 256);
+}
+
+TEST(PHash, HexWritesAndReadsEveryByte) {
+    KVArtHash hash{};
+    for (size_t i = 0; i < hash.size(); ++i) {
+        hash[i] = static_cast<uint8_t>(i * 37 + 5);
+    }
+    const std::string hex = KVPHashToHex(hash);
+    EXPECT_EQ(hex.substr(0, 8), "052a4f74");
+    EXPECT_EQ(KVPHashFromHex(hex), hash);
+    std::string upper = hex;
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+    EXPECT_EQ(KVPHashFromHex(upper), hash);
+    EXPECT_EQ(KVPHashToHex(std::vector<uint8_t>{0x0a, 0x0b, 0xff}), "0a0bff");
+
+    EXPECT_FALSE(KVPHashFromHex(hex.substr(0, 63)).has_value());
+    EXPECT_FALSE(KVPHashFromHex(hex + "0").has_value());
+    EXPECT_FALSE(KVPHashFromHex("").has_value());
+    EXPECT_FALSE(KVPHashFromHex("zz" + hex.substr(2)).has_value());
+    EXPECT_FALSE(KVPHashFromHex(hex.substr(0, 62) + "g0").has_value());
+    EXPECT_FALSE(KVPHashFromHex(hex.substr(0, 30) + " 1" + hex.substr(32)).has_value());
+    // A pair whose second character is not a digit is its first digit alone.
+    const auto loose = KVPHashFromHex("5z" + hex.substr(2, 60) + "Fx");
+    ASSERT_TRUE(loose.has_value());
+    EXPECT_EQ((*loose)[0], 0x05);
+    EXPECT_EQ((*loose)[1], hash[1]);
+    EXPECT_EQ((*loose)[31], 0x0f);
+}
+
+TEST(PHash, ReEncodingKeepsAHashAndOtherArtIsFar) {
+    std::vector<KVArtHash> hashes;
+    for (uint32_t seed = 1; seed <= 8; ++seed) {
+        const KVImage card = KVTexturedImage(488, 680, seed);
+        const auto original = KVPHashOfArt(card);
+        const auto jpeg = KVImageFromData(*KVEncodeJPEG(card, 85));
+        ASSERT_TRUE(original.has_value() && jpeg.has_value());
+        const auto reencoded = KVPHashOfArt(*jpeg);
+        ASSERT_TRUE(reencoded.has_value());
+        EXPECT_LE(KVPHashDistance(*original, *reencoded), 8) << "seed " << seed;
+        hashes.push_back(*original);
+    }
+    for (size_t i = 0; i < hashes.size(); ++i) {
+        for (size_t j = i + 1; j < hashes.size(); ++j) {
+            EXPECT_GE(KVPHashDistance(hashes[i], hashes[j]), 70) << i << " vs " << j;
+        }
+    }
+}
+
+TEST(PHashIntegration, ThreadsHashingAtOnceAgreeWithOneThread) {
+    std::vector<KVImage> images;
+    std::vector<KVArtHash> expected;
+    for (uint32_t i = 0; i < 10; ++i) {
+        // Many sizes, so that each thread's cached resampling weights keep changing.
+        images.push_back(
+            KVTexturedImage(150 + 37 * static_cast<int>(i), 210 + 23 * static_cast<int>(i % 4), i));
+        expected.push_back(KVPHashOfArt(images.back()).value());
+    }
+    std::vector<std::vector<KVArtHash>> seen(4);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < seen.size(); ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 5; ++round) {
+                for (size_t i = 0; i < images.size(); ++i) {
+                    const size_t k = (i + t * 3) % images.size();
+                    seen[t].push_back(KVPHashOfArt(images[k]).value_or(KVArtHash{}));
+                    seen[t].push_back(expected[k]);
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (const auto& pairs : seen) {
+        ASSERT_EQ(pairs.size(), 100u);
+        for (size_t i = 0; i < pairs.size(); i += 2) {
+            EXPECT_EQ(pairs[i], pairs[i + 1]);
+        }
+    }
+}
+
+} // namespace
