@@ -18,6 +18,14 @@ size_t find(std::string_view haystack, std::string_view needle, size_t from) {
                          : static_cast<size_t>(static_cast<const char*>(at) - haystack.data());
 }
 
+// One decoder alone on one entry's text.
+KVDraftEvents decodeWith(void (*decoder)(KVLogEntry&, KVDraftEvents&), std::string_view text) {
+    KVLogEntry entry(text);
+    KVDraftEvents events;
+    decoder(entry, events);
+    return events;
+}
+
 void append(KVDraftEvents& to, KVDraftEvents&& more) {
     to.insert(to.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
 }
@@ -185,31 +193,19 @@ const std::string& KVLogParser::isoFor(const std::string& arenaTime) {
 }
 
 KVDraftEvents KVLogParser::parseBot(std::string_view entry) {
-    KVLogEntry decoded(entry);
-    KVDraftEvents events;
-    KVDecodeBotDraft(decoded, events);
-    return events;
+    return decodeWith(KVDecodeBotDraft, entry);
 }
 
 KVDraftEvents KVLogParser::parseCourses(std::string_view entry) {
-    KVLogEntry decoded(entry);
-    KVDraftEvents events;
-    KVDecodeCourses(decoded, events);
-    return events;
+    return decodeWith(KVDecodeCourses, entry);
 }
 
 KVDraftEvents KVLogParser::parseRank(std::string_view entry) {
-    KVLogEntry decoded(entry);
-    KVDraftEvents events;
-    KVDecodeRank(decoded, events);
-    return events;
+    return decodeWith(KVDecodeRank, entry);
 }
 
 KVDraftEvents KVLogParser::parseInventory(std::string_view entry) {
-    KVLogEntry decoded(entry);
-    KVDraftEvents events;
-    KVDecodeInventory(decoded, events);
-    return events;
+    return decodeWith(KVDecodeInventory, entry);
 }
 
 std::optional<KVJson> KVLogParser::firstJSON(std::string_view text) {
