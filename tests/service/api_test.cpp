@@ -20,9 +20,9 @@ int closedPort() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
     ::close(fd);
     return ntohs(address.sin_port);
 }
@@ -35,10 +35,10 @@ public:
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(fd_, 8);
         socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(fd_, 8), 0);
+        EXPECT_EQ(::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length), 0);
         port_ = ntohs(address.sin_port);
     }
     ~SilentServer() { ::close(fd_); }
@@ -129,8 +129,8 @@ TEST(APIIntegration, RefusalsCarryTheStatusAndTheServicesWords) {
         answer(s, "/api/draft/deck", 402, R"({"message":""})");
     });
     KVAPI api(fake.base(), "");
-    const auto expectError = [](std::optional<KVJson> result, const KVError& error, long code,
-                                const std::string& message) {
+    const auto expectError = [](const std::optional<KVJson>& result, const KVError& error,
+                                long code, const std::string& message) {
         EXPECT_FALSE(result.has_value());
         EXPECT_EQ(error.domain, "KorvaneAPI");
         EXPECT_EQ(error.code, code);
