@@ -124,7 +124,7 @@ TEST(ArtHashesIntegration, PassingFailuresAreTriedAgainAfterABackOff) {
     auto catalog = catalogOf(host, {{"Slow", {"/slow/3.jpg"}}, {"Busy", {"/busy/4.jpg"}}});
     KVArtHashes::Options options;
     options.downloadTimeout = 0.5; // the slow host's first answer takes 1.5 s
-    options.retryAfter = 0.3;
+    options.retryAfter = 2; // long enough for the checks below even under a sanitizer
     KVArtHashes hashes(catalog, options);
     const auto slow = catalog->cardNamed("Slow");
     const auto busy = catalog->cardNamed("Busy");
@@ -140,7 +140,7 @@ TEST(ArtHashesIntegration, PassingFailuresAreTriedAgainAfterABackOff) {
             return !hashes.isFailed(host.url("/slow/3.jpg")) &&
                    !hashes.isFailed(host.url("/busy/4.jpg"));
         },
-        5);
+        10);
     EXPECT_EQ(hashes.hashOne(slow), 1u);
     EXPECT_EQ(hashes.hashOne(busy), 1u);
     EXPECT_EQ(busy->artHashes.at(0), expectedHash(4));
