@@ -124,7 +124,7 @@ TEST(ArtHashesIntegration, PassingFailuresAreTriedAgainAfterABackOff) {
     auto catalog = catalogOf(host, {{"Slow", {"/slow/3.jpg"}}, {"Busy", {"/busy/4.jpg"}}});
     KVArtHashes::Options options;
     options.downloadTimeout = 0.5; // the slow host's first answer takes 1.5 s
-    options.retryAfter = 2; // long enough for the checks below even under a sanitizer
+    options.retryAfter = 2;        // long enough for the checks below even under a sanitizer
     KVArtHashes hashes(catalog, options);
     const auto slow = catalog->cardNamed("Slow");
     const auto busy = catalog->cardNamed("Busy");
