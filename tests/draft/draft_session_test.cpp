@@ -38,6 +38,7 @@ Ids range(int64_t first, int64_t last) {
 
 std::vector<std::string> names(const std::vector<KVCardRef>& cards) {
     std::vector<std::string> out;
+    out.reserve(cards.size());
     for (const auto& card : cards) {
         out.push_back(card->name);
     }
