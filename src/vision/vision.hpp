@@ -1,0 +1,57 @@
+#pragma once
+
+#include "base/image.hpp"
+#include "draft/card.hpp"
+#include "vision/candidate.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Reading the pack off a screenshot of Arena's window: where its cards are, and which cards
+// they are. Stateless; every operation is safe on any thread.
+class KVVision {
+public:
+    // The rectangles of the pack's `expected` cards, normalised to the image (origin top-left),
+    // in reading order: slot i lies in block row i / k and column i % k of a block k cards wide.
+    // None when no pack layout is found (the caller's "no pack on screen"). Found from gray-level
+    // edges alone: equal card images of aspect 63 : 88, evenly spaced, rows from near the top.
+    // With KORVANE_VISION_DEBUG set, says on standard error why each layout was rejected.
+    static std::optional<std::vector<KVNormRect>> detectSlots(const KVImage& image,
+                                                              int64_t expected);
+    // The same, with the rejection lines appended to `debug` (when not null) instead: for the
+    // reports and tests that show why a screen was not read.
+    static std::optional<std::vector<KVNormRect>> detectSlots(const KVImage& image,
+                                                              int64_t expected, std::string* debug);
+
+    // One match per slot, in slot order: each slot's art hash assigned one-to-one to the
+    // candidates by hash distance ("phash" when the art alone says so, "deduced" when it was
+    // left over or only weakly matched, "none" when the slot could not be hashed or no card was
+    // left for it).
+    static std::vector<KVSlotMatch> identifyPack(const KVImage& image,
+                                                 const std::vector<KVNormRect>& slots,
+                                                 const std::vector<KVCandidate>& candidates);
+
+    // identifyPack after the slots are hashed: slotHashes[i] is slot i's art hash (none when it
+    // could not be hashed). Greedy on distances up to 118, the rest by elimination, then
+    // pairwise exchanges while one lowers the summed distance.
+    static std::vector<KVSlotMatch>
+    assignCards(const std::vector<std::optional<KVArtHash>>& slotHashes,
+                const std::vector<KVNormRect>& slots, const std::vector<KVCandidate>& candidates);
+
+    // The whole frame stretched to 48 × 27 gray values (0…255), rows top first; none for an
+    // unusable image. Two frames whose thumbnails hardly differ need no new detection.
+    static std::optional<std::vector<float>> thumbnail(const KVImage& image);
+
+    // Mean absolute difference of two thumbnails' values (0…255); 1e9 when either is missing or
+    // not a thumbnail.
+    static float thumbnailDifference(const std::optional<std::vector<float>>& a,
+                                     const std::optional<std::vector<float>>& b);
+
+    // Whether two slot layouts are the same: equal counts and every coordinate within 0.004.
+    static bool sameLayout(const std::vector<KVNormRect>& a, const std::vector<KVNormRect>& b);
+
+    static constexpr int kThumbnailWidth = 48;
+    static constexpr int kThumbnailHeight = 27;
+};
