@@ -93,6 +93,15 @@ struct Chain {
     double score = 0;
 };
 
+// A block of cards found on a grid laid over one band of rows.
+struct GridFit {
+    KVSlotGeometry::Block block;
+    std::vector<int> columns; // the grid's left edges
+    std::vector<int> rows;    // the grid's top edges
+    int rowPitch = 0;
+    int bandHeight = 0;
+};
+
 // The working image's edges and their running counts, and the reading of chains against them.
 class SlotReader {
 public:
@@ -110,9 +119,14 @@ private:
     int32_t a(int r, int x) const { return a_[static_cast<size_t>(r) * kGradientColumns + x]; }
     int32_t b(int r, int x) const { return b_[static_cast<size_t>(r) * (kWorkWidth + 1) + x]; }
 
-    void computeEdges();
+    // False when the region has no edge pixel at all: then no cell can be outlined.
+    bool computeEdges();
     std::vector<Chain> chainsFor(int width, const std::vector<int>& peaks) const;
     std::optional<Reading> readCards(int width, const Chain& chain) const;
+    std::optional<GridFit> fitGrid(int width, double idealH, int colPitch,
+                                   const std::vector<int>& positions,
+                                   const std::vector<Band>& bands) const;
+    std::optional<Reading> refine(const GridFit& fit, int width, int colPitch) const;
     std::vector<Band> rowBands(int width, double idealH, const std::vector<int>& chain) const;
     double cellScore(int x, int y, int width, int bandHeight) const;
     std::vector<float> blockColumnProfile(int fromRow, int toRow) const;
@@ -137,7 +151,7 @@ private:
     std::vector<float> profile_; // mean of gx over the region, per column
 };
 
-void SlotReader::computeEdges() {
+bool SlotReader::computeEdges() {
     const auto row = [this](int r) { return gray_.data() + static_cast<size_t>(top_ + r) * 960; };
     gx_.resize(static_cast<size_t>(n_) * kGradientColumns);
     gy_.resize(static_cast<size_t>(n_ - 1) * kWorkWidth);
@@ -162,6 +176,16 @@ void SlotReader::computeEdges() {
     // Edge pixels: above the 75th percentile of their gradient.
     const float tx = KVSlotGeometry::percentileOfCounts(gxCounts, 75.0);
     const float ty = KVSlotGeometry::percentileOfCounts(gyCounts, 75.0);
+    const auto strongest = [](const std::array<uint32_t, 256>& counts) {
+        int value = 255;
+        while (value > 0 && counts[value] == 0) {
+            --value;
+        }
+        return static_cast<float>(value);
+    };
+    if (strongest(gxCounts) <= tx && strongest(gyCounts) <= ty) {
+        return false;
+    }
 
     a_.assign(static_cast<size_t>(n_ + 1) * kGradientColumns, 0);
     gxColumnSums_.assign(static_cast<size_t>(n_ + 1) * kGradientColumns, 0);
@@ -198,6 +222,7 @@ void SlotReader::computeEdges() {
     for (int x = 0; x < kGradientColumns; ++x) {
         profile_[x] = static_cast<float>(static_cast<double>(totals[x]) / n_);
     }
+    return true;
 }
 
 // The 88th percentile of a 959-value profile: the peaks' threshold.
@@ -211,7 +236,9 @@ std::optional<std::vector<KVNormRect>> SlotReader::detect() {
     if (n_ < 40) {
         return std::nullopt;
     }
-    computeEdges();
+    if (!computeEdges()) {
+        return std::nullopt;
+    }
     const std::vector<int> peaksA = KVSlotGeometry::peaks(profile_, percentile88(profile_));
     debug_.say("[vision] work=%dx%d region=%d peaks=%d\n", kWorkWidth, h_, n_,
                static_cast<int>(peaksA.size()));
@@ -549,15 +576,19 @@ std::optional<Reading> SlotReader::readCards(int width, const Chain& chain) cons
         return std::nullopt;
     }
 
-    // The best block over the first three bands.
-    struct Fit {
-        KVSlotGeometry::Block block;
-        std::vector<int> columns;
-        std::vector<int> rows;
-        int rowPitch = 0;
-        int bandHeight = 0;
-    };
-    std::optional<Fit> fit;
+    const std::optional<GridFit> fit = fitGrid(width, idealH, colPitch, positions, bands);
+    if (!fit) {
+        return std::nullopt;
+    }
+    return refine(*fit, width, colPitch);
+}
+
+// Lays a grid of cells over each of the first three bands and keeps the block of cards that
+// stands out most clearly.
+std::optional<GridFit> SlotReader::fitGrid(int width, double idealH, int colPitch,
+                                           const std::vector<int>& positions,
+                                           const std::vector<Band>& bands) const {
+    std::optional<GridFit> fit;
     for (size_t index = 0; index < std::min<size_t>(3, bands.size()); ++index) {
         const Band& band = bands[index];
         const int bandHeight = band.end - band.start;
@@ -601,30 +632,30 @@ std::optional<Reading> SlotReader::readCards(int width, const Chain& chain) cons
         const std::optional<KVSlotGeometry::Block> block = KVSlotGeometry::fitBlock(
             scores, static_cast<int>(rows.size()), static_cast<int>(columns.size()), expected_);
         if (block && (!fit || block->margin > fit->block.margin)) {
-            fit = Fit{*block, std::move(columns), std::move(rows), rowPitch, bandHeight};
+            fit = GridFit{*block, std::move(columns), std::move(rows), rowPitch, bandHeight};
         }
     }
-    if (!fit) {
-        return std::nullopt;
-    }
+    return fit;
+}
 
-    // Snap the block's edges to where the edge response is strongest.
+// The block's cards, their edges snapped to where the edge response is strongest.
+std::optional<Reading> SlotReader::refine(const GridFit& fit, int width, int colPitch) const {
     const int tol = std::max(2, width / 12);
-    const int perRow = fit->block.width;
+    const int perRow = fit.block.width;
     const auto packRows = static_cast<size_t>((expected_ + perRow - 1) / perRow);
     Reading reading;
-    reading.margin = fit->block.margin;
+    reading.margin = fit.block.margin;
     reading.perRow = perRow;
-    reading.lefts.assign(fit->columns.begin() + fit->block.start,
-                         fit->columns.begin() + fit->block.start + perRow);
-    reading.tops.assign(fit->rows.begin(),
-                        fit->rows.begin() + static_cast<std::ptrdiff_t>(
-                                                std::min({fit->rows.size(), packRows, size_t{8}})));
+    reading.lefts.assign(fit.columns.begin() + fit.block.start,
+                         fit.columns.begin() + fit.block.start + perRow);
+    reading.tops.assign(fit.rows.begin(),
+                        fit.rows.begin() + static_cast<std::ptrdiff_t>(
+                                               std::min({fit.rows.size(), packRows, size_t{8}})));
     if (reading.lefts.front() > kFirstColumnLimit) {
         return std::nullopt;
     }
     const std::vector<float> columnProfile = blockColumnProfile(
-        reading.tops.front(), std::min(n_, reading.tops.back() + fit->bandHeight));
+        reading.tops.front(), std::min(n_, reading.tops.back() + fit.bandHeight));
     const int leftShift = KVSlotGeometry::snap(columnProfile, reading.lefts, -tol, tol, -1);
     for (int& left : reading.lefts) {
         left += leftShift;
@@ -638,7 +669,7 @@ std::optional<Reading> SlotReader::readCards(int width, const Chain& chain) cons
     for (int& top : reading.tops) {
         top += topShift;
     }
-    reading.cardHeight = std::min(fit->rowPitch, roundHalfAway(reading.cardWidth * kCardAspect));
+    reading.cardHeight = std::min(fit.rowPitch, roundHalfAway(reading.cardWidth * kCardAspect));
     return reading;
 }
 
