@@ -10,6 +10,8 @@
 // stand-in for capture noise, and hashed with KVPHashOfArt. The report compares each on-screen hash
 // with its own card's hash and with every other card's, and counts how often the nearest card is
 // the right one. Run by scripts/art-robustness; not part of the tests.
+#include "photographs.hpp"
+
 #include "base/files.hpp"
 #include "vision/image_codec.hpp"
 #include "vision/image_crop.hpp"
@@ -22,8 +24,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -44,94 +44,6 @@ const Variant kVariants[] = {{"200x280", 200, 280, 0},
                              {"300x420", 300, 420, 0},
                              {"250x350 2px off", 250, 350, 2}};
 constexpr int kMainVariants = 3;
-
-// Area-average resampling of RGBA, one axis at a time (the screen and the photograph scaling
-// stand-in; only ever shrinks).
-std::vector<std::vector<std::pair<int, double>>> areaWeights(int source, int target) {
-    std::vector<std::vector<std::pair<int, double>>> weights(static_cast<size_t>(target));
-    const double scale = static_cast<double>(source) / target;
-    for (int i = 0; i < target; ++i) {
-        const double lo = i * scale;
-        const double hi = std::min((i + 1) * scale, static_cast<double>(source));
-        for (int j = static_cast<int>(lo); j < source && j < hi; ++j) {
-            const double overlap = std::min(hi, j + 1.0) - std::max(lo, static_cast<double>(j));
-            if (overlap > 1e-9) {
-                weights[i].push_back({j, overlap / (hi - lo)});
-            }
-        }
-    }
-    return weights;
-}
-
-KVImage resize(const KVImage& image, int width, int height) {
-    const auto across = areaWeights(image.width, width);
-    const auto down = areaWeights(image.height, height);
-    std::vector<double> rows(static_cast<size_t>(image.height) * width * 4, 0.0);
-    for (int y = 0; y < image.height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            for (const auto& [j, w] : across[x]) {
-                for (int c = 0; c < 4; ++c) {
-                    rows[(static_cast<size_t>(y) * width + x) * 4 + c] += w * image.pixel(j, y)[c];
-                }
-            }
-        }
-    }
-    KVImage out = KVImage::blank(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            for (int c = 0; c < 4; ++c) {
-                double sum = 0;
-                for (const auto& [j, w] : down[y]) {
-                    sum += w * rows[(static_cast<size_t>(j) * width + x) * 4 + c];
-                }
-                out.pixel(x, y)[c] = static_cast<uint8_t>(std::clamp(sum + 0.5, 0.0, 255.0));
-            }
-        }
-    }
-    return out;
-}
-
-std::optional<KVImage> throughJPEG(const KVImage& image, int quality) {
-    const auto bytes = KVEncodeJPEG(image, quality);
-    return bytes ? KVImageFromData(*bytes) : std::nullopt;
-}
-
-// One picture per wallpaper: files under ".../<name>/contents/images*/" belong to <name>; any
-// other picture stands alone. The largest file of each wallpaper is kept.
-std::map<std::string, fs::path> findPhotographs(const std::vector<std::string>& roots) {
-    std::map<std::string, fs::path> photos;
-    for (const std::string& root : roots) {
-        std::error_code error;
-        for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
-             it.increment(error)) {
-            if (!it->is_regular_file()) {
-                continue;
-            }
-            const fs::path& path = it->path();
-            std::string ext = path.extension().string();
-            std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-            if (ext != ".jpg" && ext != ".jpeg" && ext != ".png") {
-                continue;
-            }
-            const fs::path folder = path.parent_path();
-            // Dark variants are the same photograph retouched: not a different card.
-            if (folder.filename() == "images_dark") {
-                continue;
-            }
-            std::string key = path.string();
-            if (folder.filename() == "images" && folder.parent_path().filename() == "contents") {
-                key = folder.parent_path().parent_path().filename().string();
-            } else if (path.stem() == "screenshot") {
-                continue;
-            }
-            const auto found = photos.find(key);
-            if (found == photos.end() || fs::file_size(path) > fs::file_size(found->second)) {
-                photos[key] = path;
-            }
-        }
-    }
-    return photos;
-}
 
 struct Card {
     int photo = 0;
@@ -163,7 +75,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s DIR...\n", argv[0]);
         return 2;
     }
-    const auto photoFiles = findPhotographs(std::vector<std::string>(argv + 1, argv + argc));
+    const auto photoFiles = KVFindPhotographs(std::vector<std::string>(argv + 1, argv + argc));
     std::vector<std::string> photoNames;
     std::vector<int> photoRegions; // regions cut from each photograph
     std::vector<int> photoFlat;    // of which the contrast gate refused
@@ -184,8 +96,8 @@ int main(int argc, char** argv) {
         const double scale = static_cast<double>(kRowsPerPhoto * kCardHeight) /
                              std::min(photo->width, photo->height);
         if (scale < 1.0) {
-            photo = resize(*photo, static_cast<int>(photo->width * scale),
-                           static_cast<int>(photo->height * scale));
+            photo = KVShrinkImage(*photo, static_cast<int>(photo->width * scale),
+                                  static_cast<int>(photo->height * scale));
         }
         const int columns = photo->width / kCardWidth;
         const int rows = photo->height / kCardHeight;
@@ -203,7 +115,7 @@ int main(int argc, char** argv) {
             const int x = (photo->width - columns * kCardWidth) / 2 + (tile % columns) * kCardWidth;
             const int y = (photo->height - rows * kCardHeight) / 2 + (tile / columns) * kCardHeight;
             const KVImage region = KVCropImage(*photo, x, y, kCardWidth, kCardHeight);
-            const auto hosted = throughJPEG(region, 90);
+            const auto hosted = KVThroughJPEG(region, 90);
             const auto hash = hosted ? KVPHashOfArt(*hosted) : std::nullopt;
             ++photoRegions[photoIndex];
             if (!hash) {
@@ -215,13 +127,13 @@ int main(int argc, char** argv) {
             cards.push_back({photoIndex, *hash});
             for (int v = 0; v < static_cast<int>(std::size(kVariants)); ++v) {
                 const Variant& variant = kVariants[v];
-                KVImage shown = resize(region, variant.width, variant.height);
+                KVImage shown = KVShrinkImage(region, variant.width, variant.height);
                 if (variant.shift != 0) {
                     shown =
                         KVCropImage(shown, variant.shift, variant.shift,
                                     variant.width - variant.shift, variant.height - variant.shift);
                 }
-                const auto captured = throughJPEG(shown, 80);
+                const auto captured = KVThroughJPEG(shown, 80);
                 const auto screenHash = captured ? KVPHashOfArt(*captured) : std::nullopt;
                 if (!screenHash) {
                     ++flatScreens;

@@ -32,3 +32,24 @@ kv_cpp_files() {
     done
     (cd "$root" && find "${dirs[@]}" \( -name '*.cpp' -o -name '*.hpp' \) | sort)
 }
+
+# kv_wallpapers: fetches KDE Plasma's wallpaper photographs (the Debian package, unpacked, not
+# installed) into build-robustness/ once, and prints the folder that holds them. The studies of
+# how vision recognises real pictures use them as card art.
+kv_wallpapers() {
+    local work="$root/build-robustness"
+    local wallpapers="$work/unpacked/usr/share/wallpapers"
+    if [ ! -d "$wallpapers" ]; then
+        mkdir -p "$work"
+        rm -f "$work"/plasma-workspace-wallpapers_*.deb
+        if ! (cd "$work" && apt-get download plasma-workspace-wallpapers >&2); then
+            local sudo=()
+            [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+            "${sudo[@]}" apt-get update -qq >&2
+            (cd "$work" && apt-get download plasma-workspace-wallpapers >&2)
+        fi
+        rm -rf "$work/unpacked"
+        dpkg-deb -x "$work"/plasma-workspace-wallpapers_*.deb "$work/unpacked"
+    fi
+    echo "$wallpapers"
+}

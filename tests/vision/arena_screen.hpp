@@ -1,0 +1,58 @@
+#pragma once
+
+#include "base/image.hpp"
+#include "draft/card.hpp"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Synthetic screenshots of Arena's window for the vision tests and benchmarks: the draft screen
+// with its pack laid out as Arena lays it out, and screens that show cards but no pack. Every
+// picture is a function of its arguments alone: the same pixels on every machine.
+
+// One draft screen. The pack is a block of equal cards at the top left: rows of `perRow` filled
+// left to right, row by row, the last row possibly short.
+struct KVArenaScreenSpec {
+    int width = 1920, height = 1080; // window size in pixels
+    int cards = 15;                  // cards in the pack
+    int perRow = 8;                  // cards per row, up to 8 (Arena's rows)
+    double cardHeight = 0.30;        // card height as a fraction of the window height
+    double columnPitch = 1.06;       // distance between card left edges, × card width
+    double rowPitch = 1.08;          // distance between row tops, × card height
+    double left = 0.04, top = 0.14;  // the block's top-left corner, fractions of the window
+    uint32_t seed = 1;               // background, panels and synthetic card faces
+    int jpegQuality = 0;             // > 0: the finished screen goes through JPEG at this quality
+    // Optional card images (e.g. 488 × 680) drawn into the slots, slot i taking
+    // cardImages[i % size]; synthetic faces when empty.
+    std::vector<KVImage> cardImages;
+    double sidePanel = 0.21; // width of the picked-cards list on the right, × window width
+};
+
+struct KVArenaScreen {
+    KVImage image;
+    // Truth: each card's rectangle normalised to the window, in reading order.
+    std::vector<KVNormRect> slots;
+};
+
+// The draft screen so described. Card positions are kept to the sub-pixel, as a scaled window
+// shows them; the truth rectangles are the cards' outer edges, black border included.
+KVArenaScreen KVRenderArenaScreen(const KVArenaScreenSpec& spec);
+
+// Why the pack's layout falls outside the layouts the pack reader is built for (card height
+// 0.11…0.38 of the window, column pitch 1…1.35 card widths, row pitch at most 1.35 card heights,
+// the first column within 35 % of the width, the first row below the top tenth and in the top
+// quarter, the block above the bottom 4 %, at most 4 rows, clear of the side panel); empty when
+// it fits.
+std::string KVArenaLayoutProblem(const KVArenaScreenSpec& spec);
+
+// Arena's home screen: background, header, large tiles and buttons, no pack.
+KVImage KVRenderMenuScreen(int width, int height, uint32_t seed);
+
+// The deck builder: a grid of many small cards (about 0.085 of the window high, rows of 8 to
+// 10) beside a deck list. Equal, evenly spaced cards, but no pack.
+KVImage KVRenderCollectionScreen(int width, int height, uint32_t seed);
+
+// A synthetic card image as an image host serves one (e.g. 488 × 680): the face that the draft
+// screen draws for `seed`, with transparent rounded corners.
+KVImage KVRenderCardFace(int width, int height, uint32_t seed);

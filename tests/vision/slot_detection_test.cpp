@@ -1,0 +1,122 @@
+#include "vision/vision.hpp"
+
+#include "support/test_environment.hpp"
+#include "vision/arena_screen.hpp"
+#include "vision/test_images.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+// A 15-card pack at 1920 × 1080 that the detector reads.
+KVArenaScreenSpec packSpec() {
+    KVArenaScreenSpec spec;
+    spec.cardHeight = 0.27;
+    spec.columnPitch = 1.05;
+    spec.rowPitch = 1.07;
+    spec.left = 0.035;
+    spec.top = 0.13;
+    spec.seed = 4;
+    return spec;
+}
+
+const KVArenaScreen& packScreen() {
+    static const KVArenaScreen screen = KVRenderArenaScreen(packSpec());
+    return screen;
+}
+
+TEST(SlotDetectionTest, RefusesAtOnceWhatCannotHoldAPack) {
+    const KVImage& image = packScreen().image;
+    ASSERT_TRUE(KVVision::detectSlots(image, 15)) << "the screen used below must be readable";
+    for (const int64_t expected : {0, 1, -3}) {
+        std::string debug;
+        EXPECT_FALSE(KVVision::detectSlots(image, expected, &debug)) << expected;
+        EXPECT_EQ(debug, "") << "refused before any work";
+    }
+    // More cards than any pack: none, whatever the picture.
+    EXPECT_FALSE(KVVision::detectSlots(image, 65));
+    EXPECT_FALSE(KVVision::detectSlots(KVImage{}, 15));
+    EXPECT_FALSE(KVVision::detectSlots(KVTexturedImage(319, 480, 1), 15));
+    EXPECT_FALSE(KVVision::detectSlots(KVTexturedImage(640, 239, 1), 15));
+    // A bitmap whose pixels do not match its size.
+    KVImage broken = KVImage::blank(640, 480);
+    broken.rgba.resize(100);
+    EXPECT_FALSE(KVVision::detectSlots(broken, 15));
+    // Far taller than wide: no card width it can read is tall enough for it.
+    EXPECT_FALSE(KVVision::detectSlots(KVTexturedImage(320, 4000, 2), 15));
+}
+
+TEST(SlotDetectionTest, UniformImageHasNoEdgesAndNoPack) {
+    KVImage gray = KVImage::blank(1920, 1080);
+    for (size_t i = 0; i < gray.rgba.size(); ++i) {
+        gray.rgba[i] = i % 4 == 3 ? 255 : 60;
+    }
+    EXPECT_FALSE(KVVision::detectSlots(gray, 15));
+}
+
+TEST(SlotDetectionTest, SlotsComeInReadingOrderWithOneSize) {
+    const auto slots = KVVision::detectSlots(packScreen().image, 15);
+    ASSERT_TRUE(slots);
+    ASSERT_EQ(slots->size(), 15u);
+    const std::vector<KVNormRect>& truth = packScreen().slots;
+    for (size_t i = 0; i < slots->size(); ++i) {
+        const KVNormRect& slot = (*slots)[i];
+        EXPECT_EQ(slot.width, slots->front().width);
+        EXPECT_EQ(slot.height, slots->front().height);
+        // Row i / 8, column i % 8: the same top as the row's first card, the same left as the
+        // first row's card above.
+        EXPECT_EQ(slot.y, (*slots)[i / 8 * 8].y) << i;
+        EXPECT_EQ(slot.x, (*slots)[i % 8].x) << i;
+        EXPECT_NEAR(slot.x, truth[i].x, 0.01) << i;
+        EXPECT_NEAR(slot.y * 1080, truth[i].y * 1080, 0.01 * 1920) << i;
+    }
+    // The height never runs into the next row.
+    EXPECT_LE((*slots)[0].y + (*slots)[0].height, (*slots)[8].y + 1e-12);
+}
+
+TEST(SlotDetectionTest, OneRowPack) {
+    KVArenaScreenSpec spec = packSpec();
+    spec.cards = 8;
+    const KVArenaScreen screen = KVRenderArenaScreen(spec);
+    const auto slots = KVVision::detectSlots(screen.image, 8);
+    ASSERT_TRUE(slots);
+    ASSERT_EQ(slots->size(), 8u);
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ((*slots)[i].y, (*slots)[0].y);
+        EXPECT_NEAR((*slots)[i].x + (*slots)[i].width, screen.slots[i].x + screen.slots[i].width,
+                    0.01);
+    }
+}
+
+TEST(SlotDetectionTest, PackRightOfTheFirstThirdIsNotAPack) {
+    // The same pack pushed right: its first card edge at working column 400 or so.
+    KVArenaScreenSpec spec = packSpec();
+    spec.cards = 6;
+    spec.left = 0.42;
+    spec.sidePanel = 0.0;
+    const KVArenaScreen screen = KVRenderArenaScreen(spec);
+    std::string debug;
+    EXPECT_FALSE(KVVision::detectSlots(screen.image, 6, &debug));
+    EXPECT_NE(debug.find("right of 336"), std::string::npos) << debug;
+}
+
+TEST(SlotDetectionTest, DebugLinesGoToStandardErrorOnlyWhenAskedFor) {
+    {
+        KVScopedEnvironment quiet;
+        testing::internal::CaptureStderr();
+        (void)KVVision::detectSlots(packScreen().image, 15);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    }
+    KVScopedEnvironment loud([](KVEnvironment& environment) { environment.visionDebug = true; });
+    testing::internal::CaptureStderr();
+    (void)KVVision::detectSlots(packScreen().image, 15);
+    const std::string lines = testing::internal::GetCapturedStderr();
+    // The working image of a 1920 × 1080 frame: 960 × 540, region rows 54 … 517.
+    EXPECT_EQ(lines.rfind("[vision] work=960x540 region=464 peaks=", 0), 0u) << lines;
+    EXPECT_NE(lines.find("[vision] width candidates"), std::string::npos);
+    EXPECT_NE(lines.find("-> READ\n"), std::string::npos);
+}
+
+} // namespace
