@@ -209,14 +209,13 @@ size_t KVArtHashes::downloadAllArtHashes(const std::function<bool()>& stop) {
     return total;
 }
 
-std::vector<std::vector<KVArtHash>>
-KVArtHashes::hashesOf(const std::vector<KVCardRef>& cards) const {
+std::vector<KVCandidate> KVArtHashes::candidates(const std::vector<KVCardRef>& cards) const {
     return catalog_->withLock([&cards] {
-        std::vector<std::vector<KVArtHash>> lists;
-        lists.reserve(cards.size());
+        std::vector<KVCandidate> list;
+        list.reserve(cards.size());
         for (const KVCardRef& card : cards) {
-            lists.push_back(card ? card->artHashes : std::vector<KVArtHash>{});
+            list.push_back({card, card ? card->artHashes : std::vector<KVArtHash>{}});
         }
-        return lists;
+        return list;
     });
 }

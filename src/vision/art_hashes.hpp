@@ -3,6 +3,7 @@
 #include "base/error.hpp"
 #include "draft/card.hpp"
 #include "draft/catalog.hpp"
+#include "vision/candidate.hpp"
 
 #include <chrono>
 #include <condition_variable>
@@ -61,8 +62,9 @@ public:
     // empty) is asked before each card.
     size_t downloadAllArtHashes(const std::function<bool()>& stop);
 
-    // The cards' hash lists, copied under the catalog's lock: what identification compares.
-    std::vector<std::vector<KVArtHash>> hashesOf(const std::vector<KVCardRef>& cards) const;
+    // The cards with their hash lists, copied under the catalog's lock: what identification
+    // compares. One candidate per card, in order; a missing card gives one without hashes.
+    std::vector<KVCandidate> candidates(const std::vector<KVCardRef>& cards) const;
 
     // Whether `url` failed and is not to be tried now.
     bool isFailed(const std::string& url) const;

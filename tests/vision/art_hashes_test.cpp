@@ -225,7 +225,7 @@ TEST(ArtHashesIntegration, TheVisionQueueAndTheSetDownloadShareTheWork) {
     std::thread vision([&] {
         for (int round = 0; round < 5; ++round) {
             hashes.ensureArtHashesFor(pack);
-            (void)hashes.hashesOf(pack);
+            (void)hashes.candidates(pack);
         }
     });
     background.join();

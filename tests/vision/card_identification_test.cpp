@@ -1,0 +1,645 @@
+#include "vision/vision.hpp"
+
+#include "vision/phash.hpp"
+
+#include "test_images.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <functional>
+#include <random>
+#include <string>
+
+namespace {
+
+KVArtHash randomHash(uint32_t seed) {
+    std::mt19937 rng(seed);
+    KVArtHash hash{};
+    for (uint8_t& byte : hash) {
+        byte = static_cast<uint8_t>(rng() & 0xff);
+    }
+    return hash;
+}
+
+// Bits from..from + count − 1 inverted, bit 0 being the top bit of byte 0.
+KVArtHash flipped(KVArtHash hash, int from, int count) {
+    for (int i = from; i < from + count; ++i) {
+        hash[static_cast<size_t>(i / 8)] ^= static_cast<uint8_t>(0x80u >> (i % 8));
+    }
+    return hash;
+}
+
+KVCandidate candidate(const std::string& name, std::vector<KVArtHash> hashes) {
+    return {std::make_shared<KVCard>(name), std::move(hashes)};
+}
+
+std::string nameOf(const KVSlotMatch& match) {
+    return match.card ? match.card->name : "(none)";
+}
+
+std::vector<KVNormRect> layout(size_t count) {
+    std::vector<KVNormRect> rects;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t row = i / 5;
+        const size_t column = i % 5;
+        rects.push_back({0.05 + 0.18 * static_cast<double>(column),
+                         0.1 + 0.3 * static_cast<double>(row), 0.15, 0.28});
+    }
+    return rects;
+}
+
+struct Pack {
+    std::vector<std::optional<KVArtHash>> slotHashes;
+    std::vector<KVCandidate> candidates; // "C0", "C1", …, one hash each
+};
+
+// Slot hashes and candidates at exactly the distances d[slot][candidate], for up to three
+// slots. Slot t differs from a base hash in a block of a[t] bits of its own; candidate c flips
+// the first k[t][c] bits of every slot's block and e[c] bits past all blocks, which puts it at
+// a[t] + Σk + e − 2·k[t] from slot t. Up to three slots, every matrix that 256-bit hashes can
+// show at all has such a form; the block sizes are searched for.
+Pack packAt(const std::vector<std::vector<int>>& d) {
+    const int rows = static_cast<int>(d.size());
+    const int cols = static_cast<int>(d.at(0).size());
+    std::vector<int> a(static_cast<size_t>(rows));
+    std::vector<std::vector<int>> k(static_cast<size_t>(rows), std::vector<int>(cols));
+    std::vector<int> e(static_cast<size_t>(cols));
+
+    const auto fits = [&] {
+        int sumA = 0;
+        for (int t = 0; t < rows; ++t) {
+            sumA += a[t];
+        }
+        int maxE = 0;
+        for (int c = 0; c < cols; ++c) {
+            int lo = 0;
+            int hi = INT_MAX;
+            int sumD = 0;
+            for (int t = 0; t < rows; ++t) {
+                lo = std::max(lo, d[t][c] - a[t]);
+                hi = std::min(hi, d[t][c] + a[t]);
+                sumD += d[t][c];
+            }
+            // Σk ≤ the candidate's flipped bits: (rows − 2)·bits ≤ Σd − Σa.
+            if (rows == 1) {
+                lo = std::max(lo, a[0] - d[0][c]);
+            } else if (sumD < sumA) {
+                return false;
+            } else if (rows >= 3) {
+                hi = std::min(hi, (sumD - sumA) / (rows - 2));
+            }
+            int bits = rows <= 2 ? lo : hi;
+            if ((d[0][c] - a[0] - bits) % 2 != 0) {
+                bits += rows <= 2 ? 1 : -1;
+            }
+            if (bits < lo || bits > hi) {
+                return false;
+            }
+            int sumK = 0;
+            for (int t = 0; t < rows; ++t) {
+                if ((d[t][c] - a[t] - bits) % 2 != 0) {
+                    return false;
+                }
+                k[t][c] = (a[t] + bits - d[t][c]) / 2;
+                sumK += k[t][c];
+            }
+            e[c] = bits - sumK;
+            maxE = std::max(maxE, e[c]);
+        }
+        return sumA + maxE <= 256;
+    };
+    std::function<bool(int)> search = [&](int t) {
+        if (t == rows) {
+            return fits();
+        }
+        for (a[t] = 0; a[t] <= 128; ++a[t]) {
+            if (search(t + 1)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    Pack pack;
+    if (rows > 3 || !search(0)) {
+        ADD_FAILURE() << "no hashes at these distances";
+        return pack;
+    }
+
+    const KVArtHash base = randomHash(7);
+    std::vector<int> blockStart(static_cast<size_t>(rows) + 1, 0);
+    for (int t = 0; t < rows; ++t) {
+        blockStart[t + 1] = blockStart[t] + a[t];
+        pack.slotHashes.emplace_back(flipped(base, blockStart[t], a[t]));
+    }
+    for (int c = 0; c < cols; ++c) {
+        KVArtHash hash = flipped(base, blockStart[rows], e[c]);
+        for (int t = 0; t < rows; ++t) {
+            hash = flipped(hash, blockStart[t], k[t][c]);
+        }
+        pack.candidates.push_back(candidate("C" + std::to_string(c), {hash}));
+    }
+    for (int t = 0; t < rows; ++t) {
+        for (int c = 0; c < cols; ++c) {
+            EXPECT_EQ(KVPHashDistance(*pack.slotHashes[t], pack.candidates[c].artHashes[0]),
+                      d[t][c])
+                << "slot " << t << ", candidate " << c;
+        }
+    }
+    return pack;
+}
+
+std::vector<KVSlotMatch> assign(const Pack& pack) {
+    return KVVision::assignCards(pack.slotHashes, layout(pack.slotHashes.size()), pack.candidates);
+}
+
+// --- Matching on exact distances ---
+
+TEST(CardIdentification, TheArtAloneNamesACardUpTo118Bits) {
+    const auto at118 = assign(packAt({{118, 150}}));
+    EXPECT_EQ(nameOf(at118[0]), "C0");
+    EXPECT_EQ(at118[0].method, "phash");
+    EXPECT_DOUBLE_EQ(at118[0].confidence, 32 / 40.0);
+
+    // Still the closest card, but only by elimination.
+    const auto at119 = assign(packAt({{119, 150}}));
+    EXPECT_EQ(nameOf(at119[0]), "C0");
+    EXPECT_EQ(at119[0].method, "deduced");
+    EXPECT_DOUBLE_EQ(at119[0].confidence, 0.3);
+}
+
+TEST(CardIdentification, ConfidenceIsTheLeadOverTheRunnerUp) {
+    EXPECT_DOUBLE_EQ(assign(packAt({{20, 40}}))[0].confidence, 0.5);
+    EXPECT_DOUBLE_EQ(assign(packAt({{20, 100}}))[0].confidence, 1.0);
+    EXPECT_DOUBLE_EQ(assign(packAt({{20, 22}}))[0].confidence, 0.05);
+    // The runner-up is the second smallest distance, wherever it stands.
+    EXPECT_DOUBLE_EQ(assign(packAt({{20, 50, 36}}))[0].confidence, 16 / 40.0);
+    // Nothing to compare a lone candidate with.
+    const auto alone = assign(packAt({{20}}));
+    EXPECT_EQ(alone[0].method, "phash");
+    EXPECT_DOUBLE_EQ(alone[0].confidence, 0.05);
+
+    // Slot 1 takes C0; slot 0's confidence still measures its own best (C0, 20) against its
+    // runner-up (C1, 36), not the card it was left with.
+    const auto shared = assign(packAt({{20, 36}, {10, 40}}));
+    EXPECT_EQ(nameOf(shared[0]), "C1");
+    EXPECT_EQ(shared[0].method, "phash");
+    EXPECT_DOUBLE_EQ(shared[0].confidence, 16 / 40.0);
+    EXPECT_EQ(nameOf(shared[1]), "C0");
+    EXPECT_DOUBLE_EQ(shared[1].confidence, 30 / 40.0);
+}
+
+TEST(CardIdentification, EqualDistancesGoToTheEarlierSlotAndTheEarlierCard) {
+    const auto oneCard = assign(packAt({{50}, {50}}));
+    EXPECT_EQ(nameOf(oneCard[0]), "C0");
+    EXPECT_EQ(nameOf(oneCard[1]), "(none)");
+    EXPECT_EQ(oneCard[1].method, "none");
+
+    const auto twoCards = assign(packAt({{50, 50}}));
+    EXPECT_EQ(nameOf(twoCards[0]), "C0");
+    EXPECT_DOUBLE_EQ(twoCards[0].confidence, 0.05);
+
+    // Either way round sums to 130, so no exchange undoes the first choice.
+    const auto crossed = assign(packAt({{50, 80}, {50, 80}}));
+    EXPECT_EQ(nameOf(crossed[0]), "C0");
+    EXPECT_EQ(nameOf(crossed[1]), "C1");
+
+    // The same order when pairing by elimination.
+    const auto weak = assign(packAt({{150, 180}, {150, 180}}));
+    EXPECT_EQ(nameOf(weak[0]), "C0");
+    EXPECT_EQ(weak[0].method, "deduced");
+    EXPECT_EQ(nameOf(weak[1]), "C1");
+    EXPECT_EQ(weak[1].method, "deduced");
+}
+
+TEST(CardIdentification, TheCloserSlotGetsTheCardBothWant) {
+    const auto close = assign(packAt({{40, 90}, {30, 100}}));
+    EXPECT_EQ(nameOf(close[1]), "C0");
+    EXPECT_EQ(close[1].method, "phash");
+    EXPECT_EQ(nameOf(close[0]), "C1");
+    EXPECT_EQ(close[0].method, "phash"); // 90 is a match on its own
+
+    const auto far = assign(packAt({{40, 130}, {30, 140}}));
+    EXPECT_EQ(nameOf(far[1]), "C0");
+    EXPECT_EQ(far[1].method, "phash");
+    EXPECT_EQ(nameOf(far[0]), "C1");
+    EXPECT_EQ(far[0].method, "deduced");
+    EXPECT_DOUBLE_EQ(far[0].confidence, 0.3);
+}
+
+TEST(CardIdentification, ExchangesThatLowerTheSumAreMade) {
+    // Greedy: slot 0 takes C0 at 20, slot 1 is left C1 at 120 (deduced). Exchanged: 60 + 50.
+    const auto swapped = assign(packAt({{20, 60}, {50, 120}}));
+    EXPECT_EQ(nameOf(swapped[0]), "C1");
+    EXPECT_EQ(swapped[0].method, "phash");
+    EXPECT_DOUBLE_EQ(swapped[0].confidence, 1.0);
+    EXPECT_EQ(nameOf(swapped[1]), "C0");
+    EXPECT_EQ(swapped[1].method, "phash"); // no longer deduced
+
+    // An exchange that lowers the sum can push a slot past the art's limit.
+    const auto pushed = assign(packAt({{10, 121}, {119, 240}}));
+    EXPECT_EQ(nameOf(pushed[0]), "C1");
+    EXPECT_EQ(pushed[0].method, "deduced");
+    EXPECT_EQ(nameOf(pushed[1]), "C0");
+    EXPECT_EQ(pushed[1].method, "deduced");
+
+    // Greedy gives 0→C0, 1→C2 (deduced), 2→C1. The first pass exchanges slots 0 and 2; only a
+    // second pass then finds that slots 0 and 1 are better exchanged too.
+    const auto passes = assign(packAt({{20, 30, 50}, {180, 160, 190}, {50, 70, 120}}));
+    EXPECT_EQ(nameOf(passes[0]), "C2");
+    EXPECT_EQ(passes[0].method, "phash");
+    EXPECT_EQ(nameOf(passes[1]), "C1");
+    EXPECT_EQ(passes[1].method, "deduced"); // 160: beyond the art's limit
+    EXPECT_EQ(nameOf(passes[2]), "C0");
+    EXPECT_EQ(passes[2].method, "phash");
+}
+
+TEST(CardIdentification, ACardIsNamedByTheNearestOfItsPrintings) {
+    Pack pack = packAt({{100, 30, 60}});
+    // C0 and C1 as two printings of one card: its distance is 30.
+    pack.candidates[0].artHashes.push_back(pack.candidates[1].artHashes[0]);
+    pack.candidates.erase(pack.candidates.begin() + 1);
+    const auto matches = assign(pack);
+    EXPECT_EQ(nameOf(matches[0]), "C0");
+    EXPECT_DOUBLE_EQ(matches[0].confidence, 30 / 40.0);
+}
+
+TEST(CardIdentification, CandidatesWithoutHashesTakeNoPart) {
+    Pack pack = packAt({{30}});
+    pack.candidates.insert(pack.candidates.begin(), candidate("unhashed", {}));
+    const auto matches = assign(pack);
+    EXPECT_EQ(nameOf(matches[0]), "C0");
+    // Still a lone candidate: an unhashed one is no runner-up.
+    EXPECT_DOUBLE_EQ(matches[0].confidence, 0.05);
+
+    const auto none =
+        KVVision::assignCards(pack.slotHashes, layout(1), {candidate("a", {}), candidate("b", {})});
+    ASSERT_EQ(none.size(), 1u);
+    EXPECT_EQ(none[0].method, "none");
+    EXPECT_EQ(none[0].card, nullptr);
+}
+
+TEST(CardIdentification, SlotsKeepTheirPlacesAroundUnhashedOnes) {
+    const KVArtHash one = randomHash(1);
+    const KVArtHash three = randomHash(3);
+    const std::vector<KVNormRect> slots = layout(4);
+    const auto matches = KVVision::assignCards(
+        {std::nullopt, one, std::nullopt, three}, slots,
+        {candidate("three", {flipped(three, 10, 4)}), candidate("one", {flipped(one, 0, 6)})});
+    ASSERT_EQ(matches.size(), 4u);
+    for (size_t i = 0; i < matches.size(); ++i) {
+        EXPECT_EQ(matches[i].index, static_cast<int64_t>(i));
+        EXPECT_EQ(matches[i].normRect.x, slots[i].x);
+        EXPECT_EQ(matches[i].normRect.y, slots[i].y);
+        EXPECT_EQ(matches[i].normRect.width, slots[i].width);
+        EXPECT_EQ(matches[i].normRect.height, slots[i].height);
+    }
+    EXPECT_EQ(matches[0].method, "none");
+    EXPECT_EQ(nameOf(matches[1]), "one");
+    EXPECT_EQ(matches[2].method, "none");
+    EXPECT_EQ(nameOf(matches[3]), "three");
+}
+
+// The pairing as plainly as it can be put: every step rescans the whole matrix. Counts the
+// exchanges it makes in `exchanges`.
+std::vector<KVSlotMatch> plainAssignment(const std::vector<std::optional<KVArtHash>>& slotHashes,
+                                         const std::vector<KVCandidate>& candidates,
+                                         int& exchanges) {
+    std::vector<KVSlotMatch> results(slotHashes.size());
+    std::vector<size_t> rows;
+    std::vector<size_t> cols;
+    for (size_t i = 0; i < slotHashes.size(); ++i) {
+        if (slotHashes[i]) {
+            rows.push_back(i);
+        }
+    }
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        if (!candidates[i].artHashes.empty()) {
+            cols.push_back(i);
+        }
+    }
+    const auto d = [&](size_t r, size_t c) {
+        int nearest = 256;
+        for (const KVArtHash& hash : candidates[cols[c]].artHashes) {
+            nearest = std::min(nearest, KVPHashDistance(*slotHashes[rows[r]], hash));
+        }
+        return nearest;
+    };
+    std::vector<int> column(rows.size(), -1);
+    std::vector<bool> deduced(rows.size(), false);
+    std::vector<bool> used(cols.size(), false);
+    for (const int limit : {118, 256}) {
+        while (true) {
+            int best = INT_MAX;
+            size_t bestRow = 0;
+            size_t bestCol = 0;
+            for (size_t r = 0; r < rows.size(); ++r) {
+                for (size_t c = 0; c < cols.size(); ++c) {
+                    if (column[r] < 0 && !used[c] && d(r, c) <= limit && d(r, c) < best) {
+                        best = d(r, c);
+                        bestRow = r;
+                        bestCol = c;
+                    }
+                }
+            }
+            if (best == INT_MAX) {
+                break;
+            }
+            column[bestRow] = static_cast<int>(bestCol);
+            deduced[bestRow] = limit > 118;
+            used[bestCol] = true;
+        }
+    }
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (size_t s1 = 0; s1 < rows.size(); ++s1) {
+            for (size_t s2 = s1 + 1; s2 < rows.size(); ++s2) {
+                const int c1 = column[s1];
+                const int c2 = column[s2];
+                if (c1 >= 0 && c2 >= 0 && d(s1, c1) + d(s2, c2) > d(s1, c2) + d(s2, c1)) {
+                    std::swap(column[s1], column[s2]);
+                    deduced[s1] = deduced[s2] = false;
+                    changed = true;
+                    ++exchanges;
+                }
+            }
+        }
+    }
+    for (size_t r = 0; r < rows.size(); ++r) {
+        if (column[r] < 0) {
+            continue;
+        }
+        std::vector<int> row;
+        for (size_t c = 0; c < cols.size(); ++c) {
+            row.push_back(d(r, c));
+        }
+        std::sort(row.begin(), row.end());
+        const double lead = row.size() > 1 ? (row[1] - row[0]) / 40.0 : 0.0;
+        KVSlotMatch& match = results[rows[r]];
+        match.card = candidates[cols[column[r]]].card;
+        const bool byArt = d(r, column[r]) <= 118 && !deduced[r];
+        match.method = byArt ? "phash" : "deduced";
+        match.confidence = byArt ? std::clamp(lead, 0.05, 1.0) : 0.3;
+    }
+    return results;
+}
+
+TEST(CardIdentification, AgreesWithAPlainRescanOnCrowdedPacks) {
+    // Hashes a few bits around two bases 120 bits apart: many equal distances, and many on
+    // either side of 118, so ties, eliminations and exchanges all come up.
+    std::mt19937 rng(11);
+    const KVArtHash bases[2] = {randomHash(21), flipped(randomHash(21), 40, 120)};
+    const auto nearBase = [&] {
+        KVArtHash hash = bases[rng() % 2];
+        for (uint32_t flips = rng() % 9; flips > 0; --flips) {
+            hash = flipped(hash, static_cast<int>(rng() % 256), 1);
+        }
+        return hash;
+    };
+    int deducedSeen = 0;
+    int exchanges = 0;
+    for (int round = 0; round < 1000; ++round) {
+        std::vector<std::optional<KVArtHash>> slotHashes(1 + rng() % 7);
+        for (auto& hash : slotHashes) {
+            if (rng() % 6 != 0) {
+                hash = nearBase();
+            }
+        }
+        std::vector<KVCandidate> candidates;
+        for (uint32_t n = 1 + rng() % 8; n > 0; --n) {
+            std::vector<KVArtHash> hashes;
+            for (uint32_t k = rng() % 3; k > 0; --k) {
+                hashes.push_back(nearBase());
+            }
+            candidates.push_back(candidate("C" + std::to_string(candidates.size()), hashes));
+        }
+        const auto expected = plainAssignment(slotHashes, candidates, exchanges);
+        const auto matches =
+            KVVision::assignCards(slotHashes, layout(slotHashes.size()), candidates);
+        ASSERT_EQ(matches.size(), expected.size());
+        for (size_t i = 0; i < matches.size(); ++i) {
+            EXPECT_EQ(nameOf(matches[i]), nameOf(expected[i]))
+                << "round " << round << " slot " << i;
+            EXPECT_EQ(matches[i].method, expected[i].method) << "round " << round << " slot " << i;
+            EXPECT_DOUBLE_EQ(matches[i].confidence, expected[i].confidence)
+                << "round " << round << " slot " << i;
+            deducedSeen += expected[i].method == "deduced";
+        }
+    }
+    // The rounds did reach past the art's limit and did exchange.
+    EXPECT_GT(deducedSeen, 50);
+    EXPECT_GT(exchanges, 50);
+}
+
+TEST(CardIdentification, AFullPackWithOneCardTooFewLeavesOneSlotEmpty) {
+    // Fifteen unrelated hashes (about 128 bits apart); the card of slot 9 is not a candidate.
+    std::vector<std::optional<KVArtHash>> slotHashes;
+    std::vector<KVCandidate> candidates;
+    for (uint32_t i = 0; i < 15; ++i) {
+        slotHashes.emplace_back(randomHash(100 + i));
+        if (i != 9) {
+            candidates.push_back(
+                candidate("card " + std::to_string(i),
+                          {flipped(*slotHashes.back(), static_cast<int>(3 * i), 5)}));
+        }
+    }
+    std::reverse(candidates.begin(), candidates.end());
+    const auto matches = KVVision::assignCards(slotHashes, layout(15), candidates);
+    ASSERT_EQ(matches.size(), 15u);
+    for (size_t i = 0; i < 15; ++i) {
+        if (i == 9) {
+            EXPECT_EQ(matches[i].method, "none");
+            EXPECT_EQ(matches[i].card, nullptr);
+        } else {
+            EXPECT_EQ(nameOf(matches[i]), "card " + std::to_string(i));
+            EXPECT_EQ(matches[i].method, "phash") << i;
+            EXPECT_DOUBLE_EQ(matches[i].confidence, 1.0) << i;
+        }
+    }
+}
+
+// --- From a screenshot ---
+
+void paste(KVImage& canvas, const KVImage& picture, int left, int top) {
+    for (int y = 0; y < picture.height; ++y) {
+        std::copy_n(picture.pixel(0, y), picture.stride(), canvas.pixel(left, top + y));
+    }
+}
+
+KVImage plainImage(int width, int height, uint8_t gray) {
+    return KVGrayImage(width, height,
+                       std::vector<uint8_t>(static_cast<size_t>(width) * height, gray));
+}
+
+// A pack of five cards 200 × 280 on a dark 1600 × 900 screen, and a sixth place left empty.
+struct Screen {
+    KVImage image = plainImage(1600, 900, 28);
+    std::vector<KVNormRect> slots;
+
+    Screen() {
+        // Detected rectangles are a pixel or two off the drawn cards.
+        const int jitter[6][2] = {{0, 0}, {1, -1}, {-2, 2}, {2, 1}, {0, -2}, {0, 0}};
+        for (int i = 0; i < 6; ++i) {
+            const int left = 90 + 250 * i;
+            if (i < 5) {
+                paste(image, KVTexturedImage(200, 280, 100 + static_cast<uint32_t>(i)), left, 120);
+            }
+            slots.push_back({(left + jitter[i][0]) / 1600.0, (120 + jitter[i][1]) / 900.0,
+                             200 / 1600.0, 280 / 900.0});
+        }
+    }
+};
+
+// The card images as the image host delivers them: the same pictures at 488 × 680.
+KVCandidate hostedCard(uint32_t seed) {
+    return candidate("card " + std::to_string(seed),
+                     {KVPHashOfArt(KVTexturedImage(488, 680, seed)).value()});
+}
+
+TEST(CardIdentification, NamesTheCardsOfAScreenshot) {
+    const Screen screen;
+    const std::vector<KVCandidate> candidates = {hostedCard(300), hostedCard(103), hostedCard(100),
+                                                 hostedCard(301), hostedCard(104), hostedCard(101),
+                                                 hostedCard(302), hostedCard(102)};
+    const auto matches = KVVision::identifyPack(screen.image, screen.slots, candidates);
+    ASSERT_EQ(matches.size(), 6u);
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(nameOf(matches[i]), "card " + std::to_string(100 + i));
+        EXPECT_EQ(matches[i].method, "phash") << i;
+        EXPECT_GT(matches[i].confidence, 0.5) << i;
+        EXPECT_EQ(matches[i].index, static_cast<int64_t>(i));
+    }
+    // The empty place is too flat to hash, though three candidates are left over.
+    EXPECT_EQ(matches[5].method, "none");
+    EXPECT_EQ(matches[5].card, nullptr);
+    EXPECT_EQ(matches[5].normRect.x, screen.slots[5].x);
+}
+
+TEST(CardIdentification, NothingIsNamedWithoutAnImageOrHashedCandidates) {
+    const Screen screen;
+    const std::vector<KVCandidate> hashed = {hostedCard(100), hostedCard(101)};
+    for (const auto& matches :
+         {KVVision::identifyPack(KVImage{}, screen.slots, hashed),
+          KVVision::identifyPack(screen.image, screen.slots,
+                                 {candidate("card 100", {}), candidate("card 101", {})})}) {
+        ASSERT_EQ(matches.size(), screen.slots.size());
+        for (size_t i = 0; i < matches.size(); ++i) {
+            EXPECT_EQ(matches[i].method, "none");
+            EXPECT_EQ(matches[i].card, nullptr);
+            EXPECT_EQ(matches[i].index, static_cast<int64_t>(i));
+            EXPECT_EQ(matches[i].normRect.y, screen.slots[i].y);
+        }
+    }
+    EXPECT_TRUE(KVVision::identifyPack(screen.image, {}, hashed).empty());
+}
+
+TEST(CardIdentification, SlotsUnder20PixelsAreNotHashed) {
+    // A fine checkerboard: any 20-pixel crop of it has contrast to hash.
+    std::vector<uint8_t> values(size_t{1024} * 512);
+    for (size_t i = 0; i < values.size(); ++i) {
+        values[i] = ((i % 1024) / 4 + (i / 1024) / 4) % 2 ? 220 : 20;
+    }
+    const KVImage image = KVGrayImage(1024, 512, values);
+    const auto rect = [](double x, double y, double w, double h) {
+        return KVNormRect{x / 1024, y / 512, w / 1024, h / 512};
+    };
+    const std::vector<KVNormRect> slots = {
+        rect(100, 100, 20, 40),   // just big enough
+        rect(200, 100, 19.5, 40), // too narrow
+        rect(300, 100, 40, 19.5), // too low
+        rect(-15, 200, 30, 40),   // hangs off the left edge: the size counts, not the overlap
+        rect(400, -15, 30, 40),   // and off the top
+        rect(1010, 300, 30, 40)}; // off the right edge, cut by the crop
+    std::vector<KVCandidate> candidates;
+    for (uint32_t i = 0; i < 6; ++i) {
+        candidates.push_back(candidate("card " + std::to_string(i), {randomHash(50 + i)}));
+    }
+    const auto matches = KVVision::identifyPack(image, slots, candidates);
+    ASSERT_EQ(matches.size(), 6u);
+    EXPECT_NE(matches[0].card, nullptr);
+    EXPECT_EQ(matches[1].method, "none");
+    EXPECT_EQ(matches[2].method, "none");
+    EXPECT_NE(matches[3].card, nullptr);
+    EXPECT_NE(matches[4].card, nullptr);
+    EXPECT_NE(matches[5].card, nullptr);
+}
+
+// --- Thumbnails ---
+
+TEST(CardIdentification, AThumbnailIsTheWholeFrameAt48By27) {
+    // Left half black, right half white.
+    std::vector<uint8_t> values(size_t{1920} * 1080);
+    for (size_t i = 0; i < values.size(); ++i) {
+        values[i] = i % 1920 < 960 ? 0 : 255;
+    }
+    const auto thumb = KVVision::thumbnail(KVGrayImage(1920, 1080, values));
+    ASSERT_TRUE(thumb);
+    ASSERT_EQ(thumb->size(), 48u * 27u);
+    EXPECT_EQ((*thumb)[0], 0.0f);
+    EXPECT_EQ((*thumb)[47], 255.0f);   // end of the first row
+    EXPECT_EQ((*thumb)[48], 0.0f);     // start of the second
+    EXPECT_EQ((*thumb)[1295], 255.0f); // bottom right
+
+    EXPECT_FALSE(KVVision::thumbnail(KVImage{}));
+}
+
+TEST(CardIdentification, ThumbnailDifferenceIsTheMeanAbsoluteDifference) {
+    const auto frame = KVVision::thumbnail(KVTexturedImage(480, 270, 5));
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(KVVision::thumbnailDifference(frame, frame), 0.0f);
+
+    // Half the values 3 higher, half 1 lower: 2 on average, whatever the signs.
+    std::vector<float> a(1296, 100.0f);
+    std::vector<float> b = a;
+    std::fill(b.begin(), b.begin() + 648, 103.0f);
+    std::fill(b.begin() + 648, b.end(), 99.0f);
+    EXPECT_FLOAT_EQ(KVVision::thumbnailDifference(a, b), 2.0f);
+    EXPECT_FLOAT_EQ(KVVision::thumbnailDifference(b, a), 2.0f);
+
+    EXPECT_EQ(KVVision::thumbnailDifference(frame, std::nullopt), 1e9f);
+    EXPECT_EQ(KVVision::thumbnailDifference(std::nullopt, frame), 1e9f);
+    EXPECT_EQ(KVVision::thumbnailDifference(std::nullopt, std::nullopt), 1e9f);
+    const std::vector<float> shorter(1295, 100.0f);
+    EXPECT_EQ(KVVision::thumbnailDifference(a, shorter), 1e9f);
+    EXPECT_EQ(KVVision::thumbnailDifference(shorter, shorter), 1e9f);
+}
+
+// --- Layouts ---
+
+TEST(CardIdentification, LayoutsAreTheSameWithinLessThan0004) {
+    std::vector<KVNormRect> a = layout(15);
+    a[7] = {0.5, 0.5, 0.5, 0.5};
+    EXPECT_TRUE(KVVision::sameLayout(a, a));
+
+    double KVNormRect::*const fields[] = {&KVNormRect::x, &KVNormRect::y, &KVNormRect::width,
+                                          &KVNormRect::height};
+    for (double KVNormRect::*const field : fields) {
+        std::vector<KVNormRect> b = a;
+        b[7].*field = 0.5039;
+        EXPECT_TRUE(KVVision::sameLayout(a, b));
+        b[7].*field = 0.504; // 0.504 − 0.5 is a hair above 0.004 in doubles
+        EXPECT_FALSE(KVVision::sameLayout(a, b));
+        EXPECT_FALSE(KVVision::sameLayout(b, a));
+        b[7].*field = 0.496;
+        EXPECT_FALSE(KVVision::sameLayout(a, b));
+
+        // From 0, the difference is exactly the double 0.004.
+        std::vector<KVNormRect> zero = a;
+        zero[3] = {0, 0, 0, 0};
+        b = zero;
+        b[3].*field = 0.004;
+        EXPECT_FALSE(KVVision::sameLayout(zero, b));
+        b[3].*field = 0.0039;
+        EXPECT_TRUE(KVVision::sameLayout(zero, b));
+    }
+
+    std::vector<KVNormRect> fewer = a;
+    fewer.pop_back();
+    EXPECT_FALSE(KVVision::sameLayout(a, fewer));
+    EXPECT_FALSE(KVVision::sameLayout(fewer, a));
+    EXPECT_TRUE(KVVision::sameLayout({}, {}));
+    EXPECT_FALSE(KVVision::sameLayout({}, layout(1)));
+}
+
+} // namespace
