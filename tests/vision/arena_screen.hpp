@@ -3,6 +3,7 @@
 #include "base/image.hpp"
 #include "draft/card.hpp"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,6 +29,33 @@ struct KVArenaScreenSpec {
     std::vector<KVImage> cardImages;
     double sidePanel = 0.21; // width of the picked-cards list on the right, × window width
 };
+
+// Where Arena puts the pack in a 16:9 window: card size (× window height), spacing (× card width
+// and height), the block's corner and the width of the picks list beside it, spread over what
+// different window sizes and settings show. Shared by the tests and the studies so that both read
+// the same screens.
+struct KVArenaLayout {
+    double cardHeight, columnPitch, rowPitch, left, top, sidePanel;
+
+    void applyTo(KVArenaScreenSpec& spec) const {
+        spec.cardHeight = cardHeight;
+        spec.columnPitch = columnPitch;
+        spec.rowPitch = rowPitch;
+        spec.left = left;
+        spec.top = top;
+        spec.sidePanel = sidePanel;
+    }
+};
+inline constexpr std::array<KVArenaLayout, 8> kKVArenaLayouts{{
+    {0.22, 1.05, 1.08, 0.04, 0.14, 0.21},
+    {0.20, 1.10, 1.12, 0.05, 0.16, 0.22},
+    {0.18, 1.20, 1.15, 0.06, 0.12, 0.20},
+    {0.21, 1.03, 1.05, 0.03, 0.20, 0.24},
+    {0.16, 1.30, 1.25, 0.08, 0.22, 0.18},
+    {0.225, 1.02, 1.04, 0.05, 0.11, 0.19},
+    {0.19, 1.08, 1.30, 0.10, 0.18, 0.21},
+    {0.17, 1.15, 1.10, 0.15, 0.13, 0.20},
+}};
 
 struct KVArenaScreen {
     KVImage image;

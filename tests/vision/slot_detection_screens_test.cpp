@@ -19,22 +19,6 @@
 
 namespace {
 
-// Where Arena puts the pack in a 16:9 window: card size, spacing, the block's corner and the
-// width of the picks list beside it, spread over what different window sizes and settings show.
-struct Layout {
-    double cardHeight, columnPitch, rowPitch, left, top, sidePanel;
-};
-constexpr std::array<Layout, 8> kLayouts{{
-    {0.22, 1.05, 1.08, 0.04, 0.14, 0.21},
-    {0.20, 1.10, 1.12, 0.05, 0.16, 0.22},
-    {0.18, 1.20, 1.15, 0.06, 0.12, 0.20},
-    {0.21, 1.03, 1.05, 0.03, 0.20, 0.24},
-    {0.16, 1.30, 1.25, 0.08, 0.22, 0.18},
-    {0.225, 1.02, 1.04, 0.05, 0.11, 0.19},
-    {0.19, 1.08, 1.30, 0.10, 0.18, 0.21},
-    {0.17, 1.15, 1.10, 0.15, 0.13, 0.20},
-}};
-
 // The window sizes, each with how many layouts per pack size it is drawn in: the large screens
 // are the slowest to draw, so they get fewer.
 struct Size {
@@ -64,20 +48,16 @@ std::vector<KVArenaScreenSpec> draftScreens() {
     for (size_t si = 0; si < kSizes.size(); ++si) {
         for (size_t pi = 0; pi < kPacks.size(); ++pi) {
             for (int l = 0; l < kSizes[si].layouts; ++l) {
-                const Layout& layout =
-                    kLayouts[(si * 3 + pi + 3 * static_cast<size_t>(l)) % kLayouts.size()];
+                const KVArenaLayout& layout =
+                    kKVArenaLayouts[(si * 3 + pi + 3 * static_cast<size_t>(l)) %
+                                    kKVArenaLayouts.size()];
                 const int n = static_cast<int>(specs.size());
                 KVArenaScreenSpec spec;
                 spec.width = kSizes[si].width;
                 spec.height = kSizes[si].height;
                 spec.cards = kPacks[pi];
                 spec.perRow = 8;
-                spec.cardHeight = layout.cardHeight;
-                spec.columnPitch = layout.columnPitch;
-                spec.rowPitch = layout.rowPitch;
-                spec.left = layout.left;
-                spec.top = layout.top;
-                spec.sidePanel = layout.sidePanel;
+                layout.applyTo(spec);
                 spec.seed = 1000 + static_cast<uint32_t>(n);
                 spec.jpegQuality = n % 4 == 3 ? 0 : 80 + (n * 7) % 11;
                 if (n % 9 == 4) {
@@ -133,26 +113,21 @@ TEST(ArenaScreenRenderer, TruthRectanglesAreTheDrawnCards) {
     const KVImage white = uniformImage(488, 680, 255, 255, 255);
     struct Case {
         int width, height, cards;
-        Layout layout;
+        KVArenaLayout layout;
     };
     const std::array<Case, 4> cases{{
-        {1280, 720, 15, kLayouts[0]},
+        {1280, 720, 15, kKVArenaLayouts[0]},
         // Every edge at a fraction of a pixel.
         {1920, 1080, 13, {0.2037, 1.071, 1.093, 0.0413, 0.1377, 0.21}},
-        {2560, 1440, 8, kLayouts[4]},
-        {1366, 768, 14, kLayouts[6]},
+        {2560, 1440, 8, kKVArenaLayouts[4]},
+        {1366, 768, 14, kKVArenaLayouts[6]},
     }};
     for (const Case& c : cases) {
         KVArenaScreenSpec spec;
         spec.width = c.width;
         spec.height = c.height;
         spec.cards = c.cards;
-        spec.cardHeight = c.layout.cardHeight;
-        spec.columnPitch = c.layout.columnPitch;
-        spec.rowPitch = c.layout.rowPitch;
-        spec.left = c.layout.left;
-        spec.top = c.layout.top;
-        spec.sidePanel = c.layout.sidePanel;
+        c.layout.applyTo(spec);
         spec.cardImages = {white};
         ASSERT_EQ(KVArenaLayoutProblem(spec), "") << describe(spec);
         const KVArenaScreen screen = KVRenderArenaScreen(spec);

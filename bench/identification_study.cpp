@@ -1,0 +1,257 @@
+// How well the cards of a pack are identified on screen when they carry real pictures.
+//
+//   identification_study DIR...
+//
+// Card art: regions of the photographs under each DIR (one picture per wallpaper), each the size
+// of a card's art box (410 × 354 on a 488 × 680 card), cut on a grid of half-box steps from the
+// photograph shrunk so that its shorter side holds three boxes. Each region goes into the art box
+// of a synthetic card face; the 488 × 680 card passes through JPEG (quality 90) as an image host
+// serves it, and its art hash is the candidate's. Regions the contrast gate refuses are left out.
+// 300 candidates are taken round-robin over the photographs.
+//
+// Screens: draft screens rendered with those card images in the slots (15, 14, 13 and 8 cards;
+// 1280 × 720 to 3840 × 2160; several layouts; JPEG quality 85 as capture noise), each pack a
+// different run of the candidates. Each screen is read as the program reads it: slots detected,
+// then every slot identified against all 300 candidates. The report counts right cards over all
+// slots of the screens found, and, apart, over the true slots of every screen (identification
+// without detection). Run by scripts/identification-study; not part of the tests.
+#include "photographs.hpp"
+
+#include "../tests/vision/arena_screen.hpp"
+#include "base/files.hpp"
+#include "vision/image_codec.hpp"
+#include "vision/image_crop.hpp"
+#include "vision/phash.hpp"
+#include "vision/vision.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kCardWidth = 488;
+constexpr int kCardHeight = 680;
+// The art box KVPHashOfArt reads, in whole pixels of a 488 × 680 card.
+constexpr int kArtX = 39;
+constexpr int kArtY = 68;
+constexpr int kArtWidth = 410;
+constexpr int kArtHeight = 354;
+constexpr int kBoxesPerSide = 3;
+constexpr size_t kCandidates = 300;
+
+struct Art {
+    std::string name;
+    std::string jpeg; // the card image as hosted
+    KVArtHash hash{};
+};
+
+// Every region of one photograph whose card hashes, in grid order.
+std::vector<Art> artsOf(const std::string& name, const KVImage& photograph, uint32_t& seed) {
+    KVImage photo = photograph;
+    const double scale =
+        static_cast<double>(kBoxesPerSide * kArtHeight) / std::min(photo.width, photo.height);
+    if (scale < 1.0) {
+        photo = KVShrinkImage(photo, static_cast<int>(photo.width * scale),
+                              static_cast<int>(photo.height * scale));
+    }
+    std::vector<Art> arts;
+    for (int y = 0; y + kArtHeight <= photo.height; y += kArtHeight / 2) {
+        for (int x = 0; x + kArtWidth <= photo.width; x += kArtWidth / 2) {
+            KVImage card = KVRenderCardFace(kCardWidth, kCardHeight, seed++);
+            for (int row = 0; row < kArtHeight; ++row) {
+                std::copy_n(photo.pixel(x, y + row), kArtWidth * 4, card.pixel(kArtX, kArtY + row));
+            }
+            const auto jpeg = KVEncodeJPEG(card, 90);
+            const auto hosted = jpeg ? KVImageFromData(*jpeg) : std::nullopt;
+            const auto hash = hosted ? KVPHashOfArt(*hosted) : std::nullopt;
+            if (hash) {
+                arts.push_back(
+                    {name + " @" + std::to_string(x) + "," + std::to_string(y), *jpeg, *hash});
+            }
+        }
+    }
+    return arts;
+}
+
+const int kSizes[][2] = {{1280, 720}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
+const int kPackSizes[] = {15, 14, 13, 8};
+
+struct Tally {
+    int screens = 0;
+    int found = 0;
+    int slots = 0;
+    int right = 0;
+    int phash = 0;
+    int deduced = 0;
+    int none = 0;
+    int trueSlots = 0;
+    int trueRight = 0;
+    int placed = 0; // screens found with every edge within 1 % of the width
+    int placedSlots = 0;
+    int placedRight = 0;
+
+    void add(const Tally& other) {
+        screens += other.screens;
+        found += other.found;
+        slots += other.slots;
+        right += other.right;
+        phash += other.phash;
+        deduced += other.deduced;
+        none += other.none;
+        trueSlots += other.trueSlots;
+        trueRight += other.trueRight;
+        placed += other.placed;
+        placedSlots += other.placedSlots;
+        placedRight += other.placedRight;
+    }
+};
+
+double percent(int part, int whole) {
+    return whole > 0 ? 100.0 * part / whole : 0.0;
+}
+
+void printRow(const char* name, const Tally& t) {
+    std::printf("%-10s %3d/%-3d %5d %5d (%5.1f %%) %5d %5d %5d | %3d %5d/%-5d (%5.1f %%) | "
+                "%5d/%-5d (%5.1f %%)\n",
+                name, t.found, t.screens, t.slots, t.right, percent(t.right, t.slots), t.phash,
+                t.deduced, t.none, t.placed, t.placedRight, t.placedSlots,
+                percent(t.placedRight, t.placedSlots), t.trueRight, t.trueSlots,
+                percent(t.trueRight, t.trueSlots));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s DIR...\n", argv[0]);
+        return 2;
+    }
+    std::vector<std::vector<Art>> perPhoto;
+    uint32_t seed = 1;
+    for (const auto& [name, path] : KVFindPhotographs({argv + 1, argv + argc})) {
+        const auto bytes = KVReadFile(path.string());
+        const auto photo = bytes ? KVImageFromData(*bytes) : std::nullopt;
+        if (!photo) {
+            std::fprintf(stderr, "skipped (unreadable): %s\n", path.c_str());
+            continue;
+        }
+        perPhoto.push_back(artsOf(name, *photo, seed));
+    }
+    // Round-robin over the photographs, so that every one lends art to the set.
+    std::vector<Art> arts;
+    size_t available = 0;
+    for (const auto& list : perPhoto) {
+        available += list.size();
+    }
+    for (size_t round = 0; arts.size() < kCandidates && arts.size() < available; ++round) {
+        for (const auto& list : perPhoto) {
+            if (round < list.size() && arts.size() < kCandidates) {
+                arts.push_back(list[round]);
+            }
+        }
+    }
+    if (arts.size() < 15) {
+        std::fprintf(stderr, "not enough pictures found\n");
+        return 1;
+    }
+    std::vector<KVCandidate> candidates;
+    std::vector<KVImage> cardImages;
+    for (const Art& art : arts) {
+        auto card = std::make_shared<KVCard>(art.name);
+        candidates.push_back({card, {art.hash}});
+        cardImages.push_back(KVImageFromData(art.jpeg).value_or(KVImage{}));
+    }
+    std::printf(
+        "Identification study: %zu photographs, %zu hashable art regions, %zu candidates\n\n",
+        perPhoto.size(), available, candidates.size());
+
+    std::printf("%-10s %-7s %5s %-13s %5s %5s %5s | %-26s | %s\n", "screen", "found", "slots",
+                "right", "phash", "deduc", "none", "placed within 1 %: right",
+                "on the true slots: right");
+    Tally total;
+    size_t offset = 0;
+    for (const auto& size : kSizes) {
+        Tally tally;
+        for (const int packSize : kPackSizes) {
+            for (size_t l = 0; l < kKVArenaLayouts.size(); ++l) {
+                const KVArenaLayout& layout = kKVArenaLayouts[l];
+                KVArenaScreenSpec spec;
+                spec.width = size[0];
+                spec.height = size[1];
+                spec.cards = packSize;
+                layout.applyTo(spec);
+                spec.seed = static_cast<uint32_t>(offset + 7);
+                spec.jpegQuality = 85;
+                if (const std::string problem = KVArenaLayoutProblem(spec); !problem.empty()) {
+                    std::printf("layout %zu at %dx%d skipped: %s\n", l, size[0], size[1],
+                                problem.c_str());
+                    continue;
+                }
+                // A run of the candidates, moving on by a prime so every card is shown.
+                std::vector<size_t> shown;
+                for (int i = 0; i < packSize; ++i) {
+                    shown.push_back((offset + static_cast<size_t>(i)) % candidates.size());
+                    spec.cardImages.push_back(cardImages[shown.back()]);
+                }
+                offset += 37;
+                const KVArenaScreen screen = KVRenderArenaScreen(spec);
+                ++tally.screens;
+                const auto count = [&](const std::vector<KVSlotMatch>& matches, int& slots,
+                                       int& right, bool methods) {
+                    for (size_t i = 0; i < matches.size(); ++i) {
+                        ++slots;
+                        right += matches[i].card == candidates[shown[i]].card ? 1 : 0;
+                        if (methods) {
+                            tally.phash += matches[i].method == "phash" ? 1 : 0;
+                            tally.deduced += matches[i].method == "deduced" ? 1 : 0;
+                            tally.none += matches[i].method == "none" ? 1 : 0;
+                        }
+                    }
+                };
+                count(KVVision::identifyPack(screen.image, screen.slots, candidates),
+                      tally.trueSlots, tally.trueRight, false);
+                const auto slots = KVVision::detectSlots(screen.image, packSize);
+                if (!slots) {
+                    std::printf("  not found: %d cards at %dx%d, layout %zu\n", packSize, size[0],
+                                size[1], l);
+                    continue;
+                }
+                ++tally.found;
+                const std::vector<KVSlotMatch> matches =
+                    KVVision::identifyPack(screen.image, *slots, candidates);
+                const int rightBefore = tally.right;
+                count(matches, tally.slots, tally.right, true);
+                double worst = 0;
+                for (size_t i = 0; i < slots->size(); ++i) {
+                    const KVNormRect& got = (*slots)[i];
+                    const KVNormRect& want = screen.slots[i];
+                    worst = std::max(
+                        {worst, std::abs(got.x - want.x) * spec.width,
+                         std::abs(got.y - want.y) * spec.height,
+                         std::abs(got.x + got.width - want.x - want.width) * spec.width,
+                         std::abs(got.y + got.height - want.y - want.height) * spec.height});
+                }
+                const int right = tally.right - rightBefore;
+                if (worst <= 0.01 * spec.width) {
+                    ++tally.placed;
+                    tally.placedSlots += packSize;
+                    tally.placedRight += right;
+                }
+                if (right < packSize) {
+                    std::printf("  %d of %d right: %d cards at %dx%d, layout %zu, worst edge %.1f "
+                                "px (%.2f %% of the width)\n",
+                                right, packSize, packSize, size[0], size[1], l, worst,
+                                100.0 * worst / spec.width);
+                }
+            }
+        }
+        const std::string name = std::to_string(size[0]) + "x" + std::to_string(size[1]);
+        printRow(name.c_str(), tally);
+        total.add(tally);
+    }
+    printRow("all", total);
+    return 0;
+}
