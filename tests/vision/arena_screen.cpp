@@ -326,7 +326,10 @@ void paintBackground(KVImage& image, uint32_t seed) {
     std::vector<Cloud> clouds(5 + rng.below(3));
     for (Cloud& c : clouds) {
         c = {rng.unit(), rng.range(0.1, 0.9), rng.range(0.1, 0.3), {}};
-        c.colour = scaled(cloudColours[rng.below(4)], rng.range(0.5, 1.0));
+        // One draw per statement: the order in which a call's arguments are evaluated is up to
+        // the compiler, and the same seed must give the same screen with every compiler.
+        const Rgb& colour = cloudColours[rng.below(4)];
+        c.colour = scaled(colour, rng.range(0.5, 1.0));
     }
     const Rgb top = mix(Rgb{14, 16, 38}, Rgb{26, 16, 44}, rng.unit());
     const Rgb bottom = mix(Rgb{22, 14, 36}, Rgb{12, 18, 34}, rng.unit());
