@@ -911,3 +911,99 @@ KVImage KVRenderCardFace(int width, int height, uint32_t seed) {
     }
     return image;
 }
+
+// The screens the tests share.
+namespace {
+
+// The window sizes, each with how many layouts per pack size it is drawn in: the large screens
+// are the slowest to draw, so they get fewer.
+struct Size {
+    int width, height, layouts;
+};
+constexpr std::array<Size, 4> kSizes{
+    {{1280, 720, 5}, {1920, 1080, 4}, {2560, 1440, 3}, {3840, 2160, 1}}};
+
+} // namespace
+
+const std::vector<KVImage>& KVHostedCardFaces() {
+    static const std::vector<KVImage> images = [] {
+        std::vector<KVImage> list;
+        for (uint32_t seed = 501; seed < 506; ++seed) {
+            list.push_back(KVRenderCardFace(488, 680, seed));
+        }
+        return list;
+    }();
+    return images;
+}
+
+std::vector<KVArenaScreenSpec> KVArenaAcceptanceScreens() {
+    std::vector<KVArenaScreenSpec> specs;
+    constexpr std::array<int, 4> kPacks{15, 14, 13, 8};
+    for (size_t si = 0; si < kSizes.size(); ++si) {
+        for (size_t pi = 0; pi < kPacks.size(); ++pi) {
+            for (int l = 0; l < kSizes[si].layouts; ++l) {
+                const KVArenaLayout& layout =
+                    kKVArenaLayouts[(si * 3 + pi + 3 * static_cast<size_t>(l)) %
+                                    kKVArenaLayouts.size()];
+                const int n = static_cast<int>(specs.size());
+                KVArenaScreenSpec spec;
+                spec.width = kSizes[si].width;
+                spec.height = kSizes[si].height;
+                spec.cards = kPacks[pi];
+                spec.perRow = 8;
+                layout.applyTo(spec);
+                spec.seed = 1000 + static_cast<uint32_t>(n);
+                spec.jpegQuality = n % 4 == 3 ? 0 : 80 + (n * 7) % 11;
+                if (n % 9 == 4) {
+                    spec.cardImages = KVHostedCardFaces();
+                }
+                specs.push_back(spec);
+            }
+        }
+    }
+    return specs;
+}
+
+std::string KVDescribeArenaScreen(const KVArenaScreenSpec& spec) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%dx%d cards=%d perRow=%d cardHeight=%.3f columnPitch=%.2f rowPitch=%.2f "
+                  "left=%.3f top=%.3f sidePanel=%.2f seed=%u jpeg=%d%s",
+                  spec.width, spec.height, spec.cards, spec.perRow, spec.cardHeight,
+                  spec.columnPitch, spec.rowPitch, spec.left, spec.top, spec.sidePanel, spec.seed,
+                  spec.jpegQuality, spec.cardImages.empty() ? "" : " cardImages");
+    return text;
+}
+
+KVImage KVUniformImage(int width, int height, uint8_t r, uint8_t g, uint8_t b) {
+    KVImage image = KVImage::blank(width, height);
+    for (size_t i = 0; i < image.rgba.size(); i += 4) {
+        image.rgba[i] = r;
+        image.rgba[i + 1] = g;
+        image.rgba[i + 2] = b;
+        image.rgba[i + 3] = 255;
+    }
+    return image;
+}
+
+std::vector<KVNamedScreen> KVScreensWithoutAPack() {
+    std::vector<KVNamedScreen> screens;
+    for (const Size& size : {kSizes[0], kSizes[1], kSizes[2]}) {
+        const std::string suffix = std::to_string(size.width) + "x" + std::to_string(size.height);
+        screens.push_back({"menu_" + suffix, KVRenderMenuScreen(size.width, size.height, 7)});
+        for (uint32_t seed = 1; seed <= 3; ++seed) {
+            screens.push_back({"collection_" + suffix + "_" + std::to_string(seed),
+                               KVRenderCollectionScreen(size.width, size.height, seed)});
+        }
+        // The draft screen between two picks: panels and picks list, the pack not dealt yet.
+        KVArenaScreenSpec empty;
+        empty.width = size.width;
+        empty.height = size.height;
+        empty.cards = 0;
+        empty.seed = 77;
+        empty.jpegQuality = 85;
+        screens.push_back({"between_picks_" + suffix, KVRenderArenaScreen(empty).image});
+    }
+    screens.push_back({"menu_3840x2160", KVRenderMenuScreen(3840, 2160, 8)});
+    return screens;
+}

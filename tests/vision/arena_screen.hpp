@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Synthetic screenshots of Arena's window for the vision tests and benchmarks: the draft screen
@@ -84,3 +85,28 @@ KVImage KVRenderCollectionScreen(int width, int height, uint32_t seed);
 // A synthetic card image as an image host serves one (e.g. 488 × 680): the face that the draft
 // screen draws for `seed`, with transparent rounded corners.
 KVImage KVRenderCardFace(int width, int height, uint32_t seed);
+
+// A few card images as an image host serves them (488 × 680), for screens that draw real images
+// scaled into the slots rather than the vector faces.
+const std::vector<KVImage>& KVHostedCardFaces();
+
+// The draft screens the tests read: every pack size Arena deals (rows of 8: 8 + 7, 8 + 6, 8 + 5,
+// 8) at 1280 × 720, 1920 × 1080, 2560 × 1440 and 3840 × 2160, each in several of kKVArenaLayouts,
+// most through JPEG as a compressed capture would be. 52 screens.
+std::vector<KVArenaScreenSpec> KVArenaAcceptanceScreens();
+
+// One line naming everything a screen is drawn from.
+std::string KVDescribeArenaScreen(const KVArenaScreenSpec& spec);
+
+struct KVNamedScreen {
+    std::string name;
+    KVImage image;
+};
+
+// Screens with cards but no pack, named by kind, size and seed: the menu, three collections and
+// the draft screen between two picks (panels and picks, the pack not dealt yet) at the three
+// smaller sizes, and the menu at 3840 × 2160.
+std::vector<KVNamedScreen> KVScreensWithoutAPack();
+
+// An opaque image of one colour.
+KVImage KVUniformImage(int width, int height, uint8_t r, uint8_t g, uint8_t b);

@@ -19,68 +19,6 @@
 
 namespace {
 
-// The window sizes, each with how many layouts per pack size it is drawn in: the large screens
-// are the slowest to draw, so they get fewer.
-struct Size {
-    int width, height, layouts;
-};
-constexpr std::array<Size, 4> kSizes{
-    {{1280, 720, 5}, {1920, 1080, 4}, {2560, 1440, 3}, {3840, 2160, 1}}};
-
-// A few card images as an image host serves them, for the screens that draw real images
-// (scaled into the slots) rather than the vector faces.
-const std::vector<KVImage>& hostedCardImages() {
-    static const std::vector<KVImage> images = [] {
-        std::vector<KVImage> list;
-        for (uint32_t seed = 501; seed < 506; ++seed) {
-            list.push_back(KVRenderCardFace(488, 680, seed));
-        }
-        return list;
-    }();
-    return images;
-}
-
-// Every pack size Arena deals (rows of 8: 8 + 7, 8 + 6, 8 + 5, 8) at every window size, each in
-// several layouts, most through JPEG as a compressed capture would be.
-std::vector<KVArenaScreenSpec> draftScreens() {
-    std::vector<KVArenaScreenSpec> specs;
-    constexpr std::array<int, 4> kPacks{15, 14, 13, 8};
-    for (size_t si = 0; si < kSizes.size(); ++si) {
-        for (size_t pi = 0; pi < kPacks.size(); ++pi) {
-            for (int l = 0; l < kSizes[si].layouts; ++l) {
-                const KVArenaLayout& layout =
-                    kKVArenaLayouts[(si * 3 + pi + 3 * static_cast<size_t>(l)) %
-                                    kKVArenaLayouts.size()];
-                const int n = static_cast<int>(specs.size());
-                KVArenaScreenSpec spec;
-                spec.width = kSizes[si].width;
-                spec.height = kSizes[si].height;
-                spec.cards = kPacks[pi];
-                spec.perRow = 8;
-                layout.applyTo(spec);
-                spec.seed = 1000 + static_cast<uint32_t>(n);
-                spec.jpegQuality = n % 4 == 3 ? 0 : 80 + (n * 7) % 11;
-                if (n % 9 == 4) {
-                    spec.cardImages = hostedCardImages();
-                }
-                specs.push_back(spec);
-            }
-        }
-    }
-    return specs;
-}
-
-std::string describe(const KVArenaScreenSpec& spec) {
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "%dx%d cards=%d perRow=%d cardHeight=%.3f columnPitch=%.2f rowPitch=%.2f "
-                  "left=%.3f top=%.3f sidePanel=%.2f seed=%u jpeg=%d%s",
-                  spec.width, spec.height, spec.cards, spec.perRow, spec.cardHeight,
-                  spec.columnPitch, spec.rowPitch, spec.left, spec.top, spec.sidePanel, spec.seed,
-                  spec.jpegQuality, spec.cardImages.empty() ? "" : " cardImages");
-    return text;
-}
-
 // With KORVANE_SCREENS_DIR set, every screen is also written there as PNG, to look at.
 void keepScreen(const KVImage& image, const std::string& name) {
     const char* dir = std::getenv("KORVANE_SCREENS_DIR");
@@ -93,24 +31,13 @@ void keepScreen(const KVImage& image, const std::string& name) {
     }
 }
 
-KVImage uniformImage(int width, int height, uint8_t r, uint8_t g, uint8_t b) {
-    KVImage image = KVImage::blank(width, height);
-    for (size_t i = 0; i < image.rgba.size(); i += 4) {
-        image.rgba[i] = r;
-        image.rgba[i + 1] = g;
-        image.rgba[i + 2] = b;
-        image.rgba[i + 3] = 255;
-    }
-    return image;
-}
-
 } // namespace
 
 // The renderer's truth must be what it drew, or every comparison below measures the renderer:
 // with opaque white card images on the dark screen, the first whole pixel inside each side of
 // every reported rectangle is the card, and the first whole pixel outside is not.
 TEST(ArenaScreenRenderer, TruthRectanglesAreTheDrawnCards) {
-    const KVImage white = uniformImage(488, 680, 255, 255, 255);
+    const KVImage white = KVUniformImage(488, 680, 255, 255, 255);
     struct Case {
         int width, height, cards;
         KVArenaLayout layout;
@@ -129,9 +56,10 @@ TEST(ArenaScreenRenderer, TruthRectanglesAreTheDrawnCards) {
         spec.cards = c.cards;
         c.layout.applyTo(spec);
         spec.cardImages = {white};
-        ASSERT_EQ(KVArenaLayoutProblem(spec), "") << describe(spec);
+        ASSERT_EQ(KVArenaLayoutProblem(spec), "") << KVDescribeArenaScreen(spec);
         const KVArenaScreen screen = KVRenderArenaScreen(spec);
-        ASSERT_EQ(screen.slots.size(), static_cast<size_t>(spec.cards)) << describe(spec);
+        ASSERT_EQ(screen.slots.size(), static_cast<size_t>(spec.cards))
+            << KVDescribeArenaScreen(spec);
         for (size_t i = 0; i < screen.slots.size(); ++i) {
             const KVNormRect& s = screen.slots[i];
             const double x0 = s.x * spec.width;
@@ -156,9 +84,9 @@ TEST(ArenaScreenRenderer, TruthRectanglesAreTheDrawnCards) {
             };
             for (const auto& p : probes) {
                 EXPECT_EQ(luma(p.insideX, p.insideY), 255)
-                    << describe(spec) << " slot " << i << " " << p.side;
+                    << KVDescribeArenaScreen(spec) << " slot " << i << " " << p.side;
                 EXPECT_LT(luma(p.outsideX, p.outsideY), 160)
-                    << describe(spec) << " slot " << i << " " << p.side;
+                    << KVDescribeArenaScreen(spec) << " slot " << i << " " << p.side;
             }
         }
     }
@@ -202,16 +130,16 @@ bool isKnownMisread(const std::string& description) {
 // edge within 1 % of the window width of the drawn card; a screen it cannot read is reported
 // with its reasons (a miss, not a failure: the caller then waits for the next frame).
 TEST(SlotDetectionScreens, ReadsDraftScreensOrFindsNothing) {
-    const std::vector<KVArenaScreenSpec> specs = draftScreens();
+    const std::vector<KVArenaScreenSpec> specs = KVArenaAcceptanceScreens();
     int found = 0;
     std::vector<std::string> misses;
     std::vector<std::string> misreads;
     for (size_t n = 0; n < specs.size(); ++n) {
         const KVArenaScreenSpec& spec = specs[n];
-        ASSERT_EQ(KVArenaLayoutProblem(spec), "") << describe(spec);
+        ASSERT_EQ(KVArenaLayoutProblem(spec), "") << KVDescribeArenaScreen(spec);
         const KVArenaScreen screen = KVRenderArenaScreen(spec);
         keepScreen(screen.image, "draft_" + std::to_string(n));
-        const std::string name = describe(spec);
+        const std::string name = KVDescribeArenaScreen(spec);
 
         std::string debug;
         const auto slots = KVVision::detectSlots(screen.image, spec.cards, &debug);
@@ -270,30 +198,9 @@ TEST(SlotDetectionScreens, ReadsDraftScreensOrFindsNothing) {
 // that are not being offered. The expected count is the caller's default (15) or a real pack
 // size.
 TEST(SlotDetectionScreens, ScreensWithoutAPackGiveNone) {
-    struct Screen {
-        std::string name;
-        KVImage image;
-    };
-    std::vector<Screen> screens;
-    for (const Size& size : {kSizes[0], kSizes[1], kSizes[2]}) {
-        const std::string suffix = std::to_string(size.width) + "x" + std::to_string(size.height);
-        screens.push_back({"menu_" + suffix, KVRenderMenuScreen(size.width, size.height, 7)});
-        for (uint32_t seed = 1; seed <= 3; ++seed) {
-            screens.push_back({"collection_" + suffix + "_" + std::to_string(seed),
-                               KVRenderCollectionScreen(size.width, size.height, seed)});
-        }
-        // The draft screen between two picks: panels and picks list, the pack not dealt yet.
-        KVArenaScreenSpec empty;
-        empty.width = size.width;
-        empty.height = size.height;
-        empty.cards = 0;
-        empty.seed = 77;
-        empty.jpegQuality = 85;
-        screens.push_back({"between_picks_" + suffix, KVRenderArenaScreen(empty).image});
-    }
-    screens.push_back({"menu_3840x2160", KVRenderMenuScreen(3840, 2160, 8)});
-    screens.push_back({"uniform_1920x1080", uniformImage(1920, 1080, 24, 20, 40)});
-    screens.push_back({"uniform_1280x720", uniformImage(1280, 720, 128, 128, 128)});
+    std::vector<KVNamedScreen> screens = KVScreensWithoutAPack();
+    screens.push_back({"uniform_1920x1080", KVUniformImage(1920, 1080, 24, 20, 40)});
+    screens.push_back({"uniform_1280x720", KVUniformImage(1280, 720, 128, 128, 128)});
 
     // Found the same way as the misreads above: in the first collection, a 2 × 2 group of its
     // small cards has nearly a card's shape and is outlined by the grid's gaps, so the top-left
@@ -303,7 +210,7 @@ TEST(SlotDetectionScreens, ScreensWithoutAPackGiveNone) {
         return expected == 8 &&
                (name == "collection_1920x1080_1" || name == "collection_2560x1440_1");
     };
-    for (const Screen& screen : screens) {
+    for (const KVNamedScreen& screen : screens) {
         keepScreen(screen.image, screen.name);
         for (const int64_t expected : {15, 14, 8}) {
             std::string debug;
