@@ -152,7 +152,9 @@ private:
 };
 
 bool SlotReader::computeEdges() {
-    const auto row = [this](int r) { return gray_.data() + static_cast<size_t>(top_ + r) * 960; };
+    const auto row = [this](int r) {
+        return gray_.data() + static_cast<size_t>(top_ + r) * kWorkWidth;
+    };
     gx_.resize(static_cast<size_t>(n_) * kGradientColumns);
     gy_.resize(static_cast<size_t>(n_ - 1) * kWorkWidth);
     std::array<uint32_t, 256> gxCounts{};
