@@ -33,7 +33,8 @@ constexpr int kFirstColumnLimit = 336; // 35 % of the working width
 constexpr double kCardAspect = 88.0 / 63.0;
 // No card of a width the detector reads is 0.11 of a window taller than this: past it, nothing
 // can be found and the working buffers would only grow.
-constexpr double kMaxWorkHeight = (kMaxWidth / 2 * 2 + 1) * kCardAspect / 0.11;
+constexpr int kWidestCandidate = 173; // the widest odd width the pair distances give
+constexpr double kMaxWorkHeight = kWidestCandidate * kCardAspect / 0.11;
 
 int roundHalfAway(double value) {
     return static_cast<int>(std::lround(value));
@@ -178,14 +179,17 @@ bool SlotReader::computeEdges() {
     // Edge pixels: above the 75th percentile of their gradient.
     const float tx = KVSlotGeometry::percentileOfCounts(gxCounts, 75.0);
     const float ty = KVSlotGeometry::percentileOfCounts(gyCounts, 75.0);
+    // A whole gradient lies above the percentile exactly when it reaches the next whole number.
+    const int edgeX = static_cast<int>(tx) + 1;
+    const int edgeY = static_cast<int>(ty) + 1;
     const auto strongest = [](const std::array<uint32_t, 256>& counts) {
         int value = 255;
         while (value > 0 && counts[value] == 0) {
             --value;
         }
-        return static_cast<float>(value);
+        return value;
     };
-    if (strongest(gxCounts) <= tx && strongest(gyCounts) <= ty) {
+    if (strongest(gxCounts) < edgeX && strongest(gyCounts) < edgeY) {
         return false;
     }
 
@@ -198,8 +202,8 @@ bool SlotReader::computeEdges() {
         const int32_t* sumAbove = gxColumnSums_.data() + static_cast<size_t>(r) * kGradientColumns;
         int32_t* sumNext = gxColumnSums_.data() + static_cast<size_t>(r + 1) * kGradientColumns;
         for (int x = 0; x < kGradientColumns; ++x) {
-            const bool edge = g[x] > tx || (x > 0 && g[x - 1] > tx) ||
-                              (x + 1 < kGradientColumns && g[x + 1] > tx);
+            const bool edge = g[x] >= edgeX || (x > 0 && g[x - 1] >= edgeX) ||
+                              (x + 1 < kGradientColumns && g[x + 1] >= edgeX);
             next[x] = above[x] + (edge ? 1 : 0);
             sumNext[x] = sumAbove[x] + g[x];
         }
@@ -212,8 +216,8 @@ bool SlotReader::computeEdges() {
         int32_t* counts = b_.data() + static_cast<size_t>(r) * (kWorkWidth + 1);
         int32_t* sums = gyRowSums_.data() + static_cast<size_t>(r) * (kWorkWidth + 1);
         for (int x = 0; x < kWorkWidth; ++x) {
-            const bool edge = gy(r, x) > ty || (r > 0 && gy(r - 1, x) > ty) ||
-                              (r + 1 < gyRows && gy(r + 1, x) > ty);
+            const bool edge = gy(r, x) >= edgeY || (r > 0 && gy(r - 1, x) >= edgeY) ||
+                              (r + 1 < gyRows && gy(r + 1, x) >= edgeY);
             counts[x + 1] = counts[x] + (edge ? 1 : 0);
             sums[x + 1] = sums[x] + gy(r, x);
         }

@@ -173,7 +173,8 @@ TEST(SlotDetectionScreens, ReadsDraftScreensOrFindsNothing) {
         }
         const bool wrong = worst > 0.01 * spec.width;
         if (wrong) {
-            misreads.push_back(name + ": " + where);
+            misreads.push_back(name);
+            misreads.back() += ": " + where;
         }
         if (wrong && !isKnownMisread(name)) {
             ADD_FAILURE() << name << ": " << where << "\n" << debug;

@@ -110,7 +110,8 @@ struct Grid {
     int rows;
     int cols;
     std::vector<double> scores;
-    Grid(int r, int c, double background) : rows(r), cols(c), scores(r * c, background) {}
+    Grid(int r, int c, double background)
+        : rows(r), cols(c), scores(static_cast<size_t>(r) * static_cast<size_t>(c), background) {}
     void set(int row, int col, double value) { scores[row * cols + col] = value; }
     void fill(int row, int fromCol, int toCol, double value) {
         for (int col = fromCol; col < toCol; ++col) {
