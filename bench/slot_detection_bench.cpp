@@ -11,11 +11,7 @@ KVArenaScreenSpec draftSpec(int width, int height) {
     KVArenaScreenSpec spec;
     spec.width = width;
     spec.height = height;
-    spec.cardHeight = 0.27;
-    spec.columnPitch = 1.05;
-    spec.rowPitch = 1.07;
-    spec.left = 0.035;
-    spec.top = 0.13;
+    kKVArenaLayouts[0].applyTo(spec);
     spec.seed = 21;
     spec.jpegQuality = 85;
     return spec;

@@ -10,14 +10,10 @@
 
 namespace {
 
-// A 15-card pack at 1920 × 1080 that the detector reads.
+// A 15-card pack at 1920 × 1080 in Arena's usual layout, which the detector reads.
 KVArenaScreenSpec packSpec() {
     KVArenaScreenSpec spec;
-    spec.cardHeight = 0.27;
-    spec.columnPitch = 1.05;
-    spec.rowPitch = 1.07;
-    spec.left = 0.035;
-    spec.top = 0.13;
+    kKVArenaLayouts[0].applyTo(spec);
     spec.seed = 4;
     return spec;
 }
