@@ -17,8 +17,8 @@
 // without detection). Run by scripts/identification-study; not part of the tests.
 #include "photographs.hpp"
 
-#include "../tests/vision/arena_screen.hpp"
 #include "base/files.hpp"
+#include "draft_screen/arena_screen.hpp"
 #include "vision/image_codec.hpp"
 #include "vision/image_crop.hpp"
 #include "vision/phash.hpp"

@@ -1,7 +1,7 @@
 // Slot detection on whole frames, as the vision loop runs it on each changed frame.
 #include "vision/vision.hpp"
 
-#include "../tests/vision/arena_screen.hpp"
+#include "draft_screen/arena_screen.hpp"
 
 #include <benchmark/benchmark.h>
 

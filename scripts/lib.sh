@@ -27,7 +27,7 @@ kv_project_packages() {
 # The project's C++ sources and headers, relative to the root.
 kv_cpp_files() {
     local dirs=() d
-    for d in src tests bench fuzz; do
+    for d in src tools tests bench fuzz; do
         [ -d "$root/$d" ] && dirs+=("$d")
     done
     (cd "$root" && find "${dirs[@]}" \( -name '*.cpp' -o -name '*.hpp' \) | sort)

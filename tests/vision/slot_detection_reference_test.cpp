@@ -1,6 +1,6 @@
 #include "vision/vision.hpp"
 
-#include "vision/arena_screen.hpp"
+#include "draft_screen/arena_screen.hpp"
 #include "vision/reference_slot_detector.hpp"
 #include "vision/test_images.hpp"
 

@@ -1,6 +1,6 @@
 #include "vision/vision.hpp"
 
-#include "arena_screen.hpp"
+#include "draft_screen/arena_screen.hpp"
 #include "vision/gray_pixels.hpp"
 #include "vision/image_codec.hpp"
 

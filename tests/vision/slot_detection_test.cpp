@@ -1,7 +1,7 @@
 #include "vision/vision.hpp"
 
+#include "draft_screen/arena_screen.hpp"
 #include "support/test_environment.hpp"
-#include "vision/arena_screen.hpp"
 #include "vision/test_images.hpp"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "arena_screen.hpp"
+#include "draft_screen/arena_screen.hpp"
 
 #include "vision/image_codec.hpp"
 
