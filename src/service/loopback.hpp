@@ -2,6 +2,7 @@
 
 #include "base/dispatch/semaphore.hpp"
 #include "base/error.hpp"
+#include "service/loopback_request.hpp"
 
 #include <atomic>
 #include <mutex>
@@ -21,8 +22,8 @@ inline constexpr const char* KVLoopbackErrorDomain = "KorvaneLoopback";
 // One thread calls serve(); any thread may call closeSocket() to give up waiting.
 class KVLoopback {
 public:
-    static constexpr size_t kMaxRequestBytes = 8191; // what is judged of a request
-    static constexpr size_t kMaxConnections = 8;     // held at once; a new one drops the oldest
+    static constexpr size_t kMaxRequestBytes = kKVLoopbackMaxRequestBytes;
+    static constexpr size_t kMaxConnections = 8; // held at once; a new one drops the oldest
 
     // `idleTimeout`: seconds a connection may stay silent before it is closed.
     explicit KVLoopback(double idleTimeout = 10.0);

@@ -1,0 +1,111 @@
+#include "service/loopback_request.hpp"
+
+#include "base/utf8.hpp"
+
+#include <charconv>
+
+namespace {
+
+bool acceptableToken(std::string_view value) {
+    return value.starts_with("kor_") || value.starts_with("dk_");
+}
+
+// `text` with its %XX escapes decoded ("+" stays a plus); nothing when an escape is malformed
+// or the result is not UTF-8, as a URL parser would refuse such an item.
+std::optional<std::string> percentDecoded(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned byte = static_cast<unsigned char>(text[i]);
+        if (byte == '%') {
+            const char* digits = text.data() + i + 1;
+            if (i + 2 >= text.size() ||
+                std::from_chars(digits, digits + 2, byte, 16).ptr != digits + 2) {
+                return std::nullopt;
+            }
+            i += 2;
+        }
+        out += static_cast<char>(byte);
+    }
+    if (!KVIsValidUtf8(out)) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+// The last acceptable "token" item of the query of http://127.0.0.1<target>.
+std::optional<std::string> tokenIn(std::string_view target) {
+    target = target.substr(0, target.find('#'));
+    size_t mark = target.find('?');
+    if (mark == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string_view query = target.substr(mark + 1);
+    std::optional<std::string> token;
+    while (true) {
+        size_t amp = query.find('&');
+        std::string_view item = query.substr(0, amp);
+        size_t eq = item.find('=');
+        if (eq != std::string_view::npos) {
+            auto name = percentDecoded(item.substr(0, eq));
+            auto value = percentDecoded(item.substr(eq + 1));
+            if (name == "token" && value && acceptableToken(*value)) {
+                token = std::move(value);
+            }
+        }
+        if (amp == std::string_view::npos) {
+            return token;
+        }
+        query.remove_prefix(amp + 1);
+    }
+}
+
+std::string page(std::string_view message) {
+    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                       "<title>Korvane</title>\n<style>\n"
+                       "body{margin:0;background:#07090d;color:#e8d5a3;"
+                       "font:16px/1.6 system-ui,sans-serif}\n"
+                       "main{max-width:420px;margin:18vh auto 0;padding:0 24px;text-align:center}\n"
+                       "h1{margin:0;font-family:Georgia,serif;font-weight:600;font-size:28px;"
+                       "color:#d4af6a}\n"
+                       "p{margin:18px 0 0;color:#9aa4b2}\n"
+                       "</style>\n</head>\n<body>\n<main>\n<h1>Korvane</h1>\n<p>";
+    html += message;
+    html += "</p>\n</main>\n</body>\n</html>\n";
+    return html;
+}
+
+} // namespace
+
+bool KVLoopbackRequestComplete(std::string_view bytes) {
+    return bytes.size() >= kKVLoopbackMaxRequestBytes ||
+           bytes.find("\r\n\r\n") != std::string::npos;
+}
+
+KVLoopbackVerdict KVJudgeLoopbackRequest(std::string_view request) {
+    request = request.substr(0, kKVLoopbackMaxRequestBytes);
+    if (!KVIsValidUtf8(request)) {
+        request = {};
+    }
+    std::string_view line = request.substr(0, request.find("\r\n"));
+    std::string_view target;
+    if (size_t space = line.find(' '); space != std::string_view::npos) {
+        target = line.substr(space + 1);
+        target = target.substr(0, target.find(' '));
+    }
+    KVLoopbackVerdict verdict;
+    if (target.starts_with("/callback")) {
+        verdict.status = 200;
+        verdict.token = tokenIn(target);
+        verdict.message = verdict.token ? kKVLoopbackSignedIn : kKVLoopbackNotSignedIn;
+        verdict.ends = true;
+    }
+    return verdict;
+}
+
+std::string KVLoopbackAnswer(const KVLoopbackVerdict& verdict) {
+    const std::string body = page(verdict.message);
+    return "HTTP/1.0 " + std::to_string(verdict.status) +
+           " OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
