@@ -4,6 +4,8 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+
 namespace {
 
 std::string withoutOneTrailingSlash(std::string_view base) {
@@ -21,10 +23,19 @@ KVJson names(const std::vector<std::string>& list) {
     return KVJson(list);
 }
 
+// The token goes into a header line of every request: a line break in it would add headers of
+// its own, and other control bytes break the line.
+bool usableToken(std::string_view token) {
+    return std::ranges::none_of(token, [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
 } // namespace
 
 KVAPI::KVAPI(std::string_view base, std::string_view token)
-    : baseURL_(withoutOneTrailingSlash(base)), token_(token) {}
+    : baseURL_(withoutOneTrailingSlash(base)), token_(usableToken(token) ? token : "") {}
 
 std::string KVAPI::baseURL() const {
     std::lock_guard lock(mutex_);
@@ -41,9 +52,13 @@ std::string KVAPI::token() const {
     return token_;
 }
 
-void KVAPI::setToken(std::string_view token) {
+bool KVAPI::setToken(std::string_view token) {
+    if (!usableToken(token)) {
+        return false;
+    }
     std::lock_guard lock(mutex_);
     token_ = token;
+    return true;
 }
 
 std::string_view KVAPI::arch() {
@@ -158,8 +173,10 @@ std::optional<KVJson> KVAPI::auth(std::string_view path, const std::string& emai
     auto answer = call(path, "POST", &body, 20, error);
     if (answer) {
         const KVJson& token = KVJsonAt(*answer, "token");
-        if (token.is_string() && !token.get_ref<const std::string&>().empty()) {
-            setToken(token.get_ref<const std::string&>());
+        if (token.is_string() && !token.get_ref<const std::string&>().empty() &&
+            !setToken(token.get_ref<const std::string&>())) {
+            // Gone from the answer too, so the sign-in reports no token rather than saving it.
+            answer->erase("token");
         }
     }
     return answer;

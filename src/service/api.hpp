@@ -28,7 +28,9 @@ public:
     std::string baseURL() const;
     void setBaseURL(std::string_view base); // one trailing "/" dropped
     std::string token() const;
-    void setToken(std::string_view token);
+    // Refuses (false, token unchanged) a token with control characters: it could not be sent
+    // as a header. The constructor takes such a token as "" (signed out).
+    bool setToken(std::string_view token);
 
     // The processor the program was built for: "x86_64" or "arm64".
     static std::string_view arch();
@@ -52,7 +54,8 @@ public:
     std::optional<KVJson> call(std::string_view path, std::string_view method, const KVJson* json,
                                double timeout, KVError* error);
 
-    // Sign-in and registration; a token in the answer becomes this client's.
+    // Sign-in and registration; a token in the answer becomes this client's. A token that
+    // setToken() refuses is dropped from the answer as well.
     std::optional<KVJson> auth(std::string_view path, const std::string& email,
                                const std::string& password, KVError* error);
     std::optional<KVJson> login(const std::string& email, const std::string& password,

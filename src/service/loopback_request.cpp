@@ -2,12 +2,32 @@
 
 #include "base/utf8.hpp"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
 
+constexpr size_t kMaxTokenBody = 512; // characters after the prefix
+
+// "kor_" or "dk_", then 1 to 512 characters that need no escaping in a URL. The token goes
+// into a header of every request and into the sign-in file: a line break, a space or a quote
+// in it would let whoever crafted the callback write there.
 bool acceptableToken(std::string_view value) {
-    return value.starts_with("kor_") || value.starts_with("dk_");
+    std::string_view body;
+    if (value.starts_with("kor_")) {
+        body = value.substr(4);
+    } else if (value.starts_with("dk_")) {
+        body = value.substr(3);
+    } else {
+        return false;
+    }
+    if (body.empty() || body.size() > kMaxTokenBody) {
+        return false;
+    }
+    return std::ranges::all_of(body, [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '.' || c == '_' || c == '~' || c == '-';
+    });
 }
 
 // `text` with its %XX escapes decoded ("+" stays a plus); nothing when an escape is malformed

@@ -88,6 +88,34 @@ TEST(APIIntegration, JoinsPathsAndSendsTheProgramsHeaders) {
     EXPECT_EQ(seen.header("Authorization"), "Bearer kor_abc");
 }
 
+TEST(APIIntegration, ATokenWithControlCharactersIsNeverSent) {
+    KVFakeHTTPServer fake([](KVFakeHTTPServer::Routes& s) {
+        answer(s, "/api/me", 200, "{}");
+        answer(s, "/api/auth/login", 200, R"({"token":"kor_x\r\nX-Injected: 1","user":{}})");
+    });
+    const std::vector<std::string> hostile = {"kor_a\r\nX-Injected: 1", "kor_a\nb",
+                                              std::string("kor_a\0b", 7), "kor_a\tb", "kor_a\x7f"};
+    for (const auto& token : hostile) {
+        SCOPED_TRACE(token);
+        KVAPI api(fake.base(), "kor_ok");
+        EXPECT_FALSE(api.setToken(token));
+        EXPECT_EQ(api.token(), "kor_ok");                 // refused, not half-taken
+        EXPECT_EQ(KVAPI(fake.base(), token).token(), ""); // as read from an old sign-in file
+    }
+    KVAPI api(fake.base(), "kor_ok");
+    EXPECT_TRUE(api.setToken("")); // signing out is always allowed
+
+    // A token the service sends is taken only when it could go into a header.
+    KVError error;
+    const auto answer = api.login("a@b.c", "pw", &error);
+    ASSERT_TRUE(answer.has_value()) << error.message;
+    EXPECT_FALSE(answer->contains("token")); // so nobody saves it as the sign-in either
+    EXPECT_EQ(api.token(), "");
+    ASSERT_TRUE(api.me(&error).has_value());
+    EXPECT_FALSE(fake.lastRequest().hasHeader("X-Injected"));
+    EXPECT_FALSE(fake.lastRequest().hasHeader("Authorization"));
+}
+
 TEST(APIIntegration, TheTokenMayChangeWhileRequestsAreBuiltElsewhere) {
     KVFakeHTTPServer fake([](KVFakeHTTPServer::Routes& s) { answer(s, "/api/me", 200, "{}"); });
     KVAPI api(fake.base(), "kor_a");

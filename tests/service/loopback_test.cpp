@@ -179,8 +179,8 @@ TEST_F(LoopbackIntegration, ReadsTheCallbackQueryLikeAURL) {
     };
     const std::vector<Case> cases = {
         {"state=s1&token=kor_second", "kor_second"},
-        {"token=kor_a%2Bb", "kor_a+b"},
-        {"token=kor_a+b", "kor_a+b"}, // a plus is no space here
+        {"token=kor_a%2Db", "kor_a-b"},
+        {"token=kor_a+b", std::nullopt}, // a plus is no space here, and no token character
         {"tok%65n=kor_named", "kor_named"},
         {"token=dk_77", "dk_77"},
         {"token=kor_first&token=kor_last", "kor_last"},
