@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -87,7 +88,8 @@ bool transientAcceptError(int code) {
 
 } // namespace
 
-KVLoopback::KVLoopback(double idleTimeout) : idleTimeout_(idleTimeout) {}
+KVLoopback::KVLoopback(std::string expectedState, double idleTimeout)
+    : expectedState_(std::move(expectedState)), idleTimeout_(idleTimeout) {}
 
 KVLoopback::~KVLoopback() {
     std::lock_guard lock(mutex_);
@@ -181,7 +183,7 @@ void KVLoopback::serve() {
         }
         for (size_t i = 0; i < held.size() && !ended; ++i) {
             if (watched[i + 1].revents != 0 && readMore(held[i])) {
-                KVLoopbackVerdict verdict = KVJudgeLoopbackRequest(held[i].bytes);
+                KVLoopbackVerdict verdict = KVJudgeLoopbackRequest(held[i].bytes, expectedState_);
                 if (verdict.token) {
                     std::lock_guard lock(mutex_);
                     token_ = std::move(verdict.token);

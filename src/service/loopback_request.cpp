@@ -53,15 +53,34 @@ std::optional<std::string> percentDecoded(std::string_view text) {
     return out;
 }
 
-// The last acceptable "token" item of the query of http://127.0.0.1<target>.
-std::optional<std::string> tokenIn(std::string_view target) {
+// Equal without an early exit, so the time taken tells nothing about how much of a guess
+// was right.
+bool sameSecret(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    unsigned char difference = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+    }
+    return difference == 0;
+}
+
+// The items of the query of http://127.0.0.1<target> that matter: the last "state" and the
+// last acceptable "token".
+struct CallbackQuery {
+    std::optional<std::string> state;
+    std::optional<std::string> token;
+};
+
+CallbackQuery queryOf(std::string_view target) {
+    CallbackQuery found;
     target = target.substr(0, target.find('#'));
     size_t mark = target.find('?');
     if (mark == std::string_view::npos) {
-        return std::nullopt;
+        return found;
     }
     std::string_view query = target.substr(mark + 1);
-    std::optional<std::string> token;
     while (true) {
         size_t amp = query.find('&');
         std::string_view item = query.substr(0, amp);
@@ -70,11 +89,13 @@ std::optional<std::string> tokenIn(std::string_view target) {
             auto name = percentDecoded(item.substr(0, eq));
             auto value = percentDecoded(item.substr(eq + 1));
             if (name == "token" && value && acceptableToken(*value)) {
-                token = std::move(value);
+                found.token = std::move(value);
+            } else if (name == "state") {
+                found.state = std::move(value);
             }
         }
         if (amp == std::string_view::npos) {
-            return token;
+            return found;
         }
         query.remove_prefix(amp + 1);
     }
@@ -102,7 +123,7 @@ bool KVLoopbackRequestComplete(std::string_view bytes) {
            bytes.find("\r\n\r\n") != std::string::npos;
 }
 
-KVLoopbackVerdict KVJudgeLoopbackRequest(std::string_view request) {
+KVLoopbackVerdict KVJudgeLoopbackRequest(std::string_view request, std::string_view expectedState) {
     request = request.substr(0, kKVLoopbackMaxRequestBytes);
     if (!KVIsValidUtf8(request)) {
         request = {};
@@ -113,11 +134,18 @@ KVLoopbackVerdict KVJudgeLoopbackRequest(std::string_view request) {
         target = line.substr(space + 1);
         target = target.substr(0, target.find(' '));
     }
+    // Only the callback that carries a token and the state this sign-in was started with
+    // ends the wait. Any local process or web page can reach the port; without the state it
+    // could end the sign-in, or plant an account of its own.
     KVLoopbackVerdict verdict;
-    if (target.starts_with("/callback")) {
+    if (!target.starts_with("/callback") || expectedState.empty()) {
+        return verdict;
+    }
+    CallbackQuery query = queryOf(target);
+    if (query.token && query.state && sameSecret(*query.state, expectedState)) {
         verdict.status = 200;
-        verdict.token = tokenIn(target);
-        verdict.message = verdict.token ? kKVLoopbackSignedIn : kKVLoopbackNotSignedIn;
+        verdict.message = kKVLoopbackSignedIn;
+        verdict.token = std::move(query.token);
         verdict.ends = true;
     }
     return verdict;

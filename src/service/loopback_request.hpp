@@ -16,8 +16,8 @@ inline constexpr std::string_view kKVLoopbackSignedIn =
 inline constexpr std::string_view kKVLoopbackNotSignedIn =
     "That sign-in did not complete. Return to Korvane and try again.";
 
-// What a request gets: the page's status and message, the token it carried, and whether
-// serving ends with it.
+// What a request gets: the page's status and message, and the token when it signs in (the
+// only case that ends serving).
 struct KVLoopbackVerdict {
     int status = 404;
     std::string_view message = kKVLoopbackNotSignedIn;
@@ -29,7 +29,10 @@ struct KVLoopbackVerdict {
 bool KVLoopbackRequestComplete(std::string_view bytes);
 
 // The verdict on the request in `bytes` (only its first kKVLoopbackMaxRequestBytes count).
-KVLoopbackVerdict KVJudgeLoopbackRequest(std::string_view bytes);
+// Only a request for /callback whose query carries an acceptable token and a "state" equal to
+// `expectedState` signs in (200, ends the wait); everything else gets the 404 page and the wait
+// goes on. An empty `expectedState` signs nothing in.
+KVLoopbackVerdict KVJudgeLoopbackRequest(std::string_view bytes, std::string_view expectedState);
 
 // The whole HTTP/1.0 answer carrying `verdict`'s page.
 std::string KVLoopbackAnswer(const KVLoopbackVerdict& verdict);

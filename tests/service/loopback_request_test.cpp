@@ -8,8 +8,14 @@
 
 namespace {
 
+const std::string kState = "9f1c2e";
+
+std::string get(const std::string& target) {
+    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+}
+
 std::string callback(const std::string& query) {
-    return "GET /callback?" + query + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    return get("/callback?" + query);
 }
 
 TEST(LoopbackRequest, TakesOnlyTokensMadeOfURLSafeCharacters) {
@@ -37,7 +43,43 @@ TEST(LoopbackRequest, TakesOnlyTokensMadeOfURLSafeCharacters) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query);
-        EXPECT_EQ(KVJudgeLoopbackRequest(callback(c.query)).token, c.token);
+        EXPECT_EQ(KVJudgeLoopbackRequest(callback("state=" + kState + "&" + c.query), kState).token,
+                  c.token);
+    }
+}
+
+TEST(LoopbackRequest, OnlyTheTokenWithTheExpectedStateEndsTheWait) {
+    struct Case {
+        std::string target;
+        bool signsIn;
+    };
+    const std::vector<Case> cases = {
+        {"/callback?state=9f1c2e&token=kor_ok", true},
+        {"/callback?token=kor_ok&state=9f1c2e", true},
+        {"/callback?state=%39f1c2e&token=kor_ok", true}, // an escaped digit is still the digit
+        {"/callback?token=kor_ok", false},               // planted by another local page
+        {"/callback?state=wrong&token=kor_ok", false},
+        {"/callback?state=&token=kor_ok", false},
+        {"/callback?state=9f1c2e0&token=kor_ok", false},
+        {"/callback?state=9f1c2&token=kor_ok", false},
+        {"/callback?state=9F1C2E&token=kor_ok", false},
+        {"/callback?state=9f1c2e&state=wrong&token=kor_ok", false}, // the last one counts
+        {"/callback?state=9f1c2e", false},                          // the service sent no token
+        {"/callback?state=9f1c2e&token=abc_1", false},
+        {"/callback", false},
+        {"/favicon.ico?state=9f1c2e&token=kor_ok", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        const KVLoopbackVerdict verdict = KVJudgeLoopbackRequest(get(c.target), kState);
+        EXPECT_EQ(verdict.ends, c.signsIn);
+        EXPECT_EQ(verdict.status, c.signsIn ? 200 : 404);
+        EXPECT_EQ(verdict.message, c.signsIn ? kKVLoopbackSignedIn : kKVLoopbackNotSignedIn);
+        EXPECT_EQ(verdict.token, c.signsIn ? std::optional<std::string>("kor_ok") : std::nullopt);
+    }
+    // Without a state to expect, nothing signs in: not even a callback with an empty one.
+    for (const char* target : {"/callback?state=&token=kor_ok", "/callback?token=kor_ok"}) {
+        EXPECT_FALSE(KVJudgeLoopbackRequest(get(target), "").ends) << target;
     }
 }
 
