@@ -119,8 +119,11 @@ std::string page(std::string_view message) {
 } // namespace
 
 bool KVLoopbackRequestComplete(std::string_view bytes) {
+    // Lines may end in a bare LF (as tolerant servers accept): a blank line is LF LF or
+    // LF CR LF, which CR LF CR LF contains.
     return bytes.size() >= kKVLoopbackMaxRequestBytes ||
-           bytes.find("\r\n\r\n") != std::string::npos;
+           bytes.find("\n\n") != std::string_view::npos ||
+           bytes.find("\n\r\n") != std::string_view::npos;
 }
 
 KVLoopbackVerdict KVJudgeLoopbackRequest(std::string_view request, std::string_view expectedState) {
@@ -128,7 +131,10 @@ KVLoopbackVerdict KVJudgeLoopbackRequest(std::string_view request, std::string_v
     if (!KVIsValidUtf8(request)) {
         request = {};
     }
-    std::string_view line = request.substr(0, request.find("\r\n"));
+    std::string_view line = request.substr(0, request.find('\n'));
+    if (line.ends_with('\r')) {
+        line.remove_suffix(1);
+    }
     std::string_view target;
     if (size_t space = line.find(' '); space != std::string_view::npos) {
         target = line.substr(space + 1);

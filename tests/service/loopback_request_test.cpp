@@ -83,4 +83,33 @@ TEST(LoopbackRequest, OnlyTheTokenWithTheExpectedStateEndsTheWait) {
     }
 }
 
+TEST(LoopbackRequest, ABlankLineEndsTheHeadWithOrWithoutCarriageReturns) {
+    struct Case {
+        std::string bytes;
+        bool complete;
+    };
+    const std::vector<Case> cases = {
+        {"GET / HTTP/1.0\r\n\r\n", true},
+        {"GET / HTTP/1.0\n\n", true},
+        {"GET / HTTP/1.0\r\nHost: x\n\n", true},
+        {"GET / HTTP/1.0\nHost: x\r\n\r\n", true},
+        {"GET / HTTP/1.0\n\r\n", true},
+        {"GET / HTTP/1.0\r\n", false},
+        {"GET / HTTP/1.0\nHost: x\n", false},
+        {"GET / HTTP/1.0\r\nHost: x\r\n\r", false},
+        {std::string(kKVLoopbackMaxRequestBytes, 'a'), true}, // all that will be judged
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        EXPECT_EQ(KVLoopbackRequestComplete(c.bytes), c.complete);
+    }
+    // The request line ends at a bare LF too, with or without a version after the target.
+    for (const char* request : {"GET /callback?state=9f1c2e&token=kor_lf\n\n",
+                                "GET /callback?state=9f1c2e&token=kor_lf\r\n\r\n",
+                                "GET /callback?state=9f1c2e&token=kor_lf HTTP/1.0\nHost: x\n\n"}) {
+        SCOPED_TRACE(request);
+        EXPECT_EQ(KVJudgeLoopbackRequest(request, kState).token, std::string("kor_lf"));
+    }
+}
+
 } // namespace

@@ -257,6 +257,16 @@ TEST_F(LoopbackIntegration, SurvivesHostileRequestsAndJudgesOnlyTheFirst8191Byte
     expectStillWaiting();
 }
 
+TEST_F(LoopbackIntegration, AnswersARequestEndedByBareLineFeeds) {
+    ASSERT_TRUE(start()); // the client keeps its side open: only the blank line ends it
+    EXPECT_EQ(exchange(port(), "GET /favicon.ico HTTP/1.0\n\n").status, 404);
+    Answer answer =
+        exchange(port(), "GET /callback?state=" + kState + "&token=kor_lf HTTP/1.0\n\n");
+    EXPECT_EQ(answer.status, 200);
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(loopback_->token(), "kor_lf");
+}
+
 TEST_F(LoopbackIntegration, SilentConnectionsDoNotHoldUpTheCallback) {
     ASSERT_TRUE(start()); // the ordinary 10 s idle time-out
     int silent = connectTo(port());
