@@ -218,8 +218,16 @@ void KVLoopback::serve() {
         timeval sendTimeout{2, 0};
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
         if (held.size() == kMaxConnections) {
-            close(held.front().fd);
-            held.erase(held.begin());
+            // Make room by dropping the oldest connection that has sent nothing (a browser's
+            // speculative one, or a flood of idle ones), and only the oldest of all when
+            // every one is mid-request: the callback may be among them.
+            auto victim = std::ranges::find_if(
+                held, [](const Connection& connection) { return connection.bytes.empty(); });
+            if (victim == held.end()) {
+                victim = held.begin();
+            }
+            close(victim->fd);
+            held.erase(victim);
         }
         held.push_back(Connection{fd, {}, Clock::now()});
     }

@@ -25,7 +25,8 @@ inline constexpr const char* KVLoopbackErrorDomain = "KorvaneLoopback";
 class KVLoopback {
 public:
     static constexpr size_t kMaxRequestBytes = kKVLoopbackMaxRequestBytes;
-    static constexpr size_t kMaxConnections = 8; // held at once; a new one drops the oldest
+    // Connections held at once; a new one drops the oldest that sent nothing, else the oldest.
+    static constexpr size_t kMaxConnections = 8;
 
     // `expectedState`: the state this sign-in sent the browser off with; "" accepts no
     // callback. `idleTimeout`: seconds a connection may stay silent before it is closed.

@@ -321,6 +321,29 @@ TEST_F(LoopbackIntegration, ANinthConnectionPushesOutTheOldest) {
     }
 }
 
+TEST_F(LoopbackIntegration, WhenFullASilentConnectionGoesBeforeOneMidRequest) {
+    ASSERT_TRUE(start(60)); // long enough that only the cap closes anything
+    int talking = connectTo(port());
+    sendAll(talking, "GET /callback?state=" + kState + "&tok");
+    std::vector<int> silent; // with `talking`, one more than the receiver holds
+    for (size_t i = 0; i < KVLoopback::kMaxConnections; ++i) {
+        silent.push_back(connectTo(port()));
+    }
+    EXPECT_TRUE(closedByPeer(silent.front())); // the oldest of those that sent nothing
+    EXPECT_TRUE(stillOpen(talking));
+    for (size_t i = 1; i < silent.size(); ++i) {
+        EXPECT_TRUE(stillOpen(silent[i])) << "silent connection " << i;
+    }
+    sendAll(talking, "en=kor_patient HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(parse(readToEnd(talking)).status, 200);
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(loopback_->token(), "kor_patient");
+    close(talking);
+    for (int fd : silent) {
+        close(fd);
+    }
+}
+
 TEST_F(LoopbackIntegration, CloseSocketFromAnotherThreadEndsServing) {
     // Once with nothing held (the wait has no time-out at all), once with an idle connection.
     for (bool holdConnection : {false, true}) {
