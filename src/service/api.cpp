@@ -108,6 +108,7 @@ std::optional<std::string> KVAPI::get(const std::string& url, double timeout, KV
     request.url = url;
     request.timeout = timeout;
     request.headers = {{"User-Agent", userAgent()}, {"Accept", "application/json"}};
+    request.followRedirects = true; // downloads move between hosts; they carry no secrets
     long status = 0;
     auto body = perform(request, &status, error);
     if (!body) {
@@ -152,7 +153,9 @@ std::optional<KVJson> KVAPI::call(std::string_view path, std::string_view method
             answer = std::move(*parsed);
         }
     }
-    if (status < 400) {
+    // A redirect is a refusal too: following it would send the body (a password, say) and the
+    // token wherever the answer points.
+    if (status < 300) {
         return answer;
     }
     std::string message = httpStatusText(status);
@@ -242,7 +245,7 @@ bool KVAPI::sendTelemetry(const KVJson& events, const std::string& sessionId, bo
         }
         return false;
     }
-    if (status < 400) {
+    if (status < 300) {
         return true;
     }
     if (retryable != nullptr) {
