@@ -28,11 +28,11 @@ struct KVLoopbackVerdict {
 // True once `bytes` hold a whole request head, or as much as is judged.
 bool KVLoopbackRequestComplete(std::string_view bytes);
 
-// The verdict on the request in `bytes` (only its first kKVLoopbackMaxRequestBytes count).
+// The verdict on `request` (only its first kKVLoopbackMaxRequestBytes count).
 // Only a request for /callback whose query carries an acceptable token and a "state" equal to
 // `expectedState` signs in (200, ends the wait); everything else gets the 404 page and the wait
 // goes on. An empty `expectedState` signs nothing in.
-KVLoopbackVerdict KVJudgeLoopbackRequest(std::string_view bytes, std::string_view expectedState);
+KVLoopbackVerdict KVJudgeLoopbackRequest(std::string_view request, std::string_view expectedState);
 
 // The whole HTTP/1.0 answer carrying `verdict`'s page.
 std::string KVLoopbackAnswer(const KVLoopbackVerdict& verdict);
