@@ -18,13 +18,22 @@ std::string callback(const std::string& query) {
     return get("/callback?" + query);
 }
 
-TEST(LoopbackRequest, TakesOnlyTokensMadeOfURLSafeCharacters) {
+TEST(LoopbackRequest, ReadsTheQueryLikeAURLAndTakesOnlyURLSafeTokens) {
     const std::string longest = "kor_" + std::string(512, 'x');
     struct Case {
         std::string query;
         std::optional<std::string> token;
     };
     const std::vector<Case> cases = {
+        {"s=1&token=kor_second", "kor_second"},
+        {"tok%65n=kor_named", "kor_named"},
+        {"token=kor_first&token=kor_last", "kor_last"},
+        {"token=kor_kept&token=abc_1", "kor_kept"},
+        {"token=kor_frag#token=kor_x", "kor_frag"},
+        {"token=abc_1", std::nullopt},
+        {"token=KOR_upper", std::nullopt},
+        {"xtoken=kor_1&token", std::nullopt},
+        {"token=kor_%zz", std::nullopt},
         {"token=kor_AZaz09._~-", "kor_AZaz09._~-"},
         {"token=dk_%41b", "dk_Ab"}, // an escaped letter is still a letter
         {"token=" + longest, longest},

@@ -188,39 +188,6 @@ TEST_F(LoopbackIntegration, AnswersOtherRequestsWith404ThenTakesTheCallbacksToke
     EXPECT_EQ(loopback_->fd(), -1);
 }
 
-TEST_F(LoopbackIntegration, ReadsTheCallbackQueryLikeAURL) {
-    struct Case {
-        std::string query;
-        std::optional<std::string> token;
-    };
-    const std::vector<Case> cases = {
-        {"s=1&token=kor_second", "kor_second"},
-        {"token=kor_a%2Db", "kor_a-b"},
-        {"token=kor_a+b", std::nullopt}, // a plus is no space here, and no token character
-        {"tok%65n=kor_named", "kor_named"},
-        {"token=dk_77", "dk_77"},
-        {"token=kor_first&token=kor_last", "kor_last"},
-        {"token=kor_kept&token=abc_1", "kor_kept"},
-        {"token=abc_1", std::nullopt},
-        {"token=KOR_upper", std::nullopt},
-        {"xtoken=kor_1&token", std::nullopt},
-        {"token=kor_%zz", std::nullopt},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.query);
-        ASSERT_TRUE(start());
-        Answer answer = curlGet(callback(c.query));
-        EXPECT_EQ(answer.status, c.token ? 200 : 404);
-        EXPECT_NE(answer.body.find(c.token ? kSignedIn : kNotSignedIn), std::string::npos);
-        if (c.token) {
-            ASSERT_TRUE(finished());
-            EXPECT_EQ(loopback_->token(), c.token);
-        } else {
-            expectStillWaiting(); // a callback without a token ends nothing
-        }
-    }
-}
-
 TEST_F(LoopbackIntegration, SurvivesHostileRequestsAndJudgesOnlyTheFirst8191Bytes) {
     ASSERT_TRUE(start());
     const std::vector<std::string> unanswerable = {
