@@ -1,10 +1,9 @@
 #include "draft/draft_session.hpp"
 
+#include "base/crypto.hpp"
 #include "base/environment.hpp"
 #include "base/log.hpp"
 #include "base/utf8.hpp"
-
-#include <openssl/evp.h>
 
 #include <algorithm>
 
@@ -220,19 +219,11 @@ std::string KVDraftSession::fingerprint() const {
     if (text.empty()) {
         return "";
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha1(), nullptr) != 1 ||
-        length < 6) {
+    const std::string hash = KVSha1Hex(text);
+    if (hash.empty()) {
         return "";
     }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hash;
-    for (int i = 0; i < 6; ++i) {
-        hash += kHex[digest[i] >> 4];
-        hash += kHex[digest[i] & 0xF];
-    }
-    return orDefault(eventName, "draft") + ":" + orDefault(setCode, "?") + ":" + hash;
+    return orDefault(eventName, "draft") + ":" + orDefault(setCode, "?") + ":" + hash.substr(0, 12);
 }
 
 std::string KVDraftSession::consumeKey() {

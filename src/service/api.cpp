@@ -4,6 +4,8 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+
 namespace {
 
 std::string withoutOneTrailingSlash(std::string_view base) {
@@ -21,10 +23,19 @@ KVJson names(const std::vector<std::string>& list) {
     return KVJson(list);
 }
 
+// The token goes into a header line of every request: a line break in it would add headers of
+// its own, and other control bytes break the line.
+bool usableToken(std::string_view token) {
+    return std::ranges::none_of(token, [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
 } // namespace
 
 KVAPI::KVAPI(std::string_view base, std::string_view token)
-    : baseURL_(withoutOneTrailingSlash(base)), token_(token) {}
+    : baseURL_(withoutOneTrailingSlash(base)), token_(usableToken(token) ? token : "") {}
 
 std::string KVAPI::baseURL() const {
     std::lock_guard lock(mutex_);
@@ -41,9 +52,13 @@ std::string KVAPI::token() const {
     return token_;
 }
 
-void KVAPI::setToken(std::string_view token) {
+bool KVAPI::setToken(std::string_view token) {
+    if (!usableToken(token)) {
+        return false;
+    }
     std::lock_guard lock(mutex_);
     token_ = token;
+    return true;
 }
 
 std::string_view KVAPI::arch() {
@@ -93,6 +108,7 @@ std::optional<std::string> KVAPI::get(const std::string& url, double timeout, KV
     request.url = url;
     request.timeout = timeout;
     request.headers = {{"User-Agent", userAgent()}, {"Accept", "application/json"}};
+    request.followRedirects = true; // downloads move between hosts; they carry no secrets
     long status = 0;
     auto body = perform(request, &status, error);
     if (!body) {
@@ -137,7 +153,9 @@ std::optional<KVJson> KVAPI::call(std::string_view path, std::string_view method
             answer = std::move(*parsed);
         }
     }
-    if (status < 400) {
+    // A redirect is a refusal too: following it would send the body (a password, say) and the
+    // token wherever the answer points.
+    if (status < 300) {
         return answer;
     }
     std::string message = httpStatusText(status);
@@ -158,8 +176,10 @@ std::optional<KVJson> KVAPI::auth(std::string_view path, const std::string& emai
     auto answer = call(path, "POST", &body, 20, error);
     if (answer) {
         const KVJson& token = KVJsonAt(*answer, "token");
-        if (token.is_string() && !token.get_ref<const std::string&>().empty()) {
-            setToken(token.get_ref<const std::string&>());
+        if (token.is_string() && !token.get_ref<const std::string&>().empty() &&
+            !setToken(token.get_ref<const std::string&>())) {
+            // Gone from the answer too, so the sign-in reports no token rather than saving it.
+            answer->erase("token");
         }
     }
     return answer;
@@ -225,7 +245,7 @@ bool KVAPI::sendTelemetry(const KVJson& events, const std::string& sessionId, bo
         }
         return false;
     }
-    if (status < 400) {
+    if (status < 300) {
         return true;
     }
     if (retryable != nullptr) {

@@ -28,7 +28,9 @@ public:
     std::string baseURL() const;
     void setBaseURL(std::string_view base); // one trailing "/" dropped
     std::string token() const;
-    void setToken(std::string_view token);
+    // Refuses (false, token unchanged) a token with control characters: it could not be sent
+    // as a header. The constructor takes such a token as "" (signed out).
+    bool setToken(std::string_view token);
 
     // The processor the program was built for: "x86_64" or "arm64".
     static std::string_view arch();
@@ -42,17 +44,20 @@ public:
     static std::optional<std::string> perform(const KVHTTPRequest& request, long* status,
                                               KVError* error);
 
-    // The raw body of an absolute URL. A transport failure comes back as it is ("KorvaneNet");
-    // an HTTP status of 400 or more as a "KorvaneAPI" error "HTTP <status> for <url>".
+    // The raw body of an absolute URL, following redirects to https only. A transport failure
+    // comes back as it is ("KorvaneNet"); an HTTP status of 400 or more as a "KorvaneAPI" error
+    // "HTTP <status> for <url>".
     static std::optional<std::string> get(const std::string& url, double timeout, KVError* error);
 
     // The service's answer object (an empty object when the body is not one). Fails with a
     // "KorvaneAPI" error: code 0 "Could not reach <host> (<cause>)" when no answer came (a
-    // time-out included), else the HTTP status with the service's own message.
+    // time-out included), else the HTTP status (300 or more: redirects are not followed) with
+    // the service's own message.
     std::optional<KVJson> call(std::string_view path, std::string_view method, const KVJson* json,
                                double timeout, KVError* error);
 
-    // Sign-in and registration; a token in the answer becomes this client's.
+    // Sign-in and registration; a token in the answer becomes this client's. A token that
+    // setToken() refuses is dropped from the answer as well.
     std::optional<KVJson> auth(std::string_view path, const std::string& email,
                                const std::string& password, KVError* error);
     std::optional<KVJson> login(const std::string& email, const std::string& password,
@@ -73,8 +78,9 @@ public:
                                     KVError* error);
     std::optional<KVJson> latestVersion(KVError* error);
 
-    // True when the service took the events. Otherwise `retryable` tells whether sending the
-    // same batch later may work (no connection, 401, 408, 429, 5xx); it is left alone on success.
+    // True when the service took the events (a status below 300; redirects are not followed).
+    // Otherwise `retryable` tells whether sending the same batch later may work (no connection,
+    // 401, 408, 429, 5xx); it is left alone on success.
     bool sendTelemetry(const KVJson& events, const std::string& sessionId, bool* retryable);
 
 private:

@@ -80,9 +80,12 @@ std::optional<std::string> KVHTTPPerform(const KVHTTPRequest& request, long* sta
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
+    if (request.followRedirects) {
+        // Never down to plain http, where anyone on the way may read or change the answer.
+        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
+    }
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, ""); // every encoding curl can decode

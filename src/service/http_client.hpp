@@ -19,6 +19,9 @@ struct KVHTTPRequest {
     double timeout = 30; // seconds, for the whole exchange
     std::vector<std::pair<std::string, std::string>> headers;
     std::optional<std::string> body;
+    // Off: a 3xx comes back as the answer with its status, and nothing (no body, no header)
+    // goes to another address. On: up to 5 redirects are followed, to https addresses only.
+    bool followRedirects = false;
 
     // The value of header `name` (exact spelling), or nothing.
     std::optional<std::string> header(const std::string& name) const;
@@ -29,7 +32,7 @@ inline constexpr size_t kKVMaxAnswerBytes = size_t{64} << 20;
 
 // Sends the request and waits for the answer, blocking the calling thread (never the main
 // one). Returns the body, with the HTTP status in `status`; on a transport failure (a time-out
-// included) returns nothing, status 0 and a "KorvaneNet" error. Follows up to 5 redirects,
-// http and https only; verifies TLS; accepts compressed answers.
+// included) returns nothing, status 0 and a "KorvaneNet" error. Speaks http and https, follows
+// redirects only as the request allows; verifies TLS; accepts compressed answers.
 std::optional<std::string> KVHTTPPerform(const KVHTTPRequest& request, long* status, KVError* error,
                                          size_t maxBodyBytes = kKVMaxAnswerBytes);

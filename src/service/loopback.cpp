@@ -1,6 +1,6 @@
 #include "service/loopback.hpp"
 
-#include "base/utf8.hpp"
+#include "service/loopback_request.hpp"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,123 +11,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr std::string_view kSignedIn = "You're signed in. Close this tab and return to Korvane.";
-constexpr std::string_view kNotSignedIn =
-    "That sign-in did not complete. Return to Korvane and try again.";
-
-bool acceptableToken(std::string_view value) {
-    return value.starts_with("kor_") || value.starts_with("dk_");
-}
-
-// `text` with its %XX escapes decoded ("+" stays a plus); nothing when an escape is malformed
-// or the result is not UTF-8, as a URL parser would refuse such an item.
-std::optional<std::string> percentDecoded(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        unsigned byte = static_cast<unsigned char>(text[i]);
-        if (byte == '%') {
-            const char* digits = text.data() + i + 1;
-            if (i + 2 >= text.size() ||
-                std::from_chars(digits, digits + 2, byte, 16).ptr != digits + 2) {
-                return std::nullopt;
-            }
-            i += 2;
-        }
-        out += static_cast<char>(byte);
-    }
-    if (!KVIsValidUtf8(out)) {
-        return std::nullopt;
-    }
-    return out;
-}
-
-// The last acceptable "token" item of the query of http://127.0.0.1<target>.
-std::optional<std::string> tokenIn(std::string_view target) {
-    target = target.substr(0, target.find('#'));
-    size_t mark = target.find('?');
-    if (mark == std::string_view::npos) {
-        return std::nullopt;
-    }
-    std::string_view query = target.substr(mark + 1);
-    std::optional<std::string> token;
-    while (true) {
-        size_t amp = query.find('&');
-        std::string_view item = query.substr(0, amp);
-        size_t eq = item.find('=');
-        if (eq != std::string_view::npos) {
-            auto name = percentDecoded(item.substr(0, eq));
-            auto value = percentDecoded(item.substr(eq + 1));
-            if (name == "token" && value && acceptableToken(*value)) {
-                token = std::move(value);
-            }
-        }
-        if (amp == std::string_view::npos) {
-            return token;
-        }
-        query.remove_prefix(amp + 1);
-    }
-}
-
-std::string page(std::string_view message) {
-    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                       "<title>Korvane</title>\n<style>\n"
-                       "body{margin:0;background:#07090d;color:#e8d5a3;"
-                       "font:16px/1.6 system-ui,sans-serif}\n"
-                       "main{max-width:420px;margin:18vh auto 0;padding:0 24px;text-align:center}\n"
-                       "h1{margin:0;font-family:Georgia,serif;font-weight:600;font-size:28px;"
-                       "color:#d4af6a}\n"
-                       "p{margin:18px 0 0;color:#9aa4b2}\n"
-                       "</style>\n</head>\n<body>\n<main>\n<h1>Korvane</h1>\n<p>";
-    html += message;
-    html += "</p>\n</main>\n</body>\n</html>\n";
-    return html;
-}
-
-bool hasWholeRequest(const std::string& bytes) {
-    return bytes.size() >= KVLoopback::kMaxRequestBytes ||
-           bytes.find("\r\n\r\n") != std::string::npos;
-}
-
-// What a request gets: the page's status and message, the token it carried, and whether
-// serving ends with it.
-struct Verdict {
-    int status = 404;
-    std::string_view message = kNotSignedIn;
-    std::optional<std::string> token;
-    bool ends = false;
-};
-
-Verdict judge(std::string_view request) {
-    request = request.substr(0, KVLoopback::kMaxRequestBytes);
-    if (!KVIsValidUtf8(request)) {
-        request = {};
-    }
-    std::string_view line = request.substr(0, request.find("\r\n"));
-    std::string_view target;
-    if (size_t space = line.find(' '); space != std::string_view::npos) {
-        target = line.substr(space + 1);
-        target = target.substr(0, target.find(' '));
-    }
-    Verdict verdict;
-    if (target.starts_with("/callback")) {
-        verdict.status = 200;
-        verdict.token = tokenIn(target);
-        verdict.message = verdict.token ? kSignedIn : kNotSignedIn;
-        verdict.ends = true;
-    }
-    return verdict;
-}
 
 // A connection accepted and not answered yet, with what it sent so far.
 struct Connection {
@@ -137,11 +29,8 @@ struct Connection {
 };
 
 // Sends the page and closes the connection. Failures are ignored: the browser went away.
-void reply(Connection& connection, const Verdict& verdict) {
-    std::string body = page(verdict.message);
-    std::string text = "HTTP/1.0 " + std::to_string(verdict.status) +
-                       " OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                       std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+void reply(Connection& connection, const KVLoopbackVerdict& verdict) {
+    const std::string text = KVLoopbackAnswer(verdict);
     size_t sent = 0;
     while (sent < text.size()) {
         ssize_t n = send(connection.fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
@@ -176,7 +65,7 @@ bool readMore(Connection& connection) {
     connection.bytes.resize(had + static_cast<size_t>(std::max<ssize_t>(n, 0)));
     if (n > 0) {
         connection.lastHeard = Clock::now();
-        return hasWholeRequest(connection.bytes);
+        return KVLoopbackRequestComplete(connection.bytes);
     }
     if (n < 0 && (code == EAGAIN || code == EWOULDBLOCK || code == EINTR)) {
         return false;
@@ -199,7 +88,8 @@ bool transientAcceptError(int code) {
 
 } // namespace
 
-KVLoopback::KVLoopback(double idleTimeout) : idleTimeout_(idleTimeout) {}
+KVLoopback::KVLoopback(std::string expectedState, double idleTimeout)
+    : expectedState_(std::move(expectedState)), idleTimeout_(idleTimeout) {}
 
 KVLoopback::~KVLoopback() {
     std::lock_guard lock(mutex_);
@@ -293,7 +183,7 @@ void KVLoopback::serve() {
         }
         for (size_t i = 0; i < held.size() && !ended; ++i) {
             if (watched[i + 1].revents != 0 && readMore(held[i])) {
-                Verdict verdict = judge(held[i].bytes);
+                KVLoopbackVerdict verdict = KVJudgeLoopbackRequest(held[i].bytes, expectedState_);
                 if (verdict.token) {
                     std::lock_guard lock(mutex_);
                     token_ = std::move(verdict.token);
@@ -328,8 +218,16 @@ void KVLoopback::serve() {
         timeval sendTimeout{2, 0};
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
         if (held.size() == kMaxConnections) {
-            close(held.front().fd);
-            held.erase(held.begin());
+            // Make room by dropping the oldest connection that has sent nothing (a browser's
+            // speculative one, or a flood of idle ones), and only the oldest of all when
+            // every one is mid-request: the callback may be among them.
+            auto victim = std::ranges::find_if(
+                held, [](const Connection& connection) { return connection.bytes.empty(); });
+            if (victim == held.end()) {
+                victim = held.begin();
+            }
+            close(victim->fd);
+            held.erase(victim);
         }
         held.push_back(Connection{fd, {}, Clock::now()});
     }

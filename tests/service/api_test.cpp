@@ -88,6 +88,34 @@ TEST(APIIntegration, JoinsPathsAndSendsTheProgramsHeaders) {
     EXPECT_EQ(seen.header("Authorization"), "Bearer kor_abc");
 }
 
+TEST(APIIntegration, ATokenWithControlCharactersIsNeverSent) {
+    KVFakeHTTPServer fake([](KVFakeHTTPServer::Routes& s) {
+        answer(s, "/api/me", 200, "{}");
+        answer(s, "/api/auth/login", 200, R"({"token":"kor_x\r\nX-Injected: 1","user":{}})");
+    });
+    const std::vector<std::string> hostile = {"kor_a\r\nX-Injected: 1", "kor_a\nb",
+                                              std::string("kor_a\0b", 7), "kor_a\tb", "kor_a\x7f"};
+    for (const auto& token : hostile) {
+        SCOPED_TRACE(token);
+        KVAPI api(fake.base(), "kor_ok");
+        EXPECT_FALSE(api.setToken(token));
+        EXPECT_EQ(api.token(), "kor_ok");                 // refused, not half-taken
+        EXPECT_EQ(KVAPI(fake.base(), token).token(), ""); // as read from an old sign-in file
+    }
+    KVAPI api(fake.base(), "kor_ok");
+    EXPECT_TRUE(api.setToken("")); // signing out is always allowed
+
+    // A token the service sends is taken only when it could go into a header.
+    KVError error;
+    const auto answer = api.login("a@b.c", "pw", &error);
+    ASSERT_TRUE(answer.has_value()) << error.message;
+    EXPECT_FALSE(answer->contains("token")); // so nobody saves it as the sign-in either
+    EXPECT_EQ(api.token(), "");
+    ASSERT_TRUE(api.me(&error).has_value());
+    EXPECT_FALSE(fake.lastRequest().hasHeader("X-Injected"));
+    EXPECT_FALSE(fake.lastRequest().hasHeader("Authorization"));
+}
+
 TEST(APIIntegration, TheTokenMayChangeWhileRequestsAreBuiltElsewhere) {
     KVFakeHTTPServer fake([](KVFakeHTTPServer::Routes& s) { answer(s, "/api/me", 200, "{}"); });
     KVAPI api(fake.base(), "kor_a");
@@ -233,6 +261,37 @@ TEST(APIIntegration, ATimeOutIsAFailureNotAnEmptyAnswer) {
     EXPECT_EQ(error.code, 28); // CURLE_OPERATION_TIMEDOUT, passed through unwrapped
 }
 
+TEST(APIIntegration, TheServiceClientFollowsNoRedirect) {
+    KVFakeHTTPServer elsewhere(
+        [](KVFakeHTTPServer::Routes& s) { answer(s, "/steal", 200, R"({"token":"kor_theirs"})"); });
+    const std::string target = elsewhere.base() + "/steal";
+    KVFakeHTTPServer fake([&target](KVFakeHTTPServer::Routes& s) {
+        for (const char* path : {"/api/auth/login", "/api/telemetry"}) {
+            s.Post(path, [&target](const httplib::Request&, httplib::Response& res) {
+                res.set_redirect(target, 307); // a 307 repeats the POST, body and all
+            });
+        }
+        s.Get("/api/me", [&target](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect(target, 302);
+        });
+    });
+    KVAPI api(fake.base(), "");
+    KVError error;
+    EXPECT_FALSE(api.login("a@b.c", "secret", &error).has_value());
+    EXPECT_EQ(error.domain, "KorvaneAPI");
+    EXPECT_EQ(error.code, 307);
+    EXPECT_EQ(error.message, "HTTP 307");
+    EXPECT_EQ(api.token(), "");
+
+    api.setToken("kor_mine");
+    EXPECT_FALSE(api.me(&error).has_value());
+    EXPECT_EQ(error.code, 302);
+    bool retryable = true;
+    EXPECT_FALSE(api.sendTelemetry(KVJson::array(), "s-1", &retryable)); // not delivered
+    EXPECT_FALSE(retryable);                   // the same place would send it away again
+    EXPECT_TRUE(elsewhere.requests().empty()); // neither the password nor the token went there
+}
+
 TEST(APIIntegration, PlainGetReturnsRawBytesAndNamesTheFailedAddress) {
     const std::string jpeg("\xff\xd8\xff\xe0\0\x10JFIF", 10);
     KVFakeHTTPServer fake([&jpeg](KVFakeHTTPServer::Routes& s) {
@@ -241,8 +300,9 @@ TEST(APIIntegration, PlainGetReturnsRawBytesAndNamesTheFailedAddress) {
         s.Get("/moved", [](const httplib::Request&, httplib::Response& res) {
             res.set_redirect("/art.jpg");
         });
-        s.Get("/loop",
-              [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
+        s.Get("/secure", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_redirect("https://" + req.get_header_value("Host") + "/art.jpg");
+        });
         s.Get("/elsewhere", [](const httplib::Request&, httplib::Response& res) {
             res.set_redirect("file:///etc/passwd");
         });
@@ -251,17 +311,29 @@ TEST(APIIntegration, PlainGetReturnsRawBytesAndNamesTheFailedAddress) {
     KVError error;
     EXPECT_EQ(KVAPI::get(fake.base() + "/art.jpg", 10, &error), jpeg);
     EXPECT_FALSE(fake.lastRequest().hasHeader("Authorization"));
-    EXPECT_EQ(KVAPI::get(fake.base() + "/moved", 10, &error), jpeg);
 
     EXPECT_FALSE(KVAPI::get(fake.base() + "/missing", 10, &error).has_value());
     EXPECT_EQ(error.domain, "KorvaneAPI");
     EXPECT_EQ(error.code, 404);
     EXPECT_EQ(error.message, "HTTP 404 for " + fake.base() + "/missing");
 
-    EXPECT_FALSE(KVAPI::get(fake.base() + "/loop", 10, &error).has_value());
-    EXPECT_EQ(error.domain, "KorvaneNet");
-    EXPECT_FALSE(KVAPI::get(fake.base() + "/elsewhere", 10, &error).has_value());
-    EXPECT_EQ(error.domain, "KorvaneNet"); // only http and https are followed
+    // Redirects are followed to https only. This server speaks plain HTTP, so one that was
+    // followed to https fails in the TLS handshake, and one that was refused fails at once.
+    struct Redirect {
+        std::string path;
+        long code;
+    };
+    const std::vector<Redirect> redirects = {
+        {"/secure", 35},   // CURLE_SSL_CONNECT_ERROR: followed
+        {"/moved", 1},     // CURLE_UNSUPPORTED_PROTOCOL: http is not followed
+        {"/elsewhere", 1}, // nor is file:
+    };
+    for (const auto& r : redirects) {
+        SCOPED_TRACE(r.path);
+        EXPECT_FALSE(KVAPI::get(fake.base() + r.path, 10, &error).has_value());
+        EXPECT_EQ(error.domain, "KorvaneNet");
+        EXPECT_EQ(error.code, r.code) << error.message;
+    }
 
     KVAPI::get("http://127.0.0.1:" + std::to_string(closedPort()) + "/x", 10, &error);
     EXPECT_EQ(error.domain, "KorvaneNet");

@@ -1,0 +1,124 @@
+#include "service/loopback_request.hpp"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kState = "9f1c2e";
+
+std::string get(const std::string& target) {
+    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+}
+
+std::string callback(const std::string& query) {
+    return get("/callback?" + query);
+}
+
+TEST(LoopbackRequest, ReadsTheQueryLikeAURLAndTakesOnlyURLSafeTokens) {
+    const std::string longest = "kor_" + std::string(512, 'x');
+    struct Case {
+        std::string query;
+        std::optional<std::string> token;
+    };
+    const std::vector<Case> cases = {
+        {"s=1&token=kor_second", "kor_second"},
+        {"tok%65n=kor_named", "kor_named"},
+        {"token=kor_first&token=kor_last", "kor_last"},
+        {"token=kor_kept&token=abc_1", "kor_kept"},
+        {"token=kor_frag#token=kor_x", "kor_frag"},
+        {"token=abc_1", std::nullopt},
+        {"token=KOR_upper", std::nullopt},
+        {"xtoken=kor_1&token", std::nullopt},
+        {"token=kor_%zz", std::nullopt},
+        {"token=kor_AZaz09._~-", "kor_AZaz09._~-"},
+        {"token=dk_%41b", "dk_Ab"}, // an escaped letter is still a letter
+        {"token=" + longest, longest},
+        {"token=" + longest + "x", std::nullopt},
+        {"token=kor_", std::nullopt},
+        {"token=kor_a%0D%0AX-Injected:%201", std::nullopt}, // a header for every request
+        {"token=kor_a%0Ab", std::nullopt},
+        {"token=kor_a%00", std::nullopt},
+        {"token=kor_a%09b", std::nullopt},
+        {"token=kor_a%20b", std::nullopt},
+        {"token=kor_a+b", std::nullopt},
+        {"token=kor_a%2Bb", std::nullopt},
+        {"token=kor_a%22b", std::nullopt},
+        {"token=kor_%C3%A9", std::nullopt},
+        {"token=kor_good&token=kor_bad%0A", "kor_good"}, // a refused item replaces nothing
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        EXPECT_EQ(KVJudgeLoopbackRequest(callback("state=" + kState + "&" + c.query), kState).token,
+                  c.token);
+    }
+}
+
+TEST(LoopbackRequest, OnlyTheTokenWithTheExpectedStateEndsTheWait) {
+    struct Case {
+        std::string target;
+        bool signsIn;
+    };
+    const std::vector<Case> cases = {
+        {"/callback?state=9f1c2e&token=kor_ok", true},
+        {"/callback?token=kor_ok&state=9f1c2e", true},
+        {"/callback?state=%39f1c2e&token=kor_ok", true}, // an escaped digit is still the digit
+        {"/callback?token=kor_ok", false},               // planted by another local page
+        {"/callback?state=wrong&token=kor_ok", false},
+        {"/callback?state=&token=kor_ok", false},
+        {"/callback?state=9f1c2e0&token=kor_ok", false},
+        {"/callback?state=9f1c2&token=kor_ok", false},
+        {"/callback?state=9F1C2E&token=kor_ok", false},
+        {"/callback?state=9f1c2e&state=wrong&token=kor_ok", false}, // the last one counts
+        {"/callback?state=9f1c2e", false},                          // the service sent no token
+        {"/callback?state=9f1c2e&token=abc_1", false},
+        {"/callback", false},
+        {"/favicon.ico?state=9f1c2e&token=kor_ok", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        const KVLoopbackVerdict verdict = KVJudgeLoopbackRequest(get(c.target), kState);
+        EXPECT_EQ(verdict.ends, c.signsIn);
+        EXPECT_EQ(verdict.status, c.signsIn ? 200 : 404);
+        EXPECT_EQ(verdict.message, c.signsIn ? kKVLoopbackSignedIn : kKVLoopbackNotSignedIn);
+        EXPECT_EQ(verdict.token, c.signsIn ? std::optional<std::string>("kor_ok") : std::nullopt);
+    }
+    // Without a state to expect, nothing signs in: not even a callback with an empty one.
+    for (const char* target : {"/callback?state=&token=kor_ok", "/callback?token=kor_ok"}) {
+        EXPECT_FALSE(KVJudgeLoopbackRequest(get(target), "").ends) << target;
+    }
+}
+
+TEST(LoopbackRequest, ABlankLineEndsTheHeadWithOrWithoutCarriageReturns) {
+    struct Case {
+        std::string bytes;
+        bool complete;
+    };
+    const std::vector<Case> cases = {
+        {"GET / HTTP/1.0\r\n\r\n", true},
+        {"GET / HTTP/1.0\n\n", true},
+        {"GET / HTTP/1.0\r\nHost: x\n\n", true},
+        {"GET / HTTP/1.0\nHost: x\r\n\r\n", true},
+        {"GET / HTTP/1.0\n\r\n", true},
+        {"GET / HTTP/1.0\r\n", false},
+        {"GET / HTTP/1.0\nHost: x\n", false},
+        {"GET / HTTP/1.0\r\nHost: x\r\n\r", false},
+        {std::string(kKVLoopbackMaxRequestBytes, 'a'), true}, // all that will be judged
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        EXPECT_EQ(KVLoopbackRequestComplete(c.bytes), c.complete);
+    }
+    // The request line ends at a bare LF too, with or without a version after the target.
+    for (const char* request : {"GET /callback?state=9f1c2e&token=kor_lf\n\n",
+                                "GET /callback?state=9f1c2e&token=kor_lf\r\n\r\n",
+                                "GET /callback?state=9f1c2e&token=kor_lf HTTP/1.0\nHost: x\n\n"}) {
+        SCOPED_TRACE(request);
+        EXPECT_EQ(KVJudgeLoopbackRequest(request, kState).token, std::string("kor_lf"));
+    }
+}
+
+} // namespace
