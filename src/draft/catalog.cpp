@@ -113,48 +113,63 @@ bool KVCatalog::ensureSet(std::string_view requested, KVError* error) {
 
     KVConfig::ensureDirs();
     const std::string path = cachePath(kCardCachePrefix);
-    KVJson printings = KVJson::array();
-    if (auto cached = KVConfig::readJSON(path); cached && cached->is_array() && !cached->empty()) {
-        printings = std::move(*cached);
-    } else {
-        KVError failure;
-        bool complete = true;
-        auto own = fetchSetCards(code, &failure, &complete);
-        if (!own) {
-            setStatus("scryfall failed: " + failure.message);
-            if (error != nullptr) {
-                *error = failure;
-            }
+    Index index;
+    if (const auto cached = KVConfig::readJSON(path); cached && cached->is_array()) {
+        index = indexOf(*cached, code);
+    }
+    // A cache file that names no card counts as absent: it never expires, so taking it would
+    // leave the set empty for good.
+    if (index.byName.empty()) {
+        const auto printings = download(code, path, error);
+        if (!printings) {
             return false;
         }
-        for (KVJson& card : *own) {
-            printings.push_back(std::move(card));
-        }
-        bool listed = true;
-        for (const std::string& sheet : bonusSheets(code, &listed)) {
-            bool sheetComplete = true;
-            auto extra = fetchSetCards(sheet, nullptr, &sheetComplete);
-            complete = complete && extra && sheetComplete;
-            if (extra) {
-                for (KVJson& card : *extra) {
-                    printings.push_back(std::move(card));
-                }
-            }
-        }
-        // The cache never expires, so a partial download stays out of it: written, it would
-        // hide the missing cards for good. The next start downloads again instead.
-        if (complete && listed && !printings.empty()) {
-            KVConfig::writeJSON(printings, path);
-        }
+        index = indexOf(*printings, code);
     }
-    index(printings.get_ref<const KVJson::array_t&>(), code);
+    install(std::move(index), code);
     return cardCount() > 0;
 }
 
-void KVCatalog::index(const std::vector<KVJson>& printings, const std::string& code) {
+std::optional<KVJson> KVCatalog::download(const std::string& code, const std::string& path,
+                                          KVError* error) {
+    KVError failure;
+    bool complete = true;
+    auto own = fetchSetCards(code, &failure, &complete);
+    if (!own) {
+        setStatus("scryfall failed: " + failure.message);
+        if (error != nullptr) {
+            *error = failure;
+        }
+        return std::nullopt;
+    }
+    KVJson printings = KVJson::array();
+    for (KVJson& card : *own) {
+        printings.push_back(std::move(card));
+    }
+    bool listed = true;
+    for (const std::string& sheet : bonusSheets(code, &listed)) {
+        bool sheetComplete = true;
+        auto extra = fetchSetCards(sheet, nullptr, &sheetComplete);
+        complete = complete && extra && sheetComplete;
+        if (extra) {
+            for (KVJson& card : *extra) {
+                printings.push_back(std::move(card));
+            }
+        }
+    }
+    // The cache never expires, so a partial download stays out of it: written, it would
+    // hide the missing cards for good. The next start downloads again instead.
+    if (complete && listed && !printings.empty()) {
+        KVConfig::writeJSON(printings, path);
+    }
+    return printings;
+}
+
+KVCatalog::Index KVCatalog::indexOf(const KVJson& printings, const std::string& code) {
     // Built aside and swapped in, so lookups wait on the lock for a moment, not for the parse.
-    std::map<std::string, KVCardRef> byName;
-    std::unordered_map<int64_t, KVCardRef> byArenaId;
+    Index index;
+    auto& byName = index.byName;
+    auto& byArenaId = index.byArenaId;
     for (const KVJson& printing : printings) {
         if (!printing.is_object()) {
             continue;
@@ -197,10 +212,13 @@ void KVCatalog::index(const std::vector<KVJson>& printings, const std::string& c
             card->artURIs.push_back(*card->imageURI);
         }
     }
+    return index;
+}
 
+void KVCatalog::install(Index index, const std::string& code) {
     std::lock_guard lock(mutex_);
-    byName_ = std::move(byName);
-    byArenaId_ = std::move(byArenaId);
+    byName_ = std::move(index.byName);
+    byArenaId_ = std::move(index.byArenaId);
     status_ = code + " (" + std::to_string(byName_.size()) + " cards)";
 }
 

@@ -68,8 +68,19 @@ public:
     }
 
 private:
+    struct Index {
+        std::map<std::string, KVCardRef> byName;
+        std::unordered_map<int64_t, KVCardRef> byArenaId;
+    };
+
     std::optional<std::string> scryfallGet(const std::string& url, KVError* error) const;
-    void index(const std::vector<KVJson>& printings, const std::string& code);
+    // The set's printings from Scryfall, bonus sheets included; a whole download is also
+    // written to `path`. Nothing, with the status and the error set, when the search failed.
+    std::optional<KVJson> download(const std::string& code, const std::string& path,
+                                   KVError* error);
+    // The cards of a list of printings; elements that are not cards are passed over.
+    static Index indexOf(const KVJson& printings, const std::string& code);
+    void install(Index index, const std::string& code);
     void setStatus(std::string status);
 
     const std::string scryfallBase_;

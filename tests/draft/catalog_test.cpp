@@ -285,14 +285,19 @@ TEST(CatalogIntegration, AMissingBonusSheetOrSetListKeepsTheDownloadOutOfTheCach
     }
 }
 
-TEST(CatalogIntegration, ACacheFileThatIsNotANonEmptyListIsReplaced) {
-    for (const std::string stale : {"[]", "{}", "garbage", "", "[1,"}) {
+TEST(CatalogIntegration, ACacheFileWithoutCardsIsReplaced) {
+    // Not a list, an empty one, or a list that names no card: each would leave the set empty
+    // for good, since the file never expires.
+    for (const std::string stale : {"[]", "{}", "garbage", "", "[1,", "[1]", "[{}]",
+                                    R"([null, {"name": ""}, {"arena_id": 5}, ["Owl"]])"}) {
         SCOPED_TRACE(stale);
         KVScopedEnvironment env;
         KVWriteTestFile(cacheFile("SOS"), stale);
         auto fake = serve({{{"sos", {{printing("Lumen Owl", 90001, "")}}}}, {}, KVJson::array()});
         KVCatalog catalog(fake->base());
         EXPECT_TRUE(catalog.ensureSet("SOS", nullptr));
+        EXPECT_EQ(catalog.status(), "SOS (1 cards)");
+        ASSERT_FALSE(fake->requests().empty());
         EXPECT_EQ(fake->requests().front().path, kFirstSearch);
         EXPECT_EQ(namesOf(KVConfig::readJSON(cacheFile("SOS"))),
                   std::vector<std::string>{"Lumen Owl"});
