@@ -95,8 +95,15 @@ std::string KVCatalog::defaultScryfallBase() {
 KVCatalog::KVCatalog(std::string scryfallBase) : scryfallBase_(std::move(scryfallBase)) {}
 
 bool KVCatalog::ensureSet(std::string_view requested, KVError* error) {
-    std::lock_guard load(loadMutex_);
     const std::string code = uppercased(requested);
+    {
+        std::lock_guard lock(mutex_);
+        wanted_ = code;
+    }
+    std::lock_guard load(loadMutex_);
+    if (supersededBy(code, error)) {
+        return false; // asked for another set while this one waited its turn
+    }
     {
         std::lock_guard lock(mutex_);
         if (code == setCode_ && !byName_.empty()) {
@@ -126,15 +133,20 @@ bool KVCatalog::ensureSet(std::string_view requested, KVError* error) {
         }
         index = indexOf(*printings, code);
     }
+    if (supersededBy(code, error)) {
+        return false;
+    }
     install(std::move(index), code);
     return cardCount() > 0;
 }
 
 std::optional<KVJson> KVCatalog::download(const std::string& code, const std::string& path,
                                           KVError* error) {
+    // A set no longer wanted stops between requests: a new set must not wait behind it.
+    const auto giveUp = [this, &code] { return supersededBy(code, nullptr); };
     KVError failure;
     bool complete = true;
-    auto own = fetchSetCards(code, &failure, &complete);
+    auto own = fetchSetCards(code, &failure, &complete, giveUp);
     if (!own) {
         setStatus("scryfall failed: " + failure.message);
         if (error != nullptr) {
@@ -146,10 +158,18 @@ std::optional<KVJson> KVCatalog::download(const std::string& code, const std::st
     for (KVJson& card : *own) {
         printings.push_back(std::move(card));
     }
-    bool listed = true;
-    for (const std::string& sheet : bonusSheets(code, &listed)) {
+    bool listed = false; // a download that gives up before the list is not whole
+    std::vector<std::string> sheets;
+    if (!giveUp()) {
+        sheets = bonusSheets(code, &listed);
+    }
+    for (const std::string& sheet : sheets) {
+        if (giveUp()) {
+            complete = false;
+            break;
+        }
         bool sheetComplete = true;
-        auto extra = fetchSetCards(sheet, nullptr, &sheetComplete);
+        auto extra = fetchSetCards(sheet, nullptr, &sheetComplete, giveUp);
         complete = complete && extra && sheetComplete;
         if (extra) {
             for (KVJson& card : *extra) {
@@ -264,6 +284,25 @@ size_t KVCatalog::cardCount() const {
 std::string KVCatalog::setCode() const {
     std::lock_guard lock(mutex_);
     return setCode_;
+}
+
+bool KVCatalog::supersededBy(const std::string& code, KVError* error) const {
+    std::string wanted;
+    {
+        std::lock_guard lock(mutex_);
+        wanted = wanted_;
+    }
+    if (wanted == code) {
+        return false;
+    }
+    KVSetError(error, "KorvaneCatalog", 1,
+               "Loading " + code + " gave way to " + (wanted.empty() ? "no set" : wanted));
+    return true;
+}
+
+std::string KVCatalog::wantedSet() const {
+    std::lock_guard lock(mutex_);
+    return wanted_;
 }
 
 std::string KVCatalog::status() const {

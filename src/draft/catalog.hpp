@@ -5,6 +5,7 @@
 #include "draft/card.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -34,7 +35,9 @@ public:
     KVCatalog& operator=(const KVCatalog&) = delete;
 
     // Makes `requested` the loaded set: from the cache file, else from Scryfall. True when at least
-    // one card is indexed. Blocks on disk and network.
+    // one card is indexed. Blocks on disk and network. The latest request wins: a load whose set
+    // is no longer wanted stops between pages and returns false with a "KorvaneCatalog" error,
+    // leaving the cache file alone unless its download was whole.
     bool ensureSet(std::string_view requested, KVError* error);
 
     KVCardRef cardNamed(std::string_view name) const;
@@ -47,6 +50,8 @@ public:
     std::map<std::string, KVCardRef> cards() const;
     size_t cardCount() const;
     std::string setCode() const;
+    // The set the latest ensureSet() asked for: loaded, being loaded, or waiting its turn.
+    std::string wantedSet() const;
     std::string status() const;
 
     // The cache directory's "<prefix>_<set code>.json".
@@ -54,9 +59,11 @@ public:
 
     // Every printing of a set (search pages in order), or nothing and an error when the first
     // page could not be had. A search that finds nothing (HTTP 404) is an empty list.
-    // `complete` tells whether every page was read.
-    std::optional<std::vector<KVJson>> fetchSetCards(std::string_view code, KVError* error,
-                                                     bool* complete = nullptr) const;
+    // `complete` tells whether every page was read. `giveUp` (may be empty) is asked before
+    // each page after the first; true ends the search there, incomplete.
+    std::optional<std::vector<KVJson>>
+    fetchSetCards(std::string_view code, KVError* error, bool* complete = nullptr,
+                  const std::function<bool()>& giveUp = {}) const;
     // The codes of the set's bonus sheets, in Scryfall's order. `listed` is false when the set
     // list could not be read.
     std::vector<std::string> bonusSheets(std::string_view code, bool* listed = nullptr) const;
@@ -78,6 +85,8 @@ private:
     // written to `path`. Nothing, with the status and the error set, when the search failed.
     std::optional<KVJson> download(const std::string& code, const std::string& path,
                                    KVError* error);
+    // True, with the error set, when a later ensureSet() wants another set than `code`.
+    bool supersededBy(const std::string& code, KVError* error) const;
     // The cards of a list of printings; elements that are not cards are passed over.
     static Index indexOf(const KVJson& printings, const std::string& code);
     void install(Index index, const std::string& code);
@@ -87,6 +96,7 @@ private:
     mutable std::mutex mutex_;
     std::mutex loadMutex_; // one load at a time
     std::string setCode_;
+    std::string wanted_; // the set of the latest request
     std::string status_ = "idle";
     std::map<std::string, KVCardRef> byName_;
     std::unordered_map<int64_t, KVCardRef> byArenaId_;

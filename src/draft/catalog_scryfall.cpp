@@ -71,14 +71,18 @@ bool isNotFound(const KVError& error) {
 
 } // namespace
 
-std::optional<std::vector<KVJson>> KVCatalog::fetchSetCards(std::string_view code, KVError* error,
-                                                            bool* complete) const {
+std::optional<std::vector<KVJson>>
+KVCatalog::fetchSetCards(std::string_view code, KVError* error, bool* complete,
+                         const std::function<bool()>& giveUp) const {
     std::vector<KVJson> cards;
     bool whole = false;
     std::string url = scryfallBase_ + "/cards/search?q=" +
                       queryEncoded("e:" + KVLowercase(code) + " unique:prints") +
                       "&include_extras=true";
     for (int page = 0; page < kMaxSearchPages; ++page) {
+        if (page > 0 && giveUp && giveUp()) {
+            break;
+        }
         KVError failure;
         const auto body = scryfallGet(url, &failure);
         if (!body) {
