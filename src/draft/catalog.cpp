@@ -112,6 +112,7 @@ bool KVCatalog::ensureSet(std::string_view requested, KVError* error) {
         setCode_ = code;
         byName_.clear();
         byArenaId_.clear();
+        ++generation_;
         status_ = code.empty() ? "no set" : "loading " + code;
     }
     if (code.empty()) {
@@ -119,7 +120,7 @@ bool KVCatalog::ensureSet(std::string_view requested, KVError* error) {
     }
 
     KVConfig::ensureDirs();
-    const std::string path = cachePath(kCardCachePrefix);
+    const std::string path = cachePath(kCardCachePrefix, code);
     Index index;
     if (const auto cached = KVConfig::readJSON(path); cached && cached->is_array()) {
         index = indexOf(*cached, code);
@@ -239,6 +240,7 @@ void KVCatalog::install(Index index, const std::string& code) {
     std::lock_guard lock(mutex_);
     byName_ = std::move(index.byName);
     byArenaId_ = std::move(index.byArenaId);
+    ++generation_;
     status_ = code + " (" + std::to_string(byName_.size()) + " cards)";
 }
 
@@ -276,6 +278,16 @@ std::map<std::string, KVCardRef> KVCatalog::cards() const {
     return byName_;
 }
 
+KVCatalog::Snapshot KVCatalog::snapshot() const {
+    std::lock_guard lock(mutex_);
+    return {setCode_, byName_, generation_};
+}
+
+bool KVCatalog::isCurrent(uint64_t generation) const {
+    std::lock_guard lock(mutex_);
+    return generation == generation_;
+}
+
 size_t KVCatalog::cardCount() const {
     std::lock_guard lock(mutex_);
     return byName_.size();
@@ -311,11 +323,12 @@ std::string KVCatalog::status() const {
 }
 
 std::string KVCatalog::cachePath(std::string_view prefix) const {
+    return cachePath(prefix, setCode());
+}
+
+std::string KVCatalog::cachePath(std::string_view prefix, std::string_view code) {
     std::string name(prefix);
-    {
-        std::lock_guard lock(mutex_);
-        name += "_" + setCode_ + ".json";
-    }
+    name.append("_").append(code).append(".json");
     return KVJoinPath(KVConfig::cacheDir(), name);
 }
 

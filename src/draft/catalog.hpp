@@ -48,14 +48,26 @@ public:
 
     // A copy of the name index, taken under the lock.
     std::map<std::string, KVCardRef> cards() const;
+
+    // The set code and its cards, taken together under the lock, and the generation of the
+    // index they came from (every load that replaces the cards starts a new one).
+    struct Snapshot {
+        std::string setCode;
+        std::map<std::string, KVCardRef> cards;
+        uint64_t generation = 0;
+    };
+    Snapshot snapshot() const;
+    // Whether the cards of `generation` are still the loaded ones.
+    bool isCurrent(uint64_t generation) const;
     size_t cardCount() const;
     std::string setCode() const;
     // The set the latest ensureSet() asked for: loaded, being loaded, or waiting its turn.
     std::string wantedSet() const;
     std::string status() const;
 
-    // The cache directory's "<prefix>_<set code>.json".
+    // The cache directory's "<prefix>_<set code>.json", for the current set or for `code`.
     std::string cachePath(std::string_view prefix) const;
+    static std::string cachePath(std::string_view prefix, std::string_view code);
 
     // Every printing of a set (search pages in order), or nothing and an error when the first
     // page could not be had. A search that finds nothing (HTTP 404) is an empty list.
@@ -97,6 +109,7 @@ private:
     std::mutex loadMutex_; // one load at a time
     std::string setCode_;
     std::string wanted_; // the set of the latest request
+    uint64_t generation_ = 0;
     std::string status_ = "idle";
     std::map<std::string, KVCardRef> byName_;
     std::unordered_map<int64_t, KVCardRef> byArenaId_;
