@@ -5,6 +5,7 @@
 #include "base/dispatch/timer.hpp"
 #include "base/utf8.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
@@ -21,6 +22,13 @@ struct KVLogTail::Core {
     uint64_t inode = 0;
     bool attached = false;
     bool first = true;
+    // The size and modification time at the last look, and the last bytes read before
+    // `offset`: a file that changed otherwise than by growing no longer holds them.
+    uint64_t seenSize = 0;
+    timespec seenTime{};
+    std::string anchor;
+    // Alive while the last chunk posted waits on the main queue: no more is read meanwhile.
+    std::weak_ptr<void> inFlight;
     // The start of a character whose remaining bytes the writer has not appended yet.
     std::string heldBack;
     // A backlog that starts mid-file may start mid-character.
@@ -34,6 +42,8 @@ struct KVLogTail::Core {
     Core(std::string p, KVQueue& m, double i) : path(std::move(p)), main(m), interval(i) {}
 
     std::optional<std::string> readMore();
+    bool stillHoldsAnchor(int fd) const;
+    void attach(uint64_t size, uint64_t fileInode);
     static void tick(const std::weak_ptr<Core>& weak, const Handler& handler,
                      const std::shared_ptr<std::atomic<bool>>& stopped);
 };
@@ -62,7 +72,31 @@ std::optional<std::string> readRange(int fd, uint64_t offset, uint64_t length) {
     return bytes;
 }
 
+bool sameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Enough of the last text read to tell a rewritten file from a grown one.
+constexpr size_t kAnchorBytes = 256;
+
 } // namespace
+
+bool KVLogTail::Core::stillHoldsAnchor(int fd) const {
+    if (anchor.empty()) {
+        return true;
+    }
+    const auto bytes = readRange(fd, offset - anchor.size(), anchor.size());
+    return bytes && *bytes == anchor;
+}
+
+void KVLogTail::Core::attach(uint64_t size, uint64_t fileInode) {
+    offset = size >= kBacklogBytes ? size - kBacklogBytes : 0;
+    inode = fileInode;
+    attached = true;
+    anchor.clear();
+    heldBack.clear(); // it belonged to the file we left
+    skipOrphanBytes = offset > 0;
+}
 
 std::optional<std::string> KVLogTail::Core::readMore() {
     struct stat st {};
@@ -71,32 +105,45 @@ std::optional<std::string> KVLogTail::Core::readMore() {
     }
     const auto size = static_cast<uint64_t>(st.st_size);
     const auto fileInode = static_cast<uint64_t>(st.st_ino);
-    if (!attached || fileInode != inode || size < offset) {
-        offset = size >= kBacklogBytes ? size - kBacklogBytes : 0;
-        inode = fileInode;
-        attached = true;
-        heldBack.clear(); // it belonged to the file we left
-        skipOrphanBytes = offset > 0;
-    }
-    if (size <= offset) {
-        return std::nullopt;
+    const bool unchanged =
+        attached && fileInode == inode && size == seenSize && sameTime(st.st_mtim, seenTime);
+    if (unchanged && size <= offset) {
+        return std::nullopt; // the usual poll: one stat, nothing to read
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return std::nullopt;
     }
-    // The name may have moved to another file since stat: read only the one we attached to.
+    // The name may have moved to another file since stat: look at the one opened.
     struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || static_cast<uint64_t>(opened.st_ino) != fileInode) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    const auto openedSize = static_cast<uint64_t>(opened.st_size);
+    // A new inode, a shorter file, or one whose text before the offset is not what was read
+    // there (cut and regrown within one poll, or a new file on a reused inode) is a new log.
+    if (!attached || fileInode != inode || openedSize < offset ||
+        (!unchanged && !stillHoldsAnchor(fd))) {
+        attach(openedSize, fileInode);
+    }
+    seenSize = openedSize;
+    seenTime = opened.st_mtim;
     std::optional<std::string> bytes;
-    if (::fstat(fd, &opened) == 0 && static_cast<uint64_t>(opened.st_ino) == inode &&
-        static_cast<uint64_t>(opened.st_size) > offset) {
-        bytes = readRange(fd, offset, static_cast<uint64_t>(opened.st_size) - offset);
+    if (openedSize > offset) {
+        bytes = readRange(fd, offset, std::min(openedSize - offset, kMaxReadBytes));
     }
     ::close(fd);
     if (!bytes || bytes->empty()) {
         return std::nullopt;
     }
     offset += bytes->size();
+    if (bytes->size() >= kAnchorBytes) {
+        anchor.assign(*bytes, bytes->size() - kAnchorBytes, kAnchorBytes);
+    } else {
+        anchor += *bytes;
+        anchor.erase(0, anchor.size() > kAnchorBytes ? anchor.size() - kAnchorBytes : 0);
+    }
 
     std::string data = heldBack.empty() ? std::move(*bytes) : heldBack + *bytes;
     heldBack.clear();
@@ -119,7 +166,7 @@ std::optional<std::string> KVLogTail::Core::readMore() {
 void KVLogTail::Core::tick(const std::weak_ptr<Core>& weak, const Handler& handler,
                            const std::shared_ptr<std::atomic<bool>>& stopped) {
     const auto core = weak.lock();
-    if (!core || stopped->load()) {
+    if (!core || stopped->load() || !core->inFlight.expired()) {
         return;
     }
     auto text = core->readMore();
@@ -128,7 +175,11 @@ void KVLogTail::Core::tick(const std::weak_ptr<Core>& weak, const Handler& handl
     }
     const bool wasFirst = core->first;
     core->first = false;
-    core->main.async([handler, stopped, text = std::move(*text), wasFirst] {
+    // The token dies with the posted work, run or dropped; until then the tailer waits, so a
+    // main thread far behind holds one piece of the file, not all of it.
+    auto token = std::make_shared<char>();
+    core->inFlight = token;
+    core->main.async([handler, stopped, text = std::move(*text), wasFirst, token] {
         if (!stopped->load()) {
             handler(text, wasFirst);
         }

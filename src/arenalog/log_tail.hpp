@@ -18,6 +18,8 @@ public:
     using Handler = std::function<void(const std::string& text, bool first)>;
 
     static constexpr uint64_t kBacklogBytes = 6291456;
+    // The most one polling step reads: a huge append arrives over several steps.
+    static constexpr uint64_t kMaxReadBytes = 8388608;
 
     // `mainQueue` receives the handler calls; it must live as long as the tailer (the main
     // queue does). `interval` is the polling period in seconds.

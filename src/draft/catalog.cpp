@@ -4,45 +4,10 @@
 #include "base/environment.hpp"
 #include "base/files.hpp"
 #include "base/utf8.hpp"
-#include "service/api.hpp"
 
 #include <algorithm>
-#include <array>
-#include <chrono>
-#include <thread>
 
 namespace {
-
-constexpr double kRequestTimeout = 30;
-// A set with every extra printing fits in a handful of pages; the cap only stops a search
-// whose next_page never ends.
-constexpr int kMaxSearchPages = 40;
-// Scryfall asks for no more than ten requests a second from one client.
-constexpr auto kRequestSpacing = std::chrono::milliseconds(100);
-
-// Spaces the requests of every catalog in the process: each caller books the next free slot
-// under the lock, then waits for it outside the lock, so callers go in booking order.
-class KVScryfallPacer {
-public:
-    void wait() {
-        std::chrono::steady_clock::time_point slot;
-        {
-            std::lock_guard lock(mutex_);
-            slot = std::max(std::chrono::steady_clock::now(), next_);
-            next_ = slot + kRequestSpacing;
-        }
-        std::this_thread::sleep_until(slot);
-    }
-
-private:
-    std::mutex mutex_;
-    std::chrono::steady_clock::time_point next_;
-};
-
-KVScryfallPacer& pacer() {
-    static KVScryfallPacer shared;
-    return shared;
-}
 
 std::string uppercased(std::string_view text) {
     std::string out(text);
@@ -52,31 +17,6 @@ std::string uppercased(std::string_view text) {
         }
     }
     return out;
-}
-
-// Percent-encodes a query value; ':' is left readable as Scryfall's own links write it.
-std::string queryEncoded(std::string_view text) {
-    static constexpr std::string_view kHex = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
-                           c == ':';
-        if (plain) {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        }
-    }
-    return out;
-}
-
-// A search that matched nothing, as opposed to a request that went wrong.
-bool isNotFound(const KVError& error) {
-    return error.domain == KVAPIErrorDomain && error.code == 404;
 }
 
 std::vector<std::string> stringList(const KVJson& value) {
@@ -155,8 +95,15 @@ std::string KVCatalog::defaultScryfallBase() {
 KVCatalog::KVCatalog(std::string scryfallBase) : scryfallBase_(std::move(scryfallBase)) {}
 
 bool KVCatalog::ensureSet(std::string_view requested, KVError* error) {
-    std::lock_guard load(loadMutex_);
     const std::string code = uppercased(requested);
+    {
+        std::lock_guard lock(mutex_);
+        wanted_ = code;
+    }
+    std::lock_guard load(loadMutex_);
+    if (supersededBy(code, error)) {
+        return false; // asked for another set while this one waited its turn
+    }
     {
         std::lock_guard lock(mutex_);
         if (code == setCode_ && !byName_.empty()) {
@@ -165,6 +112,7 @@ bool KVCatalog::ensureSet(std::string_view requested, KVError* error) {
         setCode_ = code;
         byName_.clear();
         byArenaId_.clear();
+        ++generation_;
         status_ = code.empty() ? "no set" : "loading " + code;
     }
     if (code.empty()) {
@@ -172,49 +120,77 @@ bool KVCatalog::ensureSet(std::string_view requested, KVError* error) {
     }
 
     KVConfig::ensureDirs();
-    const std::string path = cachePath(kCardCachePrefix);
-    KVJson printings = KVJson::array();
-    if (auto cached = KVConfig::readJSON(path); cached && cached->is_array() && !cached->empty()) {
-        printings = std::move(*cached);
-    } else {
-        KVError failure;
-        bool complete = true;
-        auto own = fetchSetCards(code, &failure, &complete);
-        if (!own) {
-            setStatus("scryfall failed: " + failure.message);
-            if (error != nullptr) {
-                *error = failure;
-            }
+    const std::string path = cachePath(kCardCachePrefix, code);
+    Index index;
+    if (const auto cached = KVConfig::readJSON(path); cached && cached->is_array()) {
+        index = indexOf(*cached, code);
+    }
+    // A cache file that names no card counts as absent: it never expires, so taking it would
+    // leave the set empty for good.
+    if (index.byName.empty()) {
+        const auto printings = download(code, path, error);
+        if (!printings) {
             return false;
         }
-        for (KVJson& card : *own) {
-            printings.push_back(std::move(card));
-        }
-        bool listed = true;
-        for (const std::string& sheet : bonusSheets(code, &listed)) {
-            bool sheetComplete = true;
-            auto extra = fetchSetCards(sheet, nullptr, &sheetComplete);
-            complete = complete && extra && sheetComplete;
-            if (extra) {
-                for (KVJson& card : *extra) {
-                    printings.push_back(std::move(card));
-                }
-            }
-        }
-        // The cache never expires, so a partial download stays out of it: written, it would
-        // hide the missing cards for good. The next start downloads again instead.
-        if (complete && listed && !printings.empty()) {
-            KVConfig::writeJSON(printings, path);
-        }
+        index = indexOf(*printings, code);
     }
-    index(printings.get_ref<const KVJson::array_t&>(), code);
+    if (supersededBy(code, error)) {
+        return false;
+    }
+    install(std::move(index), code);
     return cardCount() > 0;
 }
 
-void KVCatalog::index(const std::vector<KVJson>& printings, const std::string& code) {
+std::optional<KVJson> KVCatalog::download(const std::string& code, const std::string& path,
+                                          KVError* error) {
+    // A set no longer wanted stops between requests: a new set must not wait behind it.
+    const auto giveUp = [this, &code] { return supersededBy(code, nullptr); };
+    KVError failure;
+    bool complete = true;
+    auto own = fetchSetCards(code, &failure, &complete, giveUp);
+    if (!own) {
+        setStatus("scryfall failed: " + failure.message);
+        if (error != nullptr) {
+            *error = failure;
+        }
+        return std::nullopt;
+    }
+    KVJson printings = KVJson::array();
+    for (KVJson& card : *own) {
+        printings.push_back(std::move(card));
+    }
+    bool listed = false; // a download that gives up before the list is not whole
+    std::vector<std::string> sheets;
+    if (!giveUp()) {
+        sheets = bonusSheets(code, &listed);
+    }
+    for (const std::string& sheet : sheets) {
+        if (giveUp()) {
+            complete = false;
+            break;
+        }
+        bool sheetComplete = true;
+        auto extra = fetchSetCards(sheet, nullptr, &sheetComplete, giveUp);
+        complete = complete && extra && sheetComplete;
+        if (extra) {
+            for (KVJson& card : *extra) {
+                printings.push_back(std::move(card));
+            }
+        }
+    }
+    // The cache never expires, so a partial download stays out of it: written, it would
+    // hide the missing cards for good. The next start downloads again instead.
+    if (complete && listed && !printings.empty()) {
+        KVConfig::writeJSON(printings, path);
+    }
+    return printings;
+}
+
+KVCatalog::Index KVCatalog::indexOf(const KVJson& printings, const std::string& code) {
     // Built aside and swapped in, so lookups wait on the lock for a moment, not for the parse.
-    std::map<std::string, KVCardRef> byName;
-    std::unordered_map<int64_t, KVCardRef> byArenaId;
+    Index index;
+    auto& byName = index.byName;
+    auto& byArenaId = index.byArenaId;
     for (const KVJson& printing : printings) {
         if (!printing.is_object()) {
             continue;
@@ -257,10 +233,14 @@ void KVCatalog::index(const std::vector<KVJson>& printings, const std::string& c
             card->artURIs.push_back(*card->imageURI);
         }
     }
+    return index;
+}
 
+void KVCatalog::install(Index index, const std::string& code) {
     std::lock_guard lock(mutex_);
-    byName_ = std::move(byName);
-    byArenaId_ = std::move(byArenaId);
+    byName_ = std::move(index.byName);
+    byArenaId_ = std::move(index.byArenaId);
+    ++generation_;
     status_ = code + " (" + std::to_string(byName_.size()) + " cards)";
 }
 
@@ -298,6 +278,16 @@ std::map<std::string, KVCardRef> KVCatalog::cards() const {
     return byName_;
 }
 
+KVCatalog::Snapshot KVCatalog::snapshot() const {
+    std::lock_guard lock(mutex_);
+    return {setCode_, byName_, generation_};
+}
+
+bool KVCatalog::isCurrent(uint64_t generation) const {
+    std::lock_guard lock(mutex_);
+    return generation == generation_;
+}
+
 size_t KVCatalog::cardCount() const {
     std::lock_guard lock(mutex_);
     return byName_.size();
@@ -308,117 +298,38 @@ std::string KVCatalog::setCode() const {
     return setCode_;
 }
 
+bool KVCatalog::supersededBy(const std::string& code, KVError* error) const {
+    std::string wanted;
+    {
+        std::lock_guard lock(mutex_);
+        wanted = wanted_;
+    }
+    if (wanted == code) {
+        return false;
+    }
+    KVSetError(error, "KorvaneCatalog", 1,
+               "Loading " + code + " gave way to " + (wanted.empty() ? "no set" : wanted));
+    return true;
+}
+
+std::string KVCatalog::wantedSet() const {
+    std::lock_guard lock(mutex_);
+    return wanted_;
+}
+
 std::string KVCatalog::status() const {
     std::lock_guard lock(mutex_);
     return status_;
 }
 
 std::string KVCatalog::cachePath(std::string_view prefix) const {
+    return cachePath(prefix, setCode());
+}
+
+std::string KVCatalog::cachePath(std::string_view prefix, std::string_view code) {
     std::string name(prefix);
-    {
-        std::lock_guard lock(mutex_);
-        name += "_" + setCode_ + ".json";
-    }
+    name.append("_").append(code).append(".json");
     return KVJoinPath(KVConfig::cacheDir(), name);
-}
-
-std::optional<std::vector<KVJson>> KVCatalog::fetchSetCards(std::string_view code, KVError* error,
-                                                            bool* complete) const {
-    std::vector<KVJson> cards;
-    bool whole = false;
-    std::string url = scryfallBase_ + "/cards/search?q=" +
-                      queryEncoded("e:" + KVLowercase(code) + " unique:prints") +
-                      "&include_extras=true";
-    for (int page = 0; page < kMaxSearchPages; ++page) {
-        KVError failure;
-        const auto body = scryfallGet(url, &failure);
-        if (!body) {
-            // Scryfall answers a search without matches, and the end of one, with 404.
-            whole = isNotFound(failure);
-            if (whole) {
-                break;
-            }
-            if (complete != nullptr) {
-                *complete = false;
-            }
-            if (error != nullptr) {
-                *error = failure;
-            }
-            if (cards.empty()) {
-                return std::nullopt;
-            }
-            return cards;
-        }
-        auto answer = KVJsonParse(*body, &failure);
-        if (!answer || !answer->is_object()) {
-            if (answer) {
-                failure = {"KorvaneJSON", 1, "Scryfall's answer is not an object: " + url};
-            }
-            if (error != nullptr) {
-                *error = failure;
-            }
-            break;
-        }
-        if (KVJson& data = (*answer)["data"]; data.is_array()) {
-            for (KVJson& card : data) {
-                cards.push_back(std::move(card));
-            }
-        }
-        const KVJson& more = KVJsonAt(*answer, "has_more");
-        const auto next = KVJsonString(KVJsonAt(*answer, "next_page"));
-        if (!more.is_boolean() || !more.get<bool>()) {
-            whole = true;
-            break;
-        }
-        if (!next) {
-            break; // more pages promised but no way to them
-        }
-        url = *next;
-    }
-    if (complete != nullptr) {
-        *complete = whole;
-    }
-    return cards;
-}
-
-std::vector<std::string> KVCatalog::bonusSheets(std::string_view code, bool* listed) const {
-    if (listed != nullptr) {
-        *listed = false;
-    }
-    const auto body = scryfallGet(scryfallBase_ + "/sets", nullptr);
-    if (!body) {
-        return {};
-    }
-    // The list holds every set Scryfall knows; only three fields of each are wanted.
-    const auto answer = KVJsonParseFiltered(*body, [](int depth, const std::string& key) {
-        return depth == 1 ? key == "data"
-                          : key == "code" || key == "parent_set_code" || key == "set_type";
-    });
-    if (!answer || !KVJsonAt(*answer, "data").is_array()) {
-        return {};
-    }
-    const KVJson& data = KVJsonAt(*answer, "data");
-    if (listed != nullptr) {
-        *listed = true;
-    }
-    static constexpr std::array<std::string_view, 3> kBonusTypes = {"masterpiece", "spellbook",
-                                                                    "draft_innovation"};
-    const std::string parent = KVLowercase(code);
-    std::vector<std::string> sheets;
-    for (const KVJson& set : data) {
-        const auto sheet = KVJsonString(KVJsonAt(set, "code"));
-        const std::string type = KVJsonString(KVJsonAt(set, "set_type"), "");
-        if (sheet && KVJsonString(KVJsonAt(set, "parent_set_code"), "") == parent &&
-            std::find(kBonusTypes.begin(), kBonusTypes.end(), type) != kBonusTypes.end()) {
-            sheets.push_back(*sheet);
-        }
-    }
-    return sheets;
-}
-
-std::optional<std::string> KVCatalog::scryfallGet(const std::string& url, KVError* error) const {
-    pacer().wait();
-    return KVAPI::get(url, kRequestTimeout, error);
 }
 
 void KVCatalog::setStatus(std::string status) {

@@ -5,6 +5,7 @@
 #include "draft/card.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -34,7 +35,9 @@ public:
     KVCatalog& operator=(const KVCatalog&) = delete;
 
     // Makes `requested` the loaded set: from the cache file, else from Scryfall. True when at least
-    // one card is indexed. Blocks on disk and network.
+    // one card is indexed. Blocks on disk and network. The latest request wins: a load whose set
+    // is no longer wanted stops between pages and returns false with a "KorvaneCatalog" error,
+    // leaving the cache file alone unless its download was whole.
     bool ensureSet(std::string_view requested, KVError* error);
 
     KVCardRef cardNamed(std::string_view name) const;
@@ -45,18 +48,34 @@ public:
 
     // A copy of the name index, taken under the lock.
     std::map<std::string, KVCardRef> cards() const;
+
+    // The set code and its cards, taken together under the lock, and the generation of the
+    // index they came from (every load that replaces the cards starts a new one).
+    struct Snapshot {
+        std::string setCode;
+        std::map<std::string, KVCardRef> cards;
+        uint64_t generation = 0;
+    };
+    Snapshot snapshot() const;
+    // Whether the cards of `generation` are still the loaded ones.
+    bool isCurrent(uint64_t generation) const;
     size_t cardCount() const;
     std::string setCode() const;
+    // The set the latest ensureSet() asked for: loaded, being loaded, or waiting its turn.
+    std::string wantedSet() const;
     std::string status() const;
 
-    // The cache directory's "<prefix>_<set code>.json".
+    // The cache directory's "<prefix>_<set code>.json", for the current set or for `code`.
     std::string cachePath(std::string_view prefix) const;
+    static std::string cachePath(std::string_view prefix, std::string_view code);
 
     // Every printing of a set (search pages in order), or nothing and an error when the first
     // page could not be had. A search that finds nothing (HTTP 404) is an empty list.
-    // `complete` tells whether every page was read.
-    std::optional<std::vector<KVJson>> fetchSetCards(std::string_view code, KVError* error,
-                                                     bool* complete = nullptr) const;
+    // `complete` tells whether every page was read. `giveUp` (may be empty) is asked before
+    // each page after the first; true ends the search there, incomplete.
+    std::optional<std::vector<KVJson>>
+    fetchSetCards(std::string_view code, KVError* error, bool* complete = nullptr,
+                  const std::function<bool()>& giveUp = {}) const;
     // The codes of the set's bonus sheets, in Scryfall's order. `listed` is false when the set
     // list could not be read.
     std::vector<std::string> bonusSheets(std::string_view code, bool* listed = nullptr) const;
@@ -68,14 +87,29 @@ public:
     }
 
 private:
+    struct Index {
+        std::map<std::string, KVCardRef> byName;
+        std::unordered_map<int64_t, KVCardRef> byArenaId;
+    };
+
     std::optional<std::string> scryfallGet(const std::string& url, KVError* error) const;
-    void index(const std::vector<KVJson>& printings, const std::string& code);
+    // The set's printings from Scryfall, bonus sheets included; a whole download is also
+    // written to `path`. Nothing, with the status and the error set, when the search failed.
+    std::optional<KVJson> download(const std::string& code, const std::string& path,
+                                   KVError* error);
+    // True, with the error set, when a later ensureSet() wants another set than `code`.
+    bool supersededBy(const std::string& code, KVError* error) const;
+    // The cards of a list of printings; elements that are not cards are passed over.
+    static Index indexOf(const KVJson& printings, const std::string& code);
+    void install(Index index, const std::string& code);
     void setStatus(std::string status);
 
     const std::string scryfallBase_;
     mutable std::mutex mutex_;
     std::mutex loadMutex_; // one load at a time
     std::string setCode_;
+    std::string wanted_; // the set of the latest request
+    uint64_t generation_ = 0;
     std::string status_ = "idle";
     std::map<std::string, KVCardRef> byName_;
     std::unordered_map<int64_t, KVCardRef> byArenaId_;

@@ -89,8 +89,8 @@ void KVDraftSession::recordPack(int64_t packNo, int64_t pickNo,
     }
     KVJson entry = {{"pack", packNo}, {"pick", pickNo}, {"names", namesOf(cards)}};
     for (KVJson& existing : seen) {
-        if (KVJsonInt64(existing["pack"], 0) == packNo &&
-            KVJsonInt64(existing["pick"], 0) == pickNo) {
+        if (existing.is_object() && KVJsonInt64(KVJsonAt(existing, "pack"), 0) == packNo &&
+            KVJsonInt64(KVJsonAt(existing, "pick"), 0) == pickNo) {
             existing = std::move(entry);
             return;
         }
@@ -199,12 +199,13 @@ void KVDraftSession::reresolve() {
 }
 
 std::string KVDraftSession::fingerprint() const {
+    const auto order = [](const KVJson& entry) {
+        return std::pair(KVJsonInt64(KVJsonAt(entry, "pack"), 0),
+                         KVJsonInt64(KVJsonAt(entry, "pick"), 0));
+    };
     const KVJson* first = nullptr;
     for (const KVJson& entry : seen) {
-        const auto order = [](const KVJson& e) {
-            return std::pair(KVJsonInt64(e["pack"], 0), KVJsonInt64(e["pick"], 0));
-        };
-        if (first == nullptr || order(entry) < order(*first)) {
+        if (entry.is_object() && (first == nullptr || order(entry) < order(*first))) {
             first = &entry;
         }
     }
@@ -212,8 +213,11 @@ std::string KVDraftSession::fingerprint() const {
         return "";
     }
     std::vector<std::string> names;
-    for (const KVJson& name : KVJsonAt(*first, "names")) {
-        names.push_back(KVJsonString(name, ""));
+    // Iterating a JSON scalar visits the scalar itself: only a list holds names.
+    if (const KVJson& list = KVJsonAt(*first, "names"); list.is_array()) {
+        for (const KVJson& name : list) {
+            names.push_back(KVJsonString(name, ""));
+        }
     }
     const std::string text = sortedJoined(std::move(names), ",");
     if (text.empty()) {

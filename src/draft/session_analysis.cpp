@@ -50,8 +50,8 @@ void KVDraftSession::setAnalysis(const KVJson& answer) {
     poolRead = objectOrEmpty("pool");
     analyzeError.clear();
     analyzing = false;
-    if (KVJsonAt(answer, "credits").is_number()) {
-        credits = answer["credits"];
+    if (const KVJson& given = KVJsonAt(answer, "credits"); given.is_number()) {
+        credits = given;
     }
 }
 

@@ -38,16 +38,19 @@ std::string KVArtHashes::hashCachePath() const {
 }
 
 size_t KVArtHashes::loadArtHashes() {
-    const auto file = KVConfig::readJSON(hashCachePath());
+    const KVCatalog::Snapshot set = catalog_->snapshot();
+    if (set.cards.empty()) {
+        return 0; // no set, or one being loaded
+    }
+    const auto file = KVConfig::readJSON(KVCatalog::cachePath(kCachePrefix, set.setCode));
     if (!file || !file->is_object()) {
         return 0;
     }
-    const auto cards = catalog_->cards();
     return catalog_->withLock([&] {
         size_t total = 0;
         for (const auto& [name, list] : file->items()) {
-            const auto card = cards.find(KVCard::normalize(name));
-            if (card == cards.end() || !list.is_array()) {
+            const auto card = set.cards.find(KVCard::normalize(name));
+            if (card == set.cards.end() || !list.is_array()) {
                 continue;
             }
             std::vector<KVArtHash>& hashes = card->second->artHashes;
@@ -67,12 +70,15 @@ size_t KVArtHashes::loadArtHashes() {
 }
 
 void KVArtHashes::saveArtHashes() {
+    save(catalog_->snapshot());
+}
+
+void KVArtHashes::save(const KVCatalog::Snapshot& set) {
     std::lock_guard save(saveMutex_);
-    const auto cards = catalog_->cards();
     size_t written = 0;
     KVJson file = catalog_->withLock([&] {
         KVJson object = KVJson::object();
-        for (const auto& [key, card] : cards) {
+        for (const auto& [key, card] : set.cards) {
             if (card->artHashes.empty()) {
                 continue;
             }
@@ -85,7 +91,10 @@ void KVArtHashes::saveArtHashes() {
         }
         return object;
     });
-    KVConfig::writeJSON(file, hashCachePath());
+    if (written == 0) {
+        return; // hashes only ever grow: an empty file would only lose what the file holds
+    }
+    KVConfig::writeJSON(file, KVCatalog::cachePath(kCachePrefix, set.setCode));
     if (options_.saved) {
         options_.saved(written);
     }
@@ -189,22 +198,25 @@ size_t KVArtHashes::ensureArtHashesFor(const std::vector<KVCardRef>& cards) {
 }
 
 size_t KVArtHashes::downloadAllArtHashes(const std::function<bool()>& stop) {
+    // The set as it was at the start: its cards are hashed and saved to its own file, even if
+    // the catalog moves to another set meanwhile.
+    const KVCatalog::Snapshot set = catalog_->snapshot();
     size_t total = 0;
     size_t unsaved = 0;
-    for (const auto& [key, card] : catalog_->cards()) {
-        if (stop && stop()) {
+    for (const auto& [key, card] : set.cards) {
+        if ((stop && stop()) || !catalog_->isCurrent(set.generation)) {
             break;
         }
         const size_t added = hashOne(card);
         total += added;
         unsaved += added;
         if (unsaved >= kSaveEvery) {
-            saveArtHashes();
+            save(set);
             unsaved = 0;
         }
     }
     if (unsaved > 0) {
-        saveArtHashes();
+        save(set);
     }
     return total;
 }

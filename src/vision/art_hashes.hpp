@@ -49,8 +49,11 @@ public:
     std::string hashCachePath() const;
 
     // Replaces the hash lists of the cards named in the cache file; returns how many hashes
-    // were loaded. A list longer than its card's addresses is cut to them.
+    // were loaded. A list longer than its card's addresses is cut to them. The set's code,
+    // cards and file are taken together, so a set switch meanwhile mixes nothing.
     size_t loadArtHashes();
+    // Writes the current set's hash lists to its file. With no hash in memory (a set being
+    // loaded, or whose hashes were not loaded yet) the file is left as it is.
     void saveArtHashes();
 
     // Hashes the card's next addresses in order until one fails or all are done; returns how
@@ -59,7 +62,8 @@ public:
     // Hashes the incomplete cards among `cards`, then saves if anything was added.
     size_t ensureArtHashesFor(const std::vector<KVCardRef>& cards);
     // Hashes every card of the set, saving every 40 new hashes and at the end; `stop` (may be
-    // empty) is asked before each card.
+    // empty) is asked before each card. A download whose set is replaced meanwhile stops, and
+    // saves what it made to its own set's file.
     size_t downloadAllArtHashes(const std::function<bool()>& stop);
 
     // The cards with their hash lists, copied under the catalog's lock: what identification
@@ -79,6 +83,7 @@ private:
 
     // Downloads and hashes one image; nothing and `transient` set when it failed.
     std::optional<KVArtHash> hashImage(const std::string& url, bool* transient) const;
+    void save(const KVCatalog::Snapshot& set);
     void recordFailure(const std::string& url, bool transient);
     bool claim(const KVCard* card);
     void release(const KVCard* card);

@@ -93,6 +93,10 @@ std::optional<KVImage> decodeJPEG(std::string_view bytes, KVError* error) {
 // libpng reports errors by longjmp. The functions that call setjmp hold only plain values, and
 // everything with a destructor lives in their callers, so the jump skips no destructor.
 
+// The most one chunk read whole may allocate. The chunks still read (header, palette,
+// transparency) need a few hundred bytes; the image data is read in small pieces.
+constexpr png_alloc_size_t kPNGChunkMemory = 65536;
+
 struct PNGContext {
     const uint8_t* data = nullptr; // reading
     size_t size = 0;
@@ -152,6 +156,12 @@ bool decodePNGInto(PNGContext* context, KVImage* image) {
         return false;
     }
     png_set_read_fn(png, context, readPNGBytes);
+    // Only the pixels are wanted. Every ancillary chunk but transparency (texts, colour
+    // profiles, unknown chunks) is skipped without being inflated or kept, and no chunk may
+    // ask for more than a small buffer: a file of a few megabytes could otherwise expand to
+    // gigabytes of text.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_chunk_malloc_max(png, kPNGChunkMemory);
     png_read_info(png, info);
     const png_uint_32 width = png_get_image_width(png, info);
     const png_uint_32 height = png_get_image_height(png, info);

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
 #include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -18,6 +22,22 @@ void append(const std::string& path, const std::string& bytes) {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     ::close(fd);
+}
+
+// Writes `bytes` over the file in place (same inode), cutting it to their length.
+void rewrite(const std::string& path, const std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+}
+
+// Moves the file's modification time a second on, as a later write would.
+void touchLater(const std::string& path) {
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    const timespec times[2] = {st.st_atim, {st.st_mtim.tv_sec + 1, st.st_mtim.tv_nsec}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
 struct Chunk {
@@ -152,6 +172,65 @@ TEST(LogTail, FollowsAReplacedOrShortenedFileFromItsBacklog) {
     EXPECT_EQ(tail.readMore(), "new ");
 }
 
+TEST(LogTail, AFileRewrittenSinceTheLastLookIsReadFromItsStart) {
+    // The inode alone cannot tell: a file cut and written again within one poll, or a new file
+    // given the old one's inode, looks like the same file grown.
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& path)> change;
+        std::optional<std::string> expected;
+    };
+    const std::string fresh = "a new session, longer than the old one\n";
+    const std::vector<Case> cases = {
+        {"cut and regrown past the old offset", [&](auto& p) { rewrite(p, fresh); }, fresh},
+        {"rewritten in place to the same length",
+         [](auto& p) {
+             rewrite(p, "new session!\n");
+             touchLater(p);
+         },
+         "new session!\n"},
+        {"replaced, perhaps on the same inode",
+         [&](auto& p) {
+             ASSERT_EQ(::unlink(p.c_str()), 0);
+             append(p, fresh);
+         },
+         fresh},
+        {"appended to", [](auto& p) { append(p, "more\n"); }, "more\n"},
+        {"touched, unchanged", [](auto& p) { touchLater(p); }, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        KVTempDir dir;
+        const std::string path = dir.file("Player.log");
+        KVLogTail tail(path);
+        append(path, "old session\n");
+        ASSERT_EQ(tail.readMore(), "old session\n");
+        c.change(path);
+        EXPECT_EQ(tail.readMore(), c.expected);
+        EXPECT_EQ(tail.readMore(), std::nullopt);
+    }
+}
+
+TEST(LogTail, AHugeAppendIsReadInPiecesOfAtMostEightMebibytes) {
+    KVTempDir dir;
+    const std::string path = dir.file("Player.log");
+    KVLogTail tail(path);
+    append(path, "start\n");
+    ASSERT_EQ(tail.readMore(), "start\n");
+    // Grown by 20 MiB at once (a sparse file: no disk, and zeros are text).
+    const size_t grown = 20u << 20;
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(6 + grown)), 0);
+    std::vector<size_t> pieces;
+    while (const auto text = tail.readMore()) {
+        ASSERT_EQ(*text, std::string(text->size(), '\0'));
+        pieces.push_back(text->size());
+    }
+    EXPECT_EQ(pieces, (std::vector<size_t>{KVLogTail::kMaxReadBytes, KVLogTail::kMaxReadBytes,
+                                           grown - 2 * KVLogTail::kMaxReadBytes}));
+    append(path, "end\n");
+    EXPECT_EQ(tail.readMore(), "end\n");
+}
+
 TEST(LogTail, DropsAHeldBackPartialCharacterWhenTheFileIsReplaced) {
     KVTempDir dir;
     const std::string path = dir.file("Player.log");
@@ -232,6 +311,32 @@ private:
     std::mutex mutex_;
     std::vector<Work> held_;
 };
+
+TEST(LogTailIntegration, AHugeAppendWaitsWhileThePieceBeforeItIsUnhandled) {
+    // One piece of at most 8 MiB waits on the main queue at a time, however far behind the
+    // main thread is: memory stays bounded while a 256 MiB append is read.
+    KVTempDir dir;
+    const std::string path = dir.file("Player.log");
+    append(path, "start\n");
+    auto main = std::make_shared<HeldMainQueue>();
+    std::vector<size_t> pieces;
+    KVLogTail tail(path, main.get(), 0.005);
+    tail.start([&](const std::string& text, bool) { pieces.push_back(text.size()); });
+    auto waiter = KVRunLoop::create();
+    ASSERT_TRUE(waiter->runUntil([&] { return main->count() > 0; }, 10));
+    main->runAll();
+    ASSERT_EQ(::truncate(path.c_str(), 256 << 20), 0);
+    for (int tick = 0; tick < 3; ++tick) {
+        ASSERT_TRUE(waiter->runUntil([&] { return main->count() > 0; }, 10));
+        // Ten polls or so: none reads on while its piece waits.
+        EXPECT_FALSE(waiter->runUntil([&] { return main->count() > 1; }, 0.05));
+        main->runAll();
+        ASSERT_LE(pieces.back(), KVLogTail::kMaxReadBytes);
+    }
+    tail.stop();
+    EXPECT_EQ(pieces, (std::vector<size_t>{6, KVLogTail::kMaxReadBytes, KVLogTail::kMaxReadBytes,
+                                           KVLogTail::kMaxReadBytes}));
+}
 
 TEST(LogTailIntegration, NothingArrivesAfterStopNotEvenChunksAlreadyPosted) {
     KVTempDir dir;

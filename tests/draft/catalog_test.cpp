@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <thread>
@@ -24,18 +26,25 @@ struct ScryfallData {
     std::optional<KVJson> sets;          // the set list's "data"; none → "/sets" answers 500
 };
 
+// Called before a search page is answered, on the server's thread.
+using SearchHook = std::function<void(const std::string& code, size_t page)>;
+
 void answer(httplib::Response& res, int status, const KVJson& body) {
     res.status = status;
     res.set_content(body.dump(), "application/json");
 }
 
-std::unique_ptr<KVFakeHTTPServer> serve(ScryfallData data) {
+std::unique_ptr<KVFakeHTTPServer> serve(ScryfallData data, const SearchHook& onSearch = {}) {
     auto known = std::make_shared<const ScryfallData>(std::move(data));
-    return std::make_unique<KVFakeHTTPServer>([known](KVFakeHTTPServer::Routes& s) {
-        s.Get("/cards/search", [known](const httplib::Request& req, httplib::Response& res) {
+    return std::make_unique<KVFakeHTTPServer>([known, onSearch](KVFakeHTTPServer::Routes& s) {
+        s.Get("/cards/search", [known, onSearch](const httplib::Request& req,
+                                                 httplib::Response& res) {
             const std::string query = req.get_param_value("q"); // "e:sos unique:prints"
             const std::string code = query.substr(2, query.find(' ') - 2);
             const size_t page = req.has_param("page") ? std::stoul(req.get_param_value("page")) : 1;
+            if (onSearch) {
+                onSearch(code, page);
+            }
             if (const auto failing = known->failing.find(code);
                 failing != known->failing.end() && failing->second == static_cast<int>(page)) {
                 return answer(res, 500, {{"object", "error"}, {"status", 500}});
@@ -285,14 +294,19 @@ TEST(CatalogIntegration, AMissingBonusSheetOrSetListKeepsTheDownloadOutOfTheCach
     }
 }
 
-TEST(CatalogIntegration, ACacheFileThatIsNotANonEmptyListIsReplaced) {
-    for (const std::string stale : {"[]", "{}", "garbage", "", "[1,"}) {
+TEST(CatalogIntegration, ACacheFileWithoutCardsIsReplaced) {
+    // Not a list, an empty one, or a list that names no card: each would leave the set empty
+    // for good, since the file never expires.
+    for (const std::string stale : {"[]", "{}", "garbage", "", "[1,", "[1]", "[{}]",
+                                    R"([null, {"name": ""}, {"arena_id": 5}, ["Owl"]])"}) {
         SCOPED_TRACE(stale);
         KVScopedEnvironment env;
         KVWriteTestFile(cacheFile("SOS"), stale);
         auto fake = serve({{{"sos", {{printing("Lumen Owl", 90001, "")}}}}, {}, KVJson::array()});
         KVCatalog catalog(fake->base());
         EXPECT_TRUE(catalog.ensureSet("SOS", nullptr));
+        EXPECT_EQ(catalog.status(), "SOS (1 cards)");
+        ASSERT_FALSE(fake->requests().empty());
         EXPECT_EQ(fake->requests().front().path, kFirstSearch);
         EXPECT_EQ(namesOf(KVConfig::readJSON(cacheFile("SOS"))),
                   std::vector<std::string>{"Lumen Owl"});
@@ -435,6 +449,100 @@ TEST(CatalogIntegration, ConcurrentLoadsEndWithOneWholeSet) {
         }
         EXPECT_EQ(catalog.cardForArenaId(code == "AAA" ? 4 : 1), nullptr);
     }
+}
+
+// A request held on the server until the test lets it go.
+class Gate {
+public:
+    void holdHere() {
+        std::unique_lock lock(mutex_);
+        reached_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return open_; });
+    }
+    bool waitUntilReached() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return reached_; });
+    }
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool reached_ = false;
+    bool open_ = false;
+};
+
+bool eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+TEST(CatalogIntegration, ALoadGivesWayToALaterSetBetweenPages) {
+    KVScopedEnvironment env;
+    auto gate = std::make_shared<Gate>();
+    ScryfallData data{{{"aaa",
+                        {{printing("Owl", 1, "", "aaa")},
+                         {printing("Fox", 2, "", "aaa")},
+                         {printing("Crab", 3, "", "aaa")}}},
+                       {"ccc", {{printing("Bat", 4, "", "ccc")}}}},
+                      {},
+                      KVJson::array()};
+    auto fake = serve(data, [gate](const std::string& code, size_t page) {
+        if (code == "aaa" && page == 2) {
+            gate->holdHere();
+        }
+    });
+    const auto letGo = std::shared_ptr<void>(nullptr, [gate](void*) { gate->open(); });
+    KVCatalog catalog(fake->base());
+
+    // Each later request waits for the load before it; by its turn, "bbb" is stale too.
+    std::map<std::string, std::pair<bool, KVError>> outcome;
+    std::mutex outcomeMutex;
+    const auto load = [&](const std::string& code) {
+        return std::thread([&, code] {
+            KVError error;
+            const bool loaded = catalog.ensureSet(code, &error);
+            std::lock_guard lock(outcomeMutex);
+            outcome[code] = {loaded, error};
+        });
+    };
+    std::thread first = load("aaa");
+    ASSERT_TRUE(gate->waitUntilReached());
+    EXPECT_EQ(catalog.wantedSet(), "AAA");
+    std::thread second = load("bbb");
+    EXPECT_TRUE(eventually([&] { return catalog.wantedSet() == "BBB"; }));
+    std::thread third = load("ccc");
+    EXPECT_TRUE(eventually([&] { return catalog.wantedSet() == "CCC"; }));
+    gate->open();
+    for (std::thread* t : {&first, &second, &third}) {
+        t->join();
+    }
+
+    EXPECT_FALSE(outcome["aaa"].first);
+    EXPECT_EQ(outcome["aaa"].second.domain, "KorvaneCatalog");
+    EXPECT_EQ(outcome["aaa"].second.message, "Loading AAA gave way to CCC");
+    EXPECT_FALSE(outcome["bbb"].first);
+    EXPECT_EQ(outcome["bbb"].second.message, "Loading BBB gave way to CCC");
+    EXPECT_TRUE(outcome["ccc"].first);
+    EXPECT_EQ(catalog.setCode(), "CCC");
+    EXPECT_EQ(catalog.status(), "CCC (1 cards)");
+    EXPECT_EQ(catalog.cardForArenaId(2), nullptr);
+    for (const auto& request : fake->requests()) {
+        EXPECT_EQ(request.path.find("page=3"), std::string::npos) << request.path;
+        EXPECT_EQ(request.path.find("bbb"), std::string::npos) << request.path;
+    }
+    EXPECT_FALSE(KVFileExists(cacheFile("AAA"))); // two pages of three: not the whole set
 }
 
 TEST(CatalogIntegration, RequestsFromEveryCatalogShareOnePace) {

@@ -181,6 +181,37 @@ TEST_F(DraftSession, TheDraftsIdentityIsFixedOnceKnown) {
     EXPECT_EQ(session.packKey(), "");
 }
 
+TEST_F(DraftSession, SeenEntriesOfTheWrongShapeAreReadWithDefaults) {
+    // The seen list is a plain JSON value anyone may fill. Entries that are not objects are
+    // passed over; a missing pack or pick reads as 0.
+    struct Case {
+        const char* seen;
+        std::string fingerprint;
+    };
+    const std::vector<Case> cases = {
+        {R"([{"pack": 2, "names": ["z"]}, {"pick": 1, "names": ["q"]}])", "draft:?:22ea1c649c82"},
+        {R"([7, "x", null, [1, 2], {"pack": 1, "pick": 1, "names": ["b", "a"]}])",
+         "draft:?:5d8b1241b048"},
+        {R"([{"names": ["b", "a"]}, {"pack": 0, "pick": 0, "names": ["q"]}])",
+         "draft:?:5d8b1241b048"}, // a tie keeps the first
+        {R"([7, {"pack": 1, "pick": 1, "names": "a"}])", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.seen);
+        session.seen = KVJson::parse(c.seen);
+        const size_t before = session.seen.size();
+        EXPECT_EQ(session.fingerprint(), c.fingerprint);
+        session.recordPack(9, 9, {std::make_shared<KVCard>("n")});
+        ASSERT_EQ(session.seen.size(), before + 1); // no entry was (9, 9)
+        EXPECT_EQ(session.seen.back(), KVJson::parse(R"({"pack": 9, "pick": 9, "names": ["n"]})"));
+        EXPECT_EQ(KVJsonDump(session.seen[0]), KVJsonDump(KVJson::parse(c.seen)[0])); // untouched
+    }
+    // An entry without a pick stands for pick 0 and is replaced in place by it.
+    session.seen = KVJson::parse(R"([{"pack": 3}, 5])");
+    session.recordPack(3, 0, {std::make_shared<KVCard>("n")});
+    EXPECT_EQ(KVJsonDump(session.seen), R"([{"names":["n"],"pack":3,"pick":0},5])");
+}
+
 TEST_F(DraftSession, VisionPutsPackCardsInTheirSlots) {
     session.applyVision({}); // no pack: nothing to do
     EXPECT_TRUE(session.packSlots.empty());

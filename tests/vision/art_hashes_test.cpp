@@ -1,6 +1,7 @@
 #include "base/config.hpp"
 #include "base/dispatch/run_loop.hpp"
 #include "base/files.hpp"
+#include "service/api.hpp"
 #include "support/fake_http_server.hpp"
 #include "support/test_environment.hpp"
 #include "vision/art_hashes.hpp"
@@ -243,6 +244,55 @@ TEST(ArtHashesIntegration, TheVisionQueueAndTheSetDownloadShareTheWork) {
     }
     KVArtHashes reloaded(catalog);
     EXPECT_EQ(reloaded.loadArtHashes(), 48u); // the file is whole
+}
+
+TEST(ArtHashesIntegration, ASetSwitchStopsTheDownloadAndEachSetKeepsItsOwnFile) {
+    KVScopedEnvironment env;
+    ImageHost host;
+    std::vector<std::pair<std::string, std::vector<std::string>>> cards;
+    cards.reserve(10);
+    for (int i = 0; i < 10; ++i) {
+        cards.push_back(
+            {"Card " + std::to_string(1000 + i), {"/art/" + std::to_string(i) + ".jpg"}});
+    }
+    auto catalog = catalogOf(host, cards);
+    // The next draft's set, with a hash file of its own that nothing here may touch.
+    KVConfig::writeJSON(KVJson::array({{{"name", "Other Card"},
+                                        {"arena_id", 7001},
+                                        {"image_uris", {{"normal", host.url("/art/99.jpg")}}}}}),
+                        KVJoinPath(KVConfig::cacheDir(), "scryfall3_TWO.json"));
+    const std::string twoFile = KVJoinPath(KVConfig::cacheDir(), "phash_native2_TWO.json");
+    const KVJson twoHashes = {{"Other Card", {KVPHashToHex(expectedHash(99))}}};
+    KVConfig::writeJSON(twoHashes, twoFile);
+
+    int fetched = 0;
+    std::vector<size_t> saves;
+    KVArtHashes::Options options;
+    options.fetch = [&](const std::string& url, double timeout, KVError* error) {
+        if (++fetched == 3) {
+            EXPECT_TRUE(catalog->ensureSet("TWO", nullptr)); // the player moved on meanwhile
+        }
+        return KVAPI::get(url, timeout, error);
+    };
+    options.saved = [&saves](size_t written) { saves.push_back(written); };
+    KVArtHashes hashes(catalog, options);
+
+    EXPECT_EQ(hashes.downloadAllArtHashes({}), 3u);
+    EXPECT_EQ(fetched, 3); // nothing more for a set no longer shown
+    EXPECT_EQ(saves, std::vector<size_t>{3});
+    const auto tst = KVConfig::readJSON(KVJoinPath(KVConfig::cacheDir(), "phash_native2_TST.json"));
+    ASSERT_TRUE(tst && tst->is_object());
+    EXPECT_EQ(tst->size(), 3u);
+    EXPECT_EQ(KVJsonAt(*tst, "Card 1002"), KVJson::array({KVPHashToHex(expectedHash(2))}));
+    EXPECT_EQ(KVConfig::readJSON(twoFile), twoHashes);
+
+    // The new set's hashes are not loaded yet: a save then has nothing to write, which is no
+    // reason to empty its file.
+    hashes.saveArtHashes();
+    EXPECT_EQ(KVConfig::readJSON(twoFile), twoHashes);
+    EXPECT_EQ(hashes.loadArtHashes(), 1u);
+    EXPECT_EQ(hashes.hashCachePath(), twoFile);
+    EXPECT_EQ(catalog->cardNamed("Other Card")->artHashes.at(0), expectedHash(99));
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <png.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,69 @@ void putBigEndian(std::string& bytes, size_t at, uint32_t value, int size) {
     for (int i = 0; i < size; ++i) {
         bytes[at + i] = static_cast<char>(value >> (8 * (size - 1 - i)));
     }
+}
+
+// `image` as an RGBA PNG carrying `copies` compressed text chunks, each inflating to
+// `textBytes`: a small file that a decoder keeping its texts expands a thousandfold.
+std::string pngWithTexts(const KVImage& image, int copies, size_t textBytes) {
+    std::string bytes;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &bytes, appendToString, nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
+                 static_cast<png_uint_32>(image.height), 8, PNG_COLOR_TYPE_RGB_ALPHA,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    std::string text(textBytes, 'a');
+    std::string key = "Comment";
+    png_text entry{};
+    entry.compression = PNG_TEXT_COMPRESSION_zTXt;
+    entry.key = key.data();
+    entry.text = text.data();
+    entry.text_length = text.size();
+    png_set_text(png, info, &entry, 1);
+    png_write_info(png, info);
+    for (int y = 0; y < image.height; ++y) {
+        png_write_row(png, image.pixel(0, y));
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+
+    // The one text chunk (length, type, data, checksum), repeated where it stands.
+    const size_t at = bytes.find("zTXt") - 4;
+    uint32_t length = 0;
+    for (size_t i = at; i < at + 4; ++i) {
+        length = (length << 8) | static_cast<uint8_t>(bytes[i]);
+    }
+    const std::string chunk = bytes.substr(at, 12 + length);
+    std::string more;
+    for (int i = 1; i < copies; ++i) {
+        more += chunk;
+    }
+    bytes.insert(at, more);
+    return bytes;
+}
+
+// A line of /proc/self/status in KiB ("VmRSS", "VmHWM"), or -1.
+long statusKiB(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0) {
+            std::istringstream value(line.substr(field.size() + 1));
+            long kib = -1;
+            value >> kib;
+            return kib;
+        }
+    }
+    return -1;
+}
+
+// Starts the peak resident size afresh at the current size; false where that is not allowed.
+bool resetPeakResident() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return clear.good();
 }
 
 long decodeFailure(const std::string& bytes) {
@@ -203,6 +268,23 @@ TEST(ImageCodec, EnormousHeadersAreRefusedBeforeDecoding) {
     putBigEndian(jpeg, frame + 5, 60000, 2);
     putBigEndian(jpeg, frame + 7, 60000, 2);
     EXPECT_EQ(decodeFailure(jpeg), KVImageErrorTooLarge);
+}
+
+TEST(ImageCodec, TextChunksAreSkippedNotInflated) {
+    // A thousand text chunks of 512 KiB each: a half-megabyte file that a decoder keeping its
+    // texts inflates to half a gigabyte (libpng keeps up to a thousand, 8 MB each).
+    const KVImage picture = KVTexturedImage(64, 48, 6);
+    const std::string bytes = pngWithTexts(picture, 1000, size_t{512} << 10);
+    ASSERT_LT(bytes.size(), 2u << 20);
+    if (!resetPeakResident()) {
+        GTEST_SKIP() << "this kernel does not let a process reset its peak resident size";
+    }
+    const long before = statusKiB("VmRSS");
+    const auto decoded = KVImageFromData(bytes);
+    const long grown = statusKiB("VmHWM") - before;
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->rgba, picture.rgba);
+    EXPECT_LT(grown, 64 * 1024) << "KiB more at the peak";
 }
 
 TEST(ImageCodec, ImagesWithoutPixelsAreNotEncoded) {
