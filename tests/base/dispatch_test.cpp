@@ -206,6 +206,37 @@ TEST(RunLoopIntegration, ForwardsQueuedAndLaterWorkToTheGuiLoop) {
     EXPECT_EQ(forwarded.size(), 2u);
 }
 
+TEST(RunLoopIntegration, WorkPostedDuringTheHandOverKeepsItsPlace) {
+    // Work posted by another thread while the queued work is being handed over must follow
+    // it, not overtake it.
+    auto loop = KVRunLoop::create();
+    std::vector<int> order;
+    loop->async([&] { order.push_back(1); });
+    loop->async([&] { order.push_back(2); });
+    std::mutex mutex;
+    std::vector<KVQueue::Work> forwarded;
+    loop->forwardTo([&](KVQueue::Work work) {
+        size_t count = 0;
+        {
+            std::lock_guard lock(mutex);
+            forwarded.push_back(std::move(work));
+            count = forwarded.size();
+        }
+        if (count == 1) {
+            std::thread poster([&] { loop->async([&] { order.push_back(3); }); });
+            poster.join();
+        }
+    });
+    loop->async([&] { order.push_back(4); });
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(forwarded.size(), 4u);
+    for (auto& work : forwarded) {
+        work();
+    }
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+    loop->end();
+}
+
 TEST(DelayedWorkIntegration, RunsAfterItsDelayAndNotForAGoneQueue) {
     auto loop = KVRunLoop::create();
     const auto posted = Clock::now();
