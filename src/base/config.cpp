@@ -5,12 +5,17 @@
 #include "base/files.hpp"
 #include "base/utf8.hpp"
 
+#include <chrono>
 #include <unistd.h>
 
 namespace {
 
 // Settings and caches are small; anything larger than this is not ours.
 constexpr size_t kMaxJSONFileBytes = 256u << 20;
+
+// Far longer than any write takes: a temporary this old belongs to no write still going on,
+// even one by another instance that is just handing over to this one.
+constexpr std::chrono::seconds kStaleTemporaryAge = std::chrono::minutes(10);
 
 } // namespace
 
@@ -55,9 +60,15 @@ std::optional<KVJson> KVConfig::readJSON(const std::string& path) {
     return KVJsonParse(*text);
 }
 
-bool KVConfig::writeJSON(const KVJson& object, const std::string& path, mode_t mode) {
+void KVConfig::removeStaleTemporaries() {
+    for (const std::string& dir : {dataDir(), cacheDir()}) {
+        KVRemoveStaleTemporaries(dir, kStaleTemporaryAge);
+    }
+}
+
+bool KVConfig::writeJSON(const KVJson& object, const std::string& path, KVFileAccess access) {
     ensureDirs();
-    return KVWriteFileAtomically(path, KVJsonDump(object, 2) + "\n", nullptr, mode);
+    return KVWriteFileAtomically(path, KVJsonDump(object, 2) + "\n", nullptr, access);
 }
 
 bool KVConfig::isPackaged() {
@@ -126,7 +137,7 @@ KVJson KVConfig::loadAuth() {
 }
 
 void KVConfig::saveAuth(const KVJson& auth) {
-    writeJSON(auth, authPath(), 0600);
+    writeJSON(auth, authPath(), KVFileAccess::ownerOnly);
 }
 
 void KVConfig::clearAuth() {

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "base/files.hpp"
 #include "base/json.hpp"
 
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 // The program's places on disk and its two JSON files: the settings (config.json) and the
 // stored sign-in (auth.json). Stateless; paths come from the environment in force.
@@ -26,11 +26,16 @@ public:
     // Creates the cache directory and its parents; errors are ignored.
     static void ensureDirs();
 
+    // Removes what writes cut short by an earlier run left in the data and cache directories.
+    // Called once as the program starts.
+    static void removeStaleTemporaries();
+
     // The file's JSON value; nothing when it can't be read or is not JSON.
     static std::optional<KVJson> readJSON(const std::string& path);
 
-    // Pretty-printed and written atomically with `mode`; false when that failed.
-    static bool writeJSON(const KVJson& object, const std::string& path, mode_t mode = 0644);
+    // Pretty-printed and written atomically; false when that failed.
+    static bool writeJSON(const KVJson& object, const std::string& path,
+                          KVFileAccess access = KVFileAccess::shared);
 
     // False for a program running from a "dist" build directory (a development build).
     static bool isPackaged();
