@@ -54,7 +54,9 @@ std::string directoryOf(const std::string& path) {
 }
 
 // Where a write to `path` lands: symbolic links followed to their last target, which need not
-// exist yet. Something that exists there must be a regular file.
+// exist yet. A link may lead only to a regular file: the rename would replace whatever it
+// leads to, a device included. Something else at `path` itself is only a name of ours and is
+// replaced (a directory makes the rename fail).
 bool resolveTarget(const std::string& path, std::string& target, KVError* error) {
     target = path;
     for (int hops = 0; hops <= kMaxLinkHops; ++hops) {
@@ -64,7 +66,7 @@ bool resolveTarget(const std::string& path, std::string& target, KVError* error)
             return errno == ENOENT || fail(error, errno, "Could not look at", target);
         }
         if (!S_ISLNK(st.st_mode)) {
-            return S_ISREG(st.st_mode) || notRegular(error, path);
+            return hops == 0 || S_ISREG(st.st_mode) || notRegular(error, path);
         }
         std::string link(PATH_MAX, '\0');
         const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());

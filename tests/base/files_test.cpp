@@ -121,7 +121,7 @@ TEST(AtomicWrite, WritesThroughASymlinkBesideItsTarget) {
     EXPECT_EQ(modeOf(dir.file("dotfiles/auth.json")), 0600u);
 }
 
-TEST(AtomicWrite, RefusesToReplaceWhatIsNotARegularFile) {
+TEST(AtomicWrite, ReplacesAFifoButNeverFollowsALinkIntoOne) {
     KVTempDir dir;
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
     ASSERT_EQ(::symlink("fifo", dir.file("config.json").c_str()), 0);
@@ -133,9 +133,13 @@ TEST(AtomicWrite, RefusesToReplaceWhatIsNotARegularFile) {
     }
     struct stat st {};
     ASSERT_EQ(::lstat(dir.file("fifo").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode)); // the link is not followed into replacing it
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)); // the link was not followed into replacing it
     EXPECT_TRUE(isSymlink(dir.file("config.json")));
     EXPECT_EQ(entries(dir.path()).size(), 3u); // no temporary left behind
+
+    // A FIFO planted at the path itself is only a name: the write takes its place.
+    ASSERT_TRUE(KVWriteFileAtomically(dir.file("fifo"), "data"));
+    EXPECT_EQ(KVReadFile(dir.file("fifo")), "data");
 }
 
 TEST(AtomicWrite, FailureLeavesNoTemporaryAndReportsTheError) {
