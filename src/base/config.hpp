@@ -3,6 +3,7 @@
 #include "base/files.hpp"
 #include "base/json.hpp"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,12 +31,20 @@ public:
     // Called once as the program starts.
     static void removeStaleTemporaries();
 
-    // The file's JSON value; nothing when it can't be read or is not JSON.
-    static std::optional<KVJson> readJSON(const std::string& path);
+    // Settings, sign-in and caches are small; a file larger than this is not ours.
+    static constexpr size_t kMaxJSONFileBytes = size_t{256} << 20;
 
-    // Pretty-printed and written atomically; false when that failed.
+    // The file's JSON value; nothing when it can't be read, is larger than `maxBytes` or is
+    // not JSON.
+    static std::optional<KVJson> readJSON(const std::string& path,
+                                          size_t maxBytes = kMaxJSONFileBytes);
+
+    // Pretty-printed and written atomically; false when that failed. What readJSON with the
+    // same `maxBytes` would refuse (too large, nested too deeply) is not written, so a save
+    // never replaces a readable file with one that reads as nothing.
     static bool writeJSON(const KVJson& object, const std::string& path,
-                          KVFileAccess access = KVFileAccess::shared);
+                          KVFileAccess access = KVFileAccess::shared,
+                          size_t maxBytes = kMaxJSONFileBytes);
 
     // False for a program running from a "dist" build directory (a development build).
     static bool isPackaged();
@@ -45,11 +54,15 @@ public:
     static std::string apiBase();
 
     // The settings with defaults filled in for missing or null keys, and "api_base_url" set
-    // to apiBase(). A missing or corrupt file gives the defaults. Nothing is written.
+    // to apiBase(). A missing or corrupt file gives the defaults, except that a file that is
+    // there but can't be read or parsed turns telemetry off: it may hold an opt-out. Nothing
+    // is written.
     static KVJson load();
 
     // Writes the whole settings object. A "log_path" that is only the probed default of an
-    // Arena that is not installed yet is left out, so a later start probes again.
+    // Arena that is not installed yet is left out, so a later start probes again. Whatever is
+    // at the settings path and does not read as settings is first kept as "config.json.bad";
+    // settings that are not an object, or would not read back, are not written.
     static void save(const KVJson& settings);
 
     // The stored sign-in object, or an empty object.

@@ -1,11 +1,14 @@
 #include "base/arena_log_locator.hpp"
 #include "base/config.hpp"
 #include "base/files.hpp"
+#include "base/log.hpp"
 #include "support/test_environment.hpp"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,7 +32,7 @@ TEST(Config, PlacesFilesUnderTheXdgDataDirectory) {
 
 TEST(Config, MissingOrMalformedSettingsGiveTheDefaultsWithoutWriting) {
     KVScopedEnvironment env;
-    for (const char* content : {"", "[1,2]", "\"text\"", "{broken", "null"}) {
+    for (const char* content : {"", "[1,2]", "\"text\"", "null"}) {
         if (*content != '\0') {
             KVWriteTestFile(KVConfig::settingsPath(), content);
         }
@@ -48,6 +51,106 @@ TEST(Config, MissingOrMalformedSettingsGiveTheDefaultsWithoutWriting) {
     }
     EXPECT_TRUE(KVFileExists(KVConfig::cacheDir()));
     EXPECT_EQ(*KVReadFile(KVConfig::settingsPath()), "null"); // load never writes
+}
+
+// What is at config.json when it cannot be read as settings.
+struct BrokenSettings {
+    const char* what;
+    std::function<void(const std::string& path)> make;
+    std::string bytes; // what a kept copy must hold; empty for what is not a regular file
+};
+
+std::vector<BrokenSettings> brokenSettings() {
+    const auto text = [](std::string bytes) {
+        return [bytes](const std::string& path) { KVWriteTestFile(path, bytes); };
+    };
+    const std::string comma =
+        R"({"log_path": "/games/Player.log", "telemetry_enabled": false, "panel_dx": 4,})";
+    const std::string huge = R"({"telemetry_enabled": false, "panel_dx": 1e400})";
+    const std::string utf8 = "{\"telemetry_enabled\": false, \"key_settings\": \"\xff\"}";
+    const std::string deep = R"({"telemetry_enabled": false, "x": )" + std::string(200, '[') +
+                             std::string(200, ']') + "}";
+    return {
+        {"trailing comma", text(comma), comma},
+        {"number out of range", text(huge), huge},
+        {"invalid UTF-8", text(utf8), utf8},
+        {"nested too deeply", text(deep), deep},
+        {"empty file", text(""), ""},
+        {"FIFO",
+         [](const std::string& path) {
+             KVMakeDirectories(KVConfig::dataDir());
+             ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+         },
+         ""},
+        {"link to /dev/zero",
+         [](const std::string& path) {
+             KVMakeDirectories(KVConfig::dataDir());
+             ASSERT_EQ(::symlink("/dev/zero", path.c_str()), 0);
+         },
+         ""},
+    };
+}
+
+TEST(Config, UnreadableSettingsAreKeptAsideAndAnOptOutNeverBecomesConsent) {
+    for (const BrokenSettings& broken : brokenSettings()) {
+        SCOPED_TRACE(broken.what);
+        KVScopedEnvironment env;
+        const std::string path = KVConfig::settingsPath();
+        broken.make(path);
+        struct stat before {};
+        ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+
+        KVJson settings = KVConfig::load();
+        // The file may have held an opt-out that can't be seen: telemetry stays off.
+        EXPECT_EQ(settings["telemetry_enabled"], false);
+        EXPECT_EQ(settings["click_through"], false);
+        EXPECT_EQ(settings["key_settings"], "S");
+        EXPECT_EQ(settings["log_path"], KVArenaLogFallback(env.home()));
+
+        settings["click_through"] = true;
+        KVConfig::save(settings);
+        struct stat kept {};
+        ASSERT_EQ(::lstat((path + ".bad").c_str(), &kept), 0);
+        EXPECT_EQ(kept.st_ino, before.st_ino); // the very file, links and FIFOs included
+        if (S_ISREG(before.st_mode)) {
+            EXPECT_EQ(KVReadFile(path + ".bad"), broken.bytes);
+        }
+        const KVJson saved = KVConfig::load();
+        EXPECT_EQ(saved["click_through"], true);
+        EXPECT_EQ(saved["telemetry_enabled"], false);
+        KVLogFlush();
+        EXPECT_NE(KVReadFile(KVLogPath()).value_or("").find(path + ".bad"), std::string::npos);
+    }
+}
+
+TEST(Config, SavesOnlyWhatLoadReadsBack) {
+    KVScopedEnvironment env;
+    KVJson settings = KVConfig::load();
+    settings["panel_dx"] = 12;
+    KVConfig::save(settings);
+    const std::string good = *KVReadFile(KVConfig::settingsPath());
+
+    KVJson deep = KVJson::array();
+    for (int i = 0; i < 200; ++i) {
+        deep = KVJson::array({deep});
+    }
+    KVJson tooDeep = settings;
+    tooDeep["extra"] = deep;
+    for (const KVJson& unreadable : {tooDeep, KVJson::array({settings}), KVJson("text")}) {
+        KVConfig::save(unreadable);
+        // Compared as a whole: a failure here would otherwise print 200 levels of brackets.
+        EXPECT_TRUE(KVReadFile(KVConfig::settingsPath()) == good) << unreadable.type_name();
+    }
+    EXPECT_FALSE(KVFileExists(KVConfig::settingsPath() + ".bad")); // the file was good
+
+    // Nothing is written that the reader would refuse for its size.
+    const std::string path = KVConfig::cacheDir() + "/cards.json";
+    KVJson cards = KVJson::array({std::string(100, 'x')});
+    EXPECT_FALSE(KVConfig::writeJSON(cards, path, KVFileAccess::shared, 100));
+    EXPECT_FALSE(KVFileExists(path));
+    EXPECT_TRUE(KVConfig::writeJSON(cards, path, KVFileAccess::shared, 200));
+    EXPECT_EQ(KVConfig::readJSON(path, 200), cards);
+    EXPECT_FALSE(KVConfig::readJSON(path, 100).has_value());
 }
 
 TEST(Config, KeepsPresentValuesAndReplacesOnlyNullsAndTheServiceAddress) {
@@ -145,6 +248,14 @@ TEST(Config, SignInFileIsPrivateAndToleratesAnything) {
     }
     KVConfig::clearAuth();
     EXPECT_FALSE(KVFileExists(KVConfig::authPath()));
+
+    // A FIFO in its place neither hangs the read nor keeps the next sign-in from being stored.
+    ASSERT_EQ(::mkfifo(KVConfig::authPath().c_str(), 0644), 0);
+    EXPECT_EQ(KVConfig::loadAuth(), KVJson::object());
+    KVConfig::saveAuth({{"token", "kor_next"}});
+    EXPECT_EQ(KVConfig::loadAuth()["token"], "kor_next");
+    ASSERT_EQ(::stat(KVConfig::authPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(ArenaLogLocator, ReadsEverySteamLibraryFromLibraryFolders) {
