@@ -82,13 +82,7 @@ std::string KVConfig::authPath() {
 }
 
 std::string KVConfig::defaultLogPath() {
-    const std::string home = KVEnvironment::current()->home;
-    for (const std::string& candidate : KVArenaLogCandidates(home)) {
-        if (KVFileExists(candidate)) {
-            return candidate;
-        }
-    }
-    return KVArenaLogFallback(home);
+    return KVFindArenaLog(KVEnvironment::current()->home);
 }
 
 void KVConfig::ensureDirs() {

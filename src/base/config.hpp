@@ -20,8 +20,8 @@ public:
     static std::string settingsPath();
     static std::string authPath();
 
-    // The first Arena log that exists among the Wine and Proton prefixes, else where Steam
-    // would put it.
+    // The most recently written Arena log among the Wine and Proton prefixes, else where
+    // Steam would put it. Only fills a missing "log_path": a path the user set stays.
     static std::string defaultLogPath();
 
     // Creates the cache directory and its parents; errors are ignored.

@@ -16,11 +16,6 @@ const char* const kDefaultedKeys[] = {"log_path",          "panel_opacity",  "cl
                                       "telemetry_enabled", "vision_enabled", "key_settings",
                                       "key_draft_data",    "key_screenshot", "memory_limit_gb"};
 
-std::string steamLog(const std::string& library) {
-    return library + "/steamapps/compatdata/2141910/pfx/drive_c/users/steamuser/AppData/LocalLow/"
-                     "Wizards Of The Coast/MTGA/Player.log";
-}
-
 TEST(Config, PlacesFilesUnderTheXdgDataDirectory) {
     KVScopedEnvironment env;
     EXPECT_EQ(KVConfig::dataDir(), env.home() + "/.local/share/Korvane");
@@ -256,61 +251,6 @@ TEST(Config, SignInFileIsPrivateAndToleratesAnything) {
     EXPECT_EQ(KVConfig::loadAuth()["token"], "kor_next");
     ASSERT_EQ(::stat(KVConfig::authPath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
-
-TEST(ArenaLogLocator, ReadsEverySteamLibraryFromLibraryFolders) {
-    const std::string vdf = R"("libraryfolders"
-{
-	"0"
-	{
-		"path"		"/home/p/.local/share/Steam"
-		"apps" { "228980" "1" }
-	}
-	"1"
-	{
-		"Path"		"/mnt/games/Steam \"Library\""
-	}
-	"2" { "path" "D:\\Games" }
-})";
-    EXPECT_EQ(KVSteamLibraryPaths(vdf),
-              (std::vector<std::string>{"/home/p/.local/share/Steam",
-                                        "/mnt/games/Steam \"Library\"", "D:\\Games"}));
-    EXPECT_TRUE(KVSteamLibraryPaths("\"path\"").empty());
-    EXPECT_TRUE(KVSteamLibraryPaths("{{{\"unterminated").empty());
-}
-
-TEST(ArenaLogLocator, PrefersSteamLibrariesThenLutrisThenWine) {
-    KVScopedEnvironment env;
-    const std::string& home = env.home();
-    const std::string native = home + "/.local/share/Steam";
-    const std::string extra = home + "/disk2/SteamLibrary";
-    const std::string flatpak = home + "/.var/app/com.valvesoftware.Steam/.local/share/Steam";
-    ASSERT_TRUE(KVMakeDirectories(native + "/steamapps"));
-    ASSERT_TRUE(KVMakeDirectories(extra));
-    ASSERT_TRUE(KVMakeDirectories(flatpak));
-    ASSERT_TRUE(KVMakeDirectories(home + "/.steam"));
-    ASSERT_EQ(::symlink(native.c_str(), (home + "/.steam/steam").c_str()), 0);
-    KVWriteTestFile(native + "/steamapps/libraryfolders.vdf",
-                    "\"libraryfolders\" { \"0\" { \"path\" \"" + native +
-                        "\" } \"1\" { \"path\" \"" + extra +
-                        "\" } \"2\" { \"path\" \"/nonexistent/lib\" } }");
-    const std::string lutris = home + "/Games/arena/drive_c/users/me/AppData/LocalLow/"
-                                      "Wizards Of The Coast/MTGA/Player.log";
-    const std::string wine = home + "/.wine/drive_c/users/me/AppData/LocalLow/"
-                                    "Wizards Of The Coast/MTGA/Player.log";
-    ASSERT_TRUE(KVMakeDirectories(home + "/Games/arena/drive_c/users/Public"));
-    KVWriteTestFile(lutris, "");
-    KVWriteTestFile(wine, "");
-
-    // The symlinked root and the library listed twice count once; missing libraries not at all.
-    EXPECT_EQ(KVArenaLogCandidates(home),
-              (std::vector<std::string>{steamLog(native), steamLog(extra), steamLog(flatpak),
-                                        lutris, wine}));
-    EXPECT_EQ(KVConfig::defaultLogPath(), lutris);
-    KVWriteTestFile(steamLog(flatpak), "");
-    EXPECT_EQ(KVConfig::defaultLogPath(), steamLog(flatpak));
-    KVWriteTestFile(steamLog(extra), "");
-    EXPECT_EQ(KVConfig::defaultLogPath(), steamLog(extra));
 }
 
 } // namespace
