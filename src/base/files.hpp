@@ -22,7 +22,8 @@ enum class KVFileAccess {
 // a temporary file unique to this call ("<name>.tmp.<6 letters or digits>") beside the
 // target, flushed to disk, then renamed over the target and the directory flushed too. A
 // symbolic link at `path` is followed and its final target replaced, so the link stays; a
-// link that leads to something other than a regular file (a device, a FIFO) is refused.
+// link that leads to something other than a regular file (a device, a FIFO) is replaced
+// itself, never what it leads to.
 // The previous file is untouched on failure.
 bool KVWriteFileAtomically(const std::string& path, std::string_view bytes,
                            KVError* error = nullptr, KVFileAccess access = KVFileAccess::shared);
