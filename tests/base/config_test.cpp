@@ -56,7 +56,7 @@ struct BrokenSettings {
 };
 
 std::vector<BrokenSettings> brokenSettings() {
-    const auto text = [](std::string bytes) {
+    const auto text = [](const std::string& bytes) {
         return [bytes](const std::string& path) { KVWriteTestFile(path, bytes); };
     };
     const std::string comma =
