@@ -1,5 +1,7 @@
 #include "app/run_mode.hpp"
 
+#include "base/config.hpp"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -34,6 +36,8 @@ KVRunMode KVChooseRunMode(const std::vector<std::string>& arguments) {
 }
 
 int KVRunProgram(const std::vector<std::string>& arguments) {
+    // Saves cut short by a crash or a kill left their temporaries beside our files.
+    KVConfig::removeStaleTemporaries();
     switch (KVChooseRunMode(arguments)) {
     case KVRunMode::smokeTest:
         return unavailable("the smoke test (--smoke-test)");

@@ -98,6 +98,7 @@ std::vector<std::string> KVArenaLogCandidates(const std::string& home) {
         KVJoinPath(home, ".local/share/Steam"),
         KVJoinPath(home, ".var/app/com.valvesoftware.Steam/.local/share/Steam"),
         KVJoinPath(home, ".var/app/com.valvesoftware.Steam/data/Steam"),
+        KVJoinPath(home, "snap/steam/common/.local/share/Steam"),
     };
     std::vector<std::string> libraries;
     auto addLibrary = [&libraries](const std::string& path) {
@@ -125,12 +126,35 @@ std::vector<std::string> KVArenaLogCandidates(const std::string& home) {
         candidates.push_back(steamPrefixLog(library));
     }
 
-    const std::string games = KVJoinPath(home, "Games");
-    for (const std::string& game : subdirectories(games)) {
-        addPrefixUsers(KVJoinPath(games, game), candidates);
+    // Every sub-directory of these is a prefix: Lutris-style games, then Bottles' bottles
+    // (Flatpak, then native).
+    for (const char* parent : {"Games", ".var/app/com.usebottles.bottles/data/bottles/bottles",
+                               ".local/share/bottles/bottles"}) {
+        const std::string prefixes = KVJoinPath(home, parent);
+        for (const std::string& prefix : subdirectories(prefixes)) {
+            addPrefixUsers(KVJoinPath(prefixes, prefix), candidates);
+        }
     }
     addPrefixUsers(KVJoinPath(home, ".wine"), candidates);
     return candidates;
+}
+
+std::string KVFindArenaLog(const std::string& home) {
+    std::string newest;
+    struct timespec newestTime {};
+    for (const std::string& candidate : KVArenaLogCandidates(home)) {
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            continue;
+        }
+        const struct timespec& written = st.st_mtim;
+        if (newest.empty() || written.tv_sec > newestTime.tv_sec ||
+            (written.tv_sec == newestTime.tv_sec && written.tv_nsec > newestTime.tv_nsec)) {
+            newest = candidate;
+            newestTime = written;
+        }
+    }
+    return newest.empty() ? KVArenaLogFallback(home) : newest;
 }
 
 std::string KVArenaLogFallback(const std::string& home) {

@@ -3,14 +3,62 @@
 #include "base/arena_log_locator.hpp"
 #include "base/environment.hpp"
 #include "base/files.hpp"
+#include "base/log.hpp"
 #include "base/utf8.hpp"
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Settings and caches are small; anything larger than this is not ours.
-constexpr size_t kMaxJSONFileBytes = 256u << 20;
+// Far longer than any write takes: a temporary this old belongs to no write still going on,
+// even one by another instance that is just handing over to this one.
+constexpr std::chrono::seconds kStaleTemporaryAge = std::chrono::minutes(10);
+
+// A JSON file as read: its value, or whether something was there that could not be read.
+struct JSONFile {
+    std::optional<KVJson> value;
+    bool present = false;
+    std::string problem; // why a present file gave no value
+};
+
+JSONFile readJSONFile(const std::string& path, size_t maxBytes) {
+    KVError error;
+    const auto text = KVReadFile(path, &error, maxBytes);
+    if (!text) {
+        return {std::nullopt, error.code != ENOENT, error.message};
+    }
+    auto value = KVJsonParse(*text, &error);
+    if (!value) {
+        return {std::nullopt, true, error.message};
+    }
+    return {std::move(value), true, {}};
+}
+
+// Moves whatever is at the settings path aside as "<path>.bad" unless it reads as settings,
+// so that the save about to replace it loses nothing. False when it had to move and could not.
+bool keepUnreadableSettingsAside(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return true; // nothing there
+    }
+    const JSONFile file = readJSONFile(path, KVConfig::kMaxJSONFileBytes);
+    if (file.value && file.value->is_object()) {
+        return true;
+    }
+    const std::string kept = path + ".bad";
+    if (::rename(path.c_str(), kept.c_str()) != 0) {
+        KVLog("Settings not saved: %s does not hold settings and could not be kept as %s (%s)",
+              path.c_str(), kept.c_str(), std::strerror(errno));
+        return false;
+    }
+    KVLog("Settings: %s did not hold readable settings; it is kept as %s", path.c_str(),
+          kept.c_str());
+    return true;
+}
 
 } // namespace
 
@@ -34,30 +82,42 @@ std::string KVConfig::authPath() {
 }
 
 std::string KVConfig::defaultLogPath() {
-    const std::string home = KVEnvironment::current()->home;
-    for (const std::string& candidate : KVArenaLogCandidates(home)) {
-        if (KVFileExists(candidate)) {
-            return candidate;
-        }
-    }
-    return KVArenaLogFallback(home);
+    return KVFindArenaLog(KVEnvironment::current()->home);
 }
 
 void KVConfig::ensureDirs() {
     KVMakeDirectories(cacheDir());
 }
 
-std::optional<KVJson> KVConfig::readJSON(const std::string& path) {
-    const auto text = KVReadFile(path, nullptr, kMaxJSONFileBytes);
-    if (!text) {
-        return std::nullopt;
-    }
-    return KVJsonParse(*text);
+std::optional<KVJson> KVConfig::readJSON(const std::string& path, size_t maxBytes) {
+    return readJSONFile(path, maxBytes).value;
 }
 
-bool KVConfig::writeJSON(const KVJson& object, const std::string& path, mode_t mode) {
+void KVConfig::removeStaleTemporaries() {
+    for (const std::string& dir : {dataDir(), cacheDir()}) {
+        KVRemoveStaleTemporaries(dir, kStaleTemporaryAge);
+    }
+}
+
+bool KVConfig::writeJSON(const KVJson& object, const std::string& path, KVFileAccess access,
+                         size_t maxBytes) {
     ensureDirs();
-    return KVWriteFileAtomically(path, KVJsonDump(object, 2) + "\n", nullptr, mode);
+    const std::string text = KVJsonDump(object, 2) + "\n";
+    if (text.size() > maxBytes) {
+        KVLog("Not saved: %s would be %zu bytes, more than the %zu it may have", path.c_str(),
+              text.size(), maxBytes);
+        return false;
+    }
+    KVError error;
+    if (!KVJsonParse(text, &error)) {
+        KVLog("Not saved: %s would not read back (%s)", path.c_str(), error.message.c_str());
+        return false;
+    }
+    if (!KVWriteFileAtomically(path, text, &error, access)) {
+        KVLog("Not saved: %s", error.message.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool KVConfig::isPackaged() {
@@ -85,9 +145,19 @@ std::string KVConfig::apiBase() {
 
 KVJson KVConfig::load() {
     ensureDirs();
-    KVJson settings = readJSON(settingsPath()).value_or(KVJson());
-    if (!settings.is_object()) {
-        settings = KVJson::object();
+    const std::string path = settingsPath();
+    JSONFile file = readJSONFile(path, kMaxJSONFileBytes);
+    KVJson settings = KVJson::object();
+    if (file.value && file.value->is_object()) {
+        settings = std::move(*file.value);
+    } else if (file.present) {
+        KVLog("Settings: %s could not be read (%s); the defaults are used until the next save",
+              path.c_str(), file.value ? "not a JSON object" : file.problem.c_str());
+    }
+    if (file.present && !file.value) {
+        // The unreadable file may hold an opt-out; consent is never assumed from a file that
+        // could not be read.
+        settings["telemetry_enabled"] = false;
     }
     auto fill = [&settings](const char* key, auto&& makeDefault) {
         auto it = settings.find(key);
@@ -109,15 +179,23 @@ KVJson KVConfig::load() {
 }
 
 void KVConfig::save(const KVJson& settings) {
+    if (!settings.is_object()) {
+        KVLog("Settings not saved: they are a JSON %s, not an object", settings.type_name());
+        return;
+    }
+    const std::string path = settingsPath();
+    if (!keepUnreadableSettingsAside(path)) {
+        return;
+    }
     const KVJson& logPath = KVJsonAt(settings, "log_path");
     if (logPath.is_string() && !KVFileExists(logPath.get<std::string>()) &&
         logPath.get<std::string>() == defaultLogPath()) {
         KVJson copy = settings;
         copy.erase("log_path");
-        writeJSON(copy, settingsPath());
+        writeJSON(copy, path);
         return;
     }
-    writeJSON(settings, settingsPath());
+    writeJSON(settings, path);
 }
 
 KVJson KVConfig::loadAuth() {
@@ -126,7 +204,7 @@ KVJson KVConfig::loadAuth() {
 }
 
 void KVConfig::saveAuth(const KVJson& auth) {
-    writeJSON(auth, authPath(), 0600);
+    writeJSON(auth, authPath(), KVFileAccess::ownerOnly);
 }
 
 void KVConfig::clearAuth() {

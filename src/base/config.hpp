@@ -1,11 +1,12 @@
 #pragma once
 
+#include "base/files.hpp"
 #include "base/json.hpp"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 // The program's places on disk and its two JSON files: the settings (config.json) and the
 // stored sign-in (auth.json). Stateless; paths come from the environment in force.
@@ -19,18 +20,31 @@ public:
     static std::string settingsPath();
     static std::string authPath();
 
-    // The first Arena log that exists among the Wine and Proton prefixes, else where Steam
-    // would put it.
+    // The most recently written Arena log among the Wine and Proton prefixes, else where
+    // Steam would put it. Only fills a missing "log_path": a path the user set stays.
     static std::string defaultLogPath();
 
     // Creates the cache directory and its parents; errors are ignored.
     static void ensureDirs();
 
-    // The file's JSON value; nothing when it can't be read or is not JSON.
-    static std::optional<KVJson> readJSON(const std::string& path);
+    // Removes what writes cut short by an earlier run left in the data and cache directories.
+    // Called once as the program starts.
+    static void removeStaleTemporaries();
 
-    // Pretty-printed and written atomically with `mode`; false when that failed.
-    static bool writeJSON(const KVJson& object, const std::string& path, mode_t mode = 0644);
+    // Settings, sign-in and caches are small; a file larger than this is not ours.
+    static constexpr size_t kMaxJSONFileBytes = size_t{256} << 20;
+
+    // The file's JSON value; nothing when it can't be read, is larger than `maxBytes` or is
+    // not JSON.
+    static std::optional<KVJson> readJSON(const std::string& path,
+                                          size_t maxBytes = kMaxJSONFileBytes);
+
+    // Pretty-printed and written atomically; false when that failed. What readJSON with the
+    // same `maxBytes` would refuse (too large, nested too deeply) is not written, so a save
+    // never replaces a readable file with one that reads as nothing.
+    static bool writeJSON(const KVJson& object, const std::string& path,
+                          KVFileAccess access = KVFileAccess::shared,
+                          size_t maxBytes = kMaxJSONFileBytes);
 
     // False for a program running from a "dist" build directory (a development build).
     static bool isPackaged();
@@ -40,11 +54,15 @@ public:
     static std::string apiBase();
 
     // The settings with defaults filled in for missing or null keys, and "api_base_url" set
-    // to apiBase(). A missing or corrupt file gives the defaults. Nothing is written.
+    // to apiBase(). A missing or corrupt file gives the defaults, except that a file that is
+    // there but can't be read or parsed turns telemetry off: it may hold an opt-out. Nothing
+    // is written.
     static KVJson load();
 
     // Writes the whole settings object. A "log_path" that is only the probed default of an
-    // Arena that is not installed yet is left out, so a later start probes again.
+    // Arena that is not installed yet is left out, so a later start probes again. Whatever is
+    // at the settings path and does not read as settings is first kept as "config.json.bad";
+    // settings that are not an object, or would not read back, are not written.
     static void save(const KVJson& settings);
 
     // The stored sign-in object, or an empty object.

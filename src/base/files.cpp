@@ -1,16 +1,33 @@
 #include "base/files.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
+constexpr std::string_view kTempInfix = ".tmp.";
+constexpr size_t kTempSuffixLength = 6;
+constexpr std::string_view kTempAlphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+// As many links as the kernel follows in one path lookup.
+constexpr int kMaxLinkHops = 40;
+
 bool fail(KVError* error, int code, const std::string& what, const std::string& path) {
     KVSetError(error, "KorvaneFile", code, what + " " + path + ": " + std::strerror(code));
+    return false;
+}
+
+bool notRegular(KVError* error, const std::string& path) {
+    KVSetError(error, "KorvaneFile", EINVAL, "Not a regular file: " + path);
     return false;
 }
 
@@ -28,39 +45,158 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
+std::string directoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Where a write to `path` lands: symbolic links followed to their last target, which need not
+// exist yet. A link that leads to something other than a regular file (a device, a FIFO, a
+// loop of links) is replaced itself: the rename must never replace what it leads to. Whatever
+// else is at `path` itself is only a name of ours and is replaced (a directory makes the
+// rename fail).
+bool resolveTarget(const std::string& path, std::string& target, KVError* error) {
+    target = path;
+    for (int hops = 0; hops <= kMaxLinkHops; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0) {
+            // A new file; a missing directory is reported when the temporary is created.
+            return errno == ENOENT || fail(error, errno, "Could not look at", target);
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            if (hops > 0 && !S_ISREG(st.st_mode)) {
+                target = path;
+            }
+            return true;
+        }
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n < 0) {
+            return fail(error, errno, "Could not follow the link", target);
+        }
+        link.resize(static_cast<size_t>(n));
+        target =
+            !link.empty() && link.front() == '/' ? link : KVJoinPath(directoryOf(target), link);
+    }
+    target = path;
+    return true;
+}
+
+// Six letters or digits that differ between calls and between processes.
+std::string temporarySuffix() {
+    static std::atomic<uint64_t> counter{0};
+    static const uint64_t seed =
+        static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    uint64_t bits = seed + counter.fetch_add(1) * 0xBF58476D1CE4E5B9ull; // splitmix64
+    bits = (bits ^ (bits >> 30)) * 0xBF58476D1CE4E5B9ull;
+    bits = (bits ^ (bits >> 27)) * 0x94D049BB133111EBull;
+    bits ^= bits >> 31;
+    std::string suffix;
+    for (size_t i = 0; i < kTempSuffixLength; ++i) {
+        suffix += kTempAlphabet[bits % kTempAlphabet.size()];
+        bits /= kTempAlphabet.size();
+    }
+    return suffix;
+}
+
+// True for names KVWriteFileAtomically gives its temporaries.
+bool isTemporaryName(std::string_view name) {
+    if (name.size() <= kTempInfix.size() + kTempSuffixLength) {
+        return false;
+    }
+    const std::string_view suffix = name.substr(name.size() - kTempSuffixLength);
+    const std::string_view infix =
+        name.substr(name.size() - kTempSuffixLength - kTempInfix.size(), kTempInfix.size());
+    return infix == kTempInfix && suffix.find_first_not_of(kTempAlphabet) == std::string::npos;
+}
+
+// Makes a finished rename durable; the file is in place whatever this gives.
+void syncDirectory(const std::string& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
 } // namespace
 
 bool KVWriteFileAtomically(const std::string& path, std::string_view bytes, KVError* error,
-                           mode_t mode) {
-    std::string temp = path + ".tmp.XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+                           KVFileAccess access) {
+    std::string target;
+    if (!resolveTarget(path, target, error)) {
+        return false;
+    }
+    const bool ownerOnly = access == KVFileAccess::ownerOnly;
+    // Created with 0666 so that the umask applies, as to any new file.
+    const mode_t mode = ownerOnly ? 0600 : 0666;
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = target + std::string(kTempInfix) + temporarySuffix();
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
     if (fd < 0) {
         return fail(error, errno, "Could not create a temporary file for", path);
     }
-    const bool written = writeAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    const bool written =
+        (!ownerOnly || ::fchmod(fd, 0600) == 0) && writeAll(fd, bytes) && ::fsync(fd) == 0;
     const int writeErrno = errno;
     if (::close(fd) != 0 || !written) {
         const int code = written ? errno : writeErrno;
         ::unlink(temp.c_str());
         return fail(error, code, "Could not write", path);
     }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
         const int code = errno;
         ::unlink(temp.c_str());
         return fail(error, code, "Could not replace", path);
     }
+    syncDirectory(directoryOf(target));
     return true;
 }
 
+void KVRemoveStaleTemporaries(const std::string& directory, std::chrono::seconds olderThan) {
+    DIR* dir = ::opendir(directory.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    const time_t cutoff = ::time(nullptr) - static_cast<time_t>(olderThan.count());
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isTemporaryName(entry->d_name)) {
+            continue;
+        }
+        const std::string path = KVJoinPath(directory, entry->d_name);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < cutoff) {
+            ::unlink(path.c_str());
+        }
+    }
+    ::closedir(dir);
+}
+
 std::optional<std::string> KVReadFile(const std::string& path, KVError* error, size_t maxBytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a FIFO returns at once; fstat then refuses it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         fail(error, errno, "Could not open", path);
         return std::nullopt;
     }
-    std::string bytes;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        notRegular(error, path);
+        return std::nullopt;
+    }
+    std::string bytes;
+    if (st.st_size > 0) {
         bytes.reserve(std::min(static_cast<size_t>(st.st_size), maxBytes));
     }
     char buffer[65536];

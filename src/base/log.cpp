@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -58,16 +59,23 @@ std::string KVLogPath() {
 }
 
 void KVLogAppendToFile(const std::string& path, const std::string& line) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    // Non-blocking, so that a FIFO in the log's place is never waited on; only a regular file
+    // gets the line.
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK;
+    int fd = ::open(path.c_str(), kFlags, 0644);
+    if (fd < 0 && errno == ENOENT) {
         KVConfig::ensureDirs(); // the data directory itself may have been removed
-        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            return;
-        }
+        fd = ::open(path.c_str(), kFlags, 0644);
     }
-    const off_t end = ::lseek(fd, 0, SEEK_END);
-    if (end > kKVLogMaxBytes && ::ftruncate(fd, 0) != 0) {
+    if (fd < 0) {
+        return;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return;
+    }
+    if (st.st_size > kKVLogMaxBytes && ::ftruncate(fd, 0) != 0) {
         ::close(fd);
         return;
     }

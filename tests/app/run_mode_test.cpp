@@ -1,6 +1,12 @@
 #include "app/run_mode.hpp"
+#include "base/config.hpp"
+#include "base/files.hpp"
+#include "support/test_environment.hpp"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -37,6 +43,25 @@ TEST(RunMode, AModeThisBuildLacksFailsPlainlyInsteadOfFakingSuccess) {
         EXPECT_NE(said.find("not available in this build"), std::string::npos) << said;
         EXPECT_NE(said.find(mode), std::string::npos) << said;
     }
+}
+
+TEST(RunMode, StartingRemovesWhatAnInterruptedSaveLeftBehind) {
+    KVScopedEnvironment env;
+    const std::string leftovers[] = {KVConfig::dataDir() + "/config.json.tmp.k3Jd9Q",
+                                     KVConfig::cacheDir() + "/scryfall3_SOS.json.tmp.Zq81bW"};
+    for (const std::string& path : leftovers) {
+        KVWriteTestFile(path, "{\"half\": ");
+        const struct timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), longAgo, 0), 0);
+    }
+    KVWriteTestFile(KVConfig::settingsPath(), "{}");
+    testing::internal::CaptureStderr();
+    KVRunProgram({"korvane", "--diagnose"});
+    testing::internal::GetCapturedStderr();
+    for (const std::string& path : leftovers) {
+        EXPECT_FALSE(KVFileExists(path)) << path;
+    }
+    EXPECT_TRUE(KVFileExists(KVConfig::settingsPath()));
 }
 
 } // namespace

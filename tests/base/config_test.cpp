@@ -1,22 +1,20 @@
 #include "base/arena_log_locator.hpp"
 #include "base/config.hpp"
 #include "base/files.hpp"
+#include "base/log.hpp"
 #include "support/test_environment.hpp"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const char* const kDefaultedKeys[] = {"log_path",          "panel_opacity",  "click_through",
                                       "telemetry_enabled", "vision_enabled", "key_settings",
                                       "key_draft_data",    "key_screenshot", "memory_limit_gb"};
-
-std::string steamLog(const std::string& library) {
-    return library + "/steamapps/compatdata/2141910/pfx/drive_c/users/steamuser/AppData/LocalLow/"
-                     "Wizards Of The Coast/MTGA/Player.log";
-}
 
 TEST(Config, PlacesFilesUnderTheXdgDataDirectory) {
     KVScopedEnvironment env;
@@ -29,7 +27,7 @@ TEST(Config, PlacesFilesUnderTheXdgDataDirectory) {
 
 TEST(Config, MissingOrMalformedSettingsGiveTheDefaultsWithoutWriting) {
     KVScopedEnvironment env;
-    for (const char* content : {"", "[1,2]", "\"text\"", "{broken", "null"}) {
+    for (const char* content : {"", "[1,2]", "\"text\"", "null"}) {
         if (*content != '\0') {
             KVWriteTestFile(KVConfig::settingsPath(), content);
         }
@@ -48,6 +46,106 @@ TEST(Config, MissingOrMalformedSettingsGiveTheDefaultsWithoutWriting) {
     }
     EXPECT_TRUE(KVFileExists(KVConfig::cacheDir()));
     EXPECT_EQ(*KVReadFile(KVConfig::settingsPath()), "null"); // load never writes
+}
+
+// What is at config.json when it cannot be read as settings.
+struct BrokenSettings {
+    const char* what;
+    std::function<void(const std::string& path)> make;
+    std::string bytes; // what a kept copy must hold; empty for what is not a regular file
+};
+
+std::vector<BrokenSettings> brokenSettings() {
+    const auto text = [](const std::string& bytes) {
+        return [bytes](const std::string& path) { KVWriteTestFile(path, bytes); };
+    };
+    const std::string comma =
+        R"({"log_path": "/games/Player.log", "telemetry_enabled": false, "panel_dx": 4,})";
+    const std::string huge = R"({"telemetry_enabled": false, "panel_dx": 1e400})";
+    const std::string utf8 = "{\"telemetry_enabled\": false, \"key_settings\": \"\xff\"}";
+    const std::string deep = R"({"telemetry_enabled": false, "x": )" + std::string(200, '[') +
+                             std::string(200, ']') + "}";
+    return {
+        {"trailing comma", text(comma), comma},
+        {"number out of range", text(huge), huge},
+        {"invalid UTF-8", text(utf8), utf8},
+        {"nested too deeply", text(deep), deep},
+        {"empty file", text(""), ""},
+        {"FIFO",
+         [](const std::string& path) {
+             KVMakeDirectories(KVConfig::dataDir());
+             ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+         },
+         ""},
+        {"link to /dev/zero",
+         [](const std::string& path) {
+             KVMakeDirectories(KVConfig::dataDir());
+             ASSERT_EQ(::symlink("/dev/zero", path.c_str()), 0);
+         },
+         ""},
+    };
+}
+
+TEST(Config, UnreadableSettingsAreKeptAsideAndAnOptOutNeverBecomesConsent) {
+    for (const BrokenSettings& broken : brokenSettings()) {
+        SCOPED_TRACE(broken.what);
+        KVScopedEnvironment env;
+        const std::string path = KVConfig::settingsPath();
+        broken.make(path);
+        struct stat before {};
+        ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+
+        KVJson settings = KVConfig::load();
+        // The file may have held an opt-out that can't be seen: telemetry stays off.
+        EXPECT_EQ(settings["telemetry_enabled"], false);
+        EXPECT_EQ(settings["click_through"], false);
+        EXPECT_EQ(settings["key_settings"], "S");
+        EXPECT_EQ(settings["log_path"], KVArenaLogFallback(env.home()));
+
+        settings["click_through"] = true;
+        KVConfig::save(settings);
+        struct stat kept {};
+        ASSERT_EQ(::lstat((path + ".bad").c_str(), &kept), 0);
+        EXPECT_EQ(kept.st_ino, before.st_ino); // the very file, links and FIFOs included
+        if (S_ISREG(before.st_mode)) {
+            EXPECT_EQ(KVReadFile(path + ".bad"), broken.bytes);
+        }
+        const KVJson saved = KVConfig::load();
+        EXPECT_EQ(saved["click_through"], true);
+        EXPECT_EQ(saved["telemetry_enabled"], false);
+        KVLogFlush();
+        EXPECT_NE(KVReadFile(KVLogPath()).value_or("").find(path + ".bad"), std::string::npos);
+    }
+}
+
+TEST(Config, SavesOnlyWhatLoadReadsBack) {
+    KVScopedEnvironment env;
+    KVJson settings = KVConfig::load();
+    settings["panel_dx"] = 12;
+    KVConfig::save(settings);
+    const std::string good = *KVReadFile(KVConfig::settingsPath());
+
+    KVJson deep = KVJson::array();
+    for (int i = 0; i < 200; ++i) {
+        deep = KVJson::array({deep});
+    }
+    KVJson tooDeep = settings;
+    tooDeep["extra"] = deep;
+    for (const KVJson& unreadable : {tooDeep, KVJson::array({settings}), KVJson("text")}) {
+        KVConfig::save(unreadable);
+        // Compared as a whole: a failure here would otherwise print 200 levels of brackets.
+        EXPECT_TRUE(KVReadFile(KVConfig::settingsPath()) == good) << unreadable.type_name();
+    }
+    EXPECT_FALSE(KVFileExists(KVConfig::settingsPath() + ".bad")); // the file was good
+
+    // Nothing is written that the reader would refuse for its size.
+    const std::string path = KVConfig::cacheDir() + "/cards.json";
+    KVJson cards = KVJson::array({std::string(100, 'x')});
+    EXPECT_FALSE(KVConfig::writeJSON(cards, path, KVFileAccess::shared, 100));
+    EXPECT_FALSE(KVFileExists(path));
+    EXPECT_TRUE(KVConfig::writeJSON(cards, path, KVFileAccess::shared, 200));
+    EXPECT_EQ(KVConfig::readJSON(path, 200), cards);
+    EXPECT_FALSE(KVConfig::readJSON(path, 100).has_value());
 }
 
 TEST(Config, KeepsPresentValuesAndReplacesOnlyNullsAndTheServiceAddress) {
@@ -145,61 +243,14 @@ TEST(Config, SignInFileIsPrivateAndToleratesAnything) {
     }
     KVConfig::clearAuth();
     EXPECT_FALSE(KVFileExists(KVConfig::authPath()));
-}
 
-TEST(ArenaLogLocator, ReadsEverySteamLibraryFromLibraryFolders) {
-    const std::string vdf = R"("libraryfolders"
-{
-	"0"
-	{
-		"path"		"/home/p/.local/share/Steam"
-		"apps" { "228980" "1" }
-	}
-	"1"
-	{
-		"Path"		"/mnt/games/Steam \"Library\""
-	}
-	"2" { "path" "D:\\Games" }
-})";
-    EXPECT_EQ(KVSteamLibraryPaths(vdf),
-              (std::vector<std::string>{"/home/p/.local/share/Steam",
-                                        "/mnt/games/Steam \"Library\"", "D:\\Games"}));
-    EXPECT_TRUE(KVSteamLibraryPaths("\"path\"").empty());
-    EXPECT_TRUE(KVSteamLibraryPaths("{{{\"unterminated").empty());
-}
-
-TEST(ArenaLogLocator, PrefersSteamLibrariesThenLutrisThenWine) {
-    KVScopedEnvironment env;
-    const std::string& home = env.home();
-    const std::string native = home + "/.local/share/Steam";
-    const std::string extra = home + "/disk2/SteamLibrary";
-    const std::string flatpak = home + "/.var/app/com.valvesoftware.Steam/.local/share/Steam";
-    ASSERT_TRUE(KVMakeDirectories(native + "/steamapps"));
-    ASSERT_TRUE(KVMakeDirectories(extra));
-    ASSERT_TRUE(KVMakeDirectories(flatpak));
-    ASSERT_TRUE(KVMakeDirectories(home + "/.steam"));
-    ASSERT_EQ(::symlink(native.c_str(), (home + "/.steam/steam").c_str()), 0);
-    KVWriteTestFile(native + "/steamapps/libraryfolders.vdf",
-                    "\"libraryfolders\" { \"0\" { \"path\" \"" + native +
-                        "\" } \"1\" { \"path\" \"" + extra +
-                        "\" } \"2\" { \"path\" \"/nonexistent/lib\" } }");
-    const std::string lutris = home + "/Games/arena/drive_c/users/me/AppData/LocalLow/"
-                                      "Wizards Of The Coast/MTGA/Player.log";
-    const std::string wine = home + "/.wine/drive_c/users/me/AppData/LocalLow/"
-                                    "Wizards Of The Coast/MTGA/Player.log";
-    ASSERT_TRUE(KVMakeDirectories(home + "/Games/arena/drive_c/users/Public"));
-    KVWriteTestFile(lutris, "");
-    KVWriteTestFile(wine, "");
-
-    // The symlinked root and the library listed twice count once; missing libraries not at all.
-    EXPECT_EQ(KVArenaLogCandidates(home),
-              (std::vector<std::string>{steamLog(native), steamLog(extra), steamLog(flatpak),
-                                        lutris, wine}));
-    EXPECT_EQ(KVConfig::defaultLogPath(), lutris);
-    KVWriteTestFile(steamLog(flatpak), "");
-    EXPECT_EQ(KVConfig::defaultLogPath(), steamLog(flatpak));
-    KVWriteTestFile(steamLog(extra), "");
-    EXPECT_EQ(KVConfig::defaultLogPath(), steamLog(extra));
+    // A FIFO in its place neither hangs the read nor keeps the next sign-in from being stored.
+    ASSERT_EQ(::mkfifo(KVConfig::authPath().c_str(), 0644), 0);
+    EXPECT_EQ(KVConfig::loadAuth(), KVJson::object());
+    KVConfig::saveAuth({{"token", "kor_next"}});
+    EXPECT_EQ(KVConfig::loadAuth()["token"], "kor_next");
+    ASSERT_EQ(::stat(KVConfig::authPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 } // namespace

@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -29,15 +32,118 @@ mode_t modeOf(const std::string& path) {
     return st.st_mode & 0777;
 }
 
-TEST(AtomicWrite, ReplacesTheTargetWithExactBytesAndMode) {
+bool isSymlink(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Sets the process umask for the scope of a test.
+class ScopedUmask {
+public:
+    explicit ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
+    ~ScopedUmask() { ::umask(previous_); }
+    ScopedUmask(const ScopedUmask&) = delete;
+    ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+private:
+    mode_t previous_;
+};
+
+void setAge(const std::string& path, std::chrono::seconds age) {
+    const auto when = std::chrono::system_clock::now() - age;
+    const auto since = when.time_since_epoch();
+    struct timespec times[2]{};
+    times[0].tv_sec = std::chrono::duration_cast<std::chrono::seconds>(since).count();
+    times[1] = times[0];
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+TEST(AtomicWrite, ReplacesTheTargetWithExactBytes) {
     KVTempDir dir;
     const std::string target = dir.file("settings.json");
     ASSERT_TRUE(KVWriteFileAtomically(target, "old"));
     const std::string binary("a\0b\xff", 4);
-    ASSERT_TRUE(KVWriteFileAtomically(target, binary, nullptr, 0600));
+    ASSERT_TRUE(KVWriteFileAtomically(target, binary));
     EXPECT_EQ(KVReadFile(target), binary);
-    EXPECT_EQ(modeOf(target), 0600u);
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"settings.json"});
+}
+
+TEST(AtomicWrite, KeepsTheUmaskButTheSignInFileIsAlwaysPrivate) {
+    const struct {
+        mode_t umask;
+        KVFileAccess access;
+        mode_t expected;
+    } cases[] = {
+        {022, KVFileAccess::shared, 0644},     {002, KVFileAccess::shared, 0664},
+        {077, KVFileAccess::shared, 0600},     {027, KVFileAccess::shared, 0640},
+        {000, KVFileAccess::ownerOnly, 0600},  {022, KVFileAccess::ownerOnly, 0600},
+        {0277, KVFileAccess::ownerOnly, 0600},
+    };
+    KVTempDir dir;
+    for (const auto& c : cases) {
+        const std::string target = dir.file("file");
+        ::unlink(target.c_str());
+        {
+            ScopedUmask mask(c.umask);
+            ASSERT_TRUE(KVWriteFileAtomically(target, "x", nullptr, c.access));
+        }
+        EXPECT_EQ(modeOf(target), c.expected) << std::oct << "umask " << c.umask;
+        // Replacing an existing file gives the same result.
+        {
+            ScopedUmask mask(c.umask);
+            ASSERT_TRUE(KVWriteFileAtomically(target, "y", nullptr, c.access));
+        }
+        EXPECT_EQ(modeOf(target), c.expected) << std::oct << "umask " << c.umask;
+    }
+}
+
+TEST(AtomicWrite, WritesThroughASymlinkBesideItsTarget) {
+    KVTempDir dir;
+    ASSERT_TRUE(KVMakeDirectories(dir.file("dotfiles")));
+    ASSERT_TRUE(KVMakeDirectories(dir.file("data")));
+    KVWriteTestFile(dir.file("dotfiles/config.json"), "old");
+    // data/config.json -> data/link -> ../dotfiles/config.json (relative, two hops)
+    ASSERT_EQ(::symlink("../dotfiles/config.json", dir.file("data/link").c_str()), 0);
+    ASSERT_EQ(::symlink("link", dir.file("data/config.json").c_str()), 0);
+    ASSERT_TRUE(KVWriteFileAtomically(dir.file("data/config.json"), "new"));
+    EXPECT_TRUE(isSymlink(dir.file("data/config.json")));
+    EXPECT_TRUE(isSymlink(dir.file("data/link")));
+    EXPECT_EQ(KVReadFile(dir.file("dotfiles/config.json")), "new");
+    EXPECT_EQ(entries(dir.file("dotfiles")), std::vector<std::string>{"config.json"});
+
+    // A link whose target does not exist yet creates the target.
+    ASSERT_EQ(::symlink(dir.file("dotfiles/auth.json").c_str(), dir.file("data/auth.json").c_str()),
+              0);
+    ASSERT_TRUE(
+        KVWriteFileAtomically(dir.file("data/auth.json"), "{}", nullptr, KVFileAccess::ownerOnly));
+    EXPECT_TRUE(isSymlink(dir.file("data/auth.json")));
+    EXPECT_EQ(KVReadFile(dir.file("dotfiles/auth.json")), "{}");
+    EXPECT_EQ(modeOf(dir.file("dotfiles/auth.json")), 0600u);
+}
+
+TEST(AtomicWrite, ReplacesALinkToAFifoOrFolderButNeverWhatItLeadsTo) {
+    // The same holds for devices; a test run as root must not risk replacing one.
+    KVTempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
+    ASSERT_TRUE(KVMakeDirectories(dir.file("folder")));
+    ASSERT_EQ(::symlink("fifo", dir.file("config.json").c_str()), 0);
+    ASSERT_EQ(::symlink("folder", dir.file("auth.json").c_str()), 0);
+    ASSERT_EQ(::symlink("loop", dir.file("loop").c_str()), 0);
+    for (const char* name : {"config.json", "auth.json", "loop"}) {
+        KVError error;
+        ASSERT_TRUE(KVWriteFileAtomically(dir.file(name), "data", &error)) << error.message;
+        EXPECT_FALSE(isSymlink(dir.file(name))) << name;
+        EXPECT_EQ(KVReadFile(dir.file(name)), "data") << name;
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.file("fifo").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(entries(dir.file("folder")).empty());
+    EXPECT_EQ(entries(dir.path()).size(), 5u); // no temporary left behind
+
+    // A FIFO planted at the path itself is only a name: the write takes its place.
+    ASSERT_TRUE(KVWriteFileAtomically(dir.file("fifo"), "data"));
+    EXPECT_EQ(KVReadFile(dir.file("fifo")), "data");
 }
 
 TEST(AtomicWrite, FailureLeavesNoTemporaryAndReportsTheError) {
@@ -79,6 +185,24 @@ TEST(AtomicWriteIntegration, ConcurrentWritersNeverShareATemporaryFile) {
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"queue.json"});
 }
 
+TEST(ReadFile, RefusesWhatIsNotARegularFileWithoutBlocking) {
+    // A FIFO would block the open until a writer came; a device never ends.
+    KVTempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink("/dev/zero", dir.file("zero").c_str()), 0);
+    ASSERT_EQ(::symlink("fifo", dir.file("to-fifo").c_str()), 0);
+    ASSERT_TRUE(KVMakeDirectories(dir.file("folder")));
+    for (const char* name : {"zero", "folder", "fifo", "to-fifo"}) {
+        KVError error;
+        EXPECT_FALSE(KVReadFile(dir.file(name), &error, 1 << 20).has_value()) << name;
+        EXPECT_NE(error.message.find("Not a regular file"), std::string::npos)
+            << name << ": " << error.message;
+    }
+    KVWriteTestFile(dir.file("real"), "bytes");
+    ASSERT_EQ(::symlink("real", dir.file("to-real").c_str()), 0);
+    EXPECT_EQ(KVReadFile(dir.file("to-real")), "bytes"); // a link to a file is read as usual
+}
+
 TEST(ReadFile, ReportsMissingAndOversizedFiles) {
     KVTempDir dir;
     KVError error;
@@ -100,6 +224,39 @@ TEST(Directories, CreatesParentsAndRefusesAFileInTheWay) {
     EXPECT_FALSE(KVMakeDirectories(dir.file("file"), &error));
     EXPECT_EQ(KVJoinPath("/a/", "/b"), "/a/b");
     EXPECT_EQ(KVJoinPath("/a", "b/c"), "/a/b/c");
+}
+
+TEST(StaleTemporaries, RemovesOnlyOldLeftoversOfOurOwnWrites) {
+    KVTempDir dir;
+    const struct {
+        const char* name;
+        bool old;
+        bool removed;
+    } cases[] = {
+        {"config.json.tmp.Ab3xZ9", true, true},        // a write cut short long ago
+        {"scryfall3_SOS.json.tmp.000000", true, true}, //
+        {"config.json.tmp.Qw12er", false, false},      // a write that may still be going on
+        {"notes.tmp.txt", true, false},                // not our pattern
+        {"config.json.tmp.Ab3x-9", true, false},       //
+        {"config.json.tmp.Ab3xZ9.bak", true, false},   //
+        {".tmp.Ab3xZ9", true, false},                  // no target name before it
+        {"config.json", true, false},                  //
+    };
+    for (const auto& c : cases) {
+        KVWriteTestFile(dir.file(c.name), "x");
+        if (c.old) {
+            setAge(dir.file(c.name), std::chrono::hours(1));
+        }
+    }
+    ASSERT_TRUE(KVMakeDirectories(dir.file("folder.tmp.abcdef")));
+    setAge(dir.file("folder.tmp.abcdef"), std::chrono::hours(1));
+
+    KVRemoveStaleTemporaries(dir.path(), std::chrono::minutes(10));
+    for (const auto& c : cases) {
+        EXPECT_EQ(KVFileExists(dir.file(c.name)), !c.removed) << c.name;
+    }
+    EXPECT_TRUE(KVFileExists(dir.file("folder.tmp.abcdef")));                // only files are ours
+    KVRemoveStaleTemporaries(dir.file("missing"), std::chrono::minutes(10)); // nothing to do
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -61,6 +62,23 @@ TEST(DiagnosticLog, EmptiesTheFileOnlyOnceItPassesFourMebibytes) {
     KVWriteTestFile(path, std::string(kKVLogMaxBytes + 1, 'a'));
     KVLogAppendToFile(path, "fresh\n");
     EXPECT_EQ(KVReadFile(path), "fresh\n");
+}
+
+TEST(DiagnosticLog, NeverWaitsOnAFifoInTheLogsPlace) {
+    // Opening a FIFO for writing blocks until a reader comes; the log queue would stop.
+    KVTempDir dir;
+    const std::string path = dir.file("korvane.log");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    KVLogAppendToFile(path, "lost\n");
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)); // left as it is
+
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    KVWriteTestFile(dir.file("elsewhere.log"), "");
+    ASSERT_EQ(::symlink("elsewhere.log", path.c_str()), 0);
+    KVLogAppendToFile(path, "kept\n");
+    EXPECT_EQ(KVReadFile(dir.file("elsewhere.log")), "kept\n"); // a link to a file is used
 }
 
 TEST(DiagnosticLog, RecreatesADeletedFileAndDirectory) {

@@ -96,17 +96,22 @@ bool KVRunLoop::ended() const {
 }
 
 void KVRunLoop::forwardTo(const Forwarder& forwarder) {
-    std::deque<Work> queued;
-    {
-        std::lock_guard lock(mutex_);
-        if (ended_) {
+    // Posts go straight to the forwarder only once the queue has been found empty under the
+    // lock. Until then they join the queue behind the batch being handed over, so nothing
+    // posted during the hand-over overtakes older work.
+    std::unique_lock lock(mutex_);
+    while (!ended_) {
+        if (work_.empty()) {
+            forwarder_ = forwarder;
             return;
         }
-        forwarder_ = forwarder;
-        queued.swap(work_);
-    }
-    for (Work& work : queued) {
-        forwarder(std::move(work));
+        std::deque<Work> batch;
+        batch.swap(work_);
+        lock.unlock();
+        for (Work& work : batch) {
+            forwarder(std::move(work));
+        }
+        lock.lock();
     }
 }
 

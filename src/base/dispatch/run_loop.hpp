@@ -32,7 +32,7 @@ public:
     bool ended() const;
 
     // From now on posted work, and what is queued, goes to `forwarder` (the GUI's event loop)
-    // instead of waiting for runUntil()/run().
+    // instead of waiting for runUntil()/run(), in the order it was posted.
     using Forwarder = std::function<void(Work)>;
     void forwardTo(const Forwarder& forwarder);
 

@@ -1,0 +1,155 @@
+#include "base/arena_log_locator.hpp"
+#include "base/config.hpp"
+#include "base/files.hpp"
+#include "support/test_environment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string userLog(const std::string& prefix, const std::string& user) {
+    return prefix + "/drive_c/users/" + user +
+           "/AppData/LocalLow/Wizards Of The Coast/MTGA/Player.log";
+}
+
+// Writes a log whose last change was `secondsAgo` seconds ago.
+void writeLogAged(const std::string& path, long secondsAgo) {
+    KVWriteTestFile(path, "[UnityCrossThreadLogger]\n");
+    struct timespec times[2]{};
+    times[0].tv_sec = ::time(nullptr) - secondsAgo;
+    times[1] = times[0];
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+std::string steamLog(const std::string& library) {
+    return library + "/steamapps/compatdata/2141910/pfx/drive_c/users/steamuser/AppData/LocalLow/"
+                     "Wizards Of The Coast/MTGA/Player.log";
+}
+
+TEST(ArenaLogLocator, ReadsEverySteamLibraryFromLibraryFolders) {
+    const std::string vdf = R"("libraryfolders"
+{
+	"0"
+	{
+		"path"		"/home/p/.local/share/Steam"
+		"apps" { "228980" "1" }
+	}
+	"1"
+	{
+		"Path"		"/mnt/games/Steam \"Library\""
+	}
+	"2" { "path" "D:\\Games" }
+})";
+    EXPECT_EQ(KVSteamLibraryPaths(vdf),
+              (std::vector<std::string>{"/home/p/.local/share/Steam",
+                                        "/mnt/games/Steam \"Library\"", "D:\\Games"}));
+    EXPECT_TRUE(KVSteamLibraryPaths("\"path\"").empty());
+    EXPECT_TRUE(KVSteamLibraryPaths("{{{\"unterminated").empty());
+}
+
+TEST(ArenaLogLocator, ListsSteamLibrariesThenLutrisThenWine) {
+    KVScopedEnvironment env;
+    const std::string& home = env.home();
+    const std::string native = home + "/.local/share/Steam";
+    const std::string extra = home + "/disk2/SteamLibrary";
+    const std::string flatpak = home + "/.var/app/com.valvesoftware.Steam/.local/share/Steam";
+    ASSERT_TRUE(KVMakeDirectories(native + "/steamapps"));
+    ASSERT_TRUE(KVMakeDirectories(extra));
+    ASSERT_TRUE(KVMakeDirectories(flatpak));
+    ASSERT_TRUE(KVMakeDirectories(home + "/.steam"));
+    ASSERT_EQ(::symlink(native.c_str(), (home + "/.steam/steam").c_str()), 0);
+    KVWriteTestFile(native + "/steamapps/libraryfolders.vdf",
+                    "\"libraryfolders\" { \"0\" { \"path\" \"" + native +
+                        "\" } \"1\" { \"path\" \"" + extra +
+                        "\" } \"2\" { \"path\" \"/nonexistent/lib\" } }");
+    const std::string lutris = home + "/Games/arena/drive_c/users/me/AppData/LocalLow/"
+                                      "Wizards Of The Coast/MTGA/Player.log";
+    const std::string wine = home + "/.wine/drive_c/users/me/AppData/LocalLow/"
+                                    "Wizards Of The Coast/MTGA/Player.log";
+    ASSERT_TRUE(KVMakeDirectories(home + "/Games/arena/drive_c/users/Public"));
+    KVWriteTestFile(lutris, "");
+    KVWriteTestFile(wine, "");
+
+    // The symlinked root and the library listed twice count once; missing libraries not at all.
+    EXPECT_EQ(KVArenaLogCandidates(home),
+              (std::vector<std::string>{steamLog(native), steamLog(extra), steamLog(flatpak),
+                                        lutris, wine}));
+}
+
+TEST(ArenaLogLocator, ProbesSnapSteamAndBottlesPrefixes) {
+    KVScopedEnvironment env;
+    const std::string& home = env.home();
+    const std::string snap = home + "/snap/steam/common/.local/share/Steam";
+    const std::string flatpakBottle =
+        home + "/.var/app/com.usebottles.bottles/data/bottles/bottles/Arena";
+    const std::string nativeBottle = home + "/.local/share/bottles/bottles/MTGA";
+    ASSERT_TRUE(KVMakeDirectories(snap + "/steamapps"));
+    ASSERT_TRUE(KVMakeDirectories(flatpakBottle + "/drive_c/users/player"));
+    ASSERT_TRUE(KVMakeDirectories(nativeBottle + "/drive_c/users/player"));
+    ASSERT_TRUE(KVMakeDirectories(nativeBottle + "/drive_c/users/Public"));
+    EXPECT_EQ(KVArenaLogCandidates(home),
+              (std::vector<std::string>{steamLog(snap), userLog(flatpakBottle, "player"),
+                                        userLog(nativeBottle, "player")}));
+}
+
+TEST(ArenaLogLocator, TheMostRecentlyWrittenLogWins) {
+    // Players move between stores and prefixes; the log Arena writes now is the one to follow.
+    enum Place { steam, snap, bottle, lutris, wine };
+    const auto logAt = [](const std::string& home, Place place) {
+        switch (place) {
+        case steam:
+            return steamLog(home + "/.local/share/Steam");
+        case snap:
+            return steamLog(home + "/snap/steam/common/.local/share/Steam");
+        case bottle:
+            return userLog(home + "/.var/app/com.usebottles.bottles/data/bottles/bottles/Arena",
+                           "me");
+        case lutris:
+            return userLog(home + "/Games/arena", "me");
+        case wine:
+            return userLog(home + "/.wine", "me");
+        }
+        return std::string();
+    };
+    const struct {
+        const char* what;
+        std::vector<std::pair<Place, long>> logs; // where, seconds since written
+        Place expected;
+    } cases[] = {
+        {"only one", {{wine, 500}}, wine},
+        {"a newer one in a later prefix", {{steam, 900}, {lutris, 30}, {wine, 600}}, lutris},
+        {"snap Steam newest", {{steam, 900}, {snap, 10}, {bottle, 60}}, snap},
+        {"a Bottles prefix newest", {{steam, 900}, {bottle, 5}, {wine, 60}}, bottle},
+        {"the same age: the earlier probe", {{lutris, 100}, {steam, 100}}, steam},
+    };
+    for (const auto& c : cases) {
+        KVScopedEnvironment env;
+        for (const auto& [place, age] : c.logs) {
+            writeLogAged(logAt(env.home(), place), age);
+        }
+        EXPECT_EQ(KVConfig::defaultLogPath(), logAt(env.home(), c.expected)) << c.what;
+    }
+}
+
+TEST(ArenaLogLocator, AUserSetLogPathStaysPinned) {
+    KVScopedEnvironment env;
+    const std::string chosen = env.home() + "/arena-old/Player.log";
+    writeLogAged(chosen, 3600);
+    writeLogAged(userLog(env.home() + "/.wine", "me"), 1); // newer, but not chosen
+    const std::string unmounted = "/media/games/Player.log";
+    for (const std::string& path : {chosen, unmounted}) {
+        KVWriteTestFile(KVConfig::settingsPath(), KVJson({{"log_path", path}}).dump());
+        KVJson settings = KVConfig::load();
+        EXPECT_EQ(settings["log_path"], path);
+        settings["panel_dx"] = 3;
+        KVConfig::save(settings);
+        EXPECT_EQ(KVJsonAt(*KVConfig::readJSON(KVConfig::settingsPath()), "log_path"), path);
+    }
+}
+
+} // namespace
