@@ -1,5 +1,7 @@
 #include "arenalog/arena_time.hpp"
 
+#include "base/ascii.hpp"
+
 #include "arenalog/log_header.hpp"
 
 #include <cstdio>
@@ -9,7 +11,7 @@ namespace {
 // Reads the digits at `pos` up to the next non-digit; advances past the following separator.
 int number(std::string_view text, size_t& pos) {
     int value = 0;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+    while (pos < text.size() && KVIsAsciiDigit(text[pos])) {
         value = value * 10 + (text[pos] - '0');
         ++pos;
     }

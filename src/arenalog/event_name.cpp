@@ -1,5 +1,7 @@
 #include "arenalog/event_name.hpp"
 
+#include "base/ascii.hpp"
+
 #include <array>
 #include <utility>
 
@@ -20,7 +22,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kEventTyp
 }};
 
 bool isSetCodeCharacter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    return KVIsAsciiUpper(c) || KVIsAsciiDigit(c);
 }
 
 } // namespace

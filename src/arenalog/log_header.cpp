@@ -1,26 +1,23 @@
 #include "arenalog/log_header.hpp"
 
+#include "base/ascii.hpp"
 #include "base/utf8.hpp"
 
 namespace {
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
 bool isMethodCharacter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || isDigit(c) || c == '_' || c == '.';
+    return KVIsAsciiAlnum(c) || c == '_' || c == '.';
 }
 
 // Reads a run of digits at `pos` whose length lies in [least, most] and is followed by
 // `next`; advances past `next`.
 bool digitsThen(std::string_view text, size_t& pos, size_t least, size_t most, char next) {
     size_t n = 0;
-    while (pos + n < text.size() && isDigit(text[pos + n])) {
+    while (pos + n < text.size() && KVIsAsciiDigit(text[pos + n])) {
         ++n;
     }
     if (n < least || n > most || pos + n >= text.size() || text[pos + n] != next) {

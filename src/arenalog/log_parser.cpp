@@ -2,21 +2,12 @@
 
 #include "arenalog/arena_time.hpp"
 #include "arenalog/log_entry.hpp"
+#include "base/find_bytes.hpp"
 #include "base/utf8.hpp"
 
 #include <cstring>
 
 namespace {
-
-size_t find(std::string_view haystack, std::string_view needle, size_t from) {
-    if (from >= haystack.size()) {
-        return std::string_view::npos;
-    }
-    const void* at =
-        ::memmem(haystack.data() + from, haystack.size() - from, needle.data(), needle.size());
-    return at == nullptr ? std::string_view::npos
-                         : static_cast<size_t>(static_cast<const char*>(at) - haystack.data());
-}
 
 // One decoder alone on one entry's text.
 KVDraftEvents decodeWith(void (*decoder)(KVLogEntry&, KVDraftEvents&), std::string_view text) {
@@ -38,8 +29,8 @@ KVDraftEvents KVLogParser::feed(std::string_view text) {
 
     // Only the new text can hold a new marker, or one that began at the end of the old.
     std::vector<size_t> markers;
-    for (size_t at = find(buffer_, kMarker, markerSearchFrom_); at != std::string_view::npos;
-         at = find(buffer_, kMarker, at + kMarker.size())) {
+    for (size_t at = KVFindBytes(buffer_, kMarker, markerSearchFrom_); at != std::string_view::npos;
+         at = KVFindBytes(buffer_, kMarker, at + kMarker.size())) {
         markers.push_back(at);
     }
     if (markers.empty()) {

@@ -1,5 +1,6 @@
 #include "arenalog/log_values.hpp"
 
+#include "base/ascii.hpp"
 #include "base/utf8.hpp"
 
 #include <limits>
@@ -8,10 +9,6 @@ namespace {
 
 bool isSpaceOrLineEnd(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
 }
 
 // The decimal integer at the start of `s` after white space, with an optional sign; nothing
@@ -25,12 +22,12 @@ std::optional<int64_t> leadingInteger(std::string_view s) {
         negative = s.front() == '-';
         s.remove_prefix(1);
     }
-    if (s.empty() || !isDigit(s.front())) {
+    if (s.empty() || !KVIsAsciiDigit(s.front())) {
         return std::nullopt;
     }
     uint64_t magnitude = 0;
     bool overflow = false;
-    for (size_t i = 0; i < s.size() && isDigit(s[i]); ++i) {
+    for (size_t i = 0; i < s.size() && KVIsAsciiDigit(s[i]); ++i) {
         const auto digit = static_cast<uint64_t>(s[i] - '0');
         if (magnitude > (std::numeric_limits<uint64_t>::max() - digit) / 10) {
             overflow = true;
@@ -59,7 +56,7 @@ std::vector<int64_t> idsFromText(const std::string& text) {
         const std::string_view piece = KVTrimSpacesAndTabs(rest.substr(0, comma));
         bool digitsOnly = !piece.empty();
         for (const char c : piece) {
-            digitsOnly = digitsOnly && isDigit(c);
+            digitsOnly = digitsOnly && KVIsAsciiDigit(c);
         }
         if (digitsOnly) {
             ids.push_back(*leadingInteger(piece));

@@ -1,6 +1,7 @@
 #include "arenalog/tail_watch.hpp"
 
 #include "arenalog/log_header.hpp"
+#include "base/find_bytes.hpp"
 
 #include <array>
 #include <cstring>
@@ -23,12 +24,6 @@ constexpr size_t longestWord() {
     return longest;
 }
 
-size_t find(std::string_view haystack, std::string_view needle) {
-    const void* at = ::memmem(haystack.data(), haystack.size(), needle.data(), needle.size());
-    return at == nullptr ? std::string_view::npos
-                         : static_cast<size_t>(static_cast<const char*>(at) - haystack.data());
-}
-
 } // namespace
 
 void KVTailWatch::scanWords(std::string_view buffer) {
@@ -40,7 +35,7 @@ void KVTailWatch::scanWords(std::string_view buffer) {
         if ((words_ & (1u << i)) != 0) {
             continue;
         }
-        const size_t at = find(fresh, kWords[i]);
+        const size_t at = KVFindBytes(fresh, kWords[i]);
         if (at != std::string_view::npos) {
             words_ |= 1u << i;
             if (i == kNotify) {

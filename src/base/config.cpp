@@ -124,23 +124,23 @@ bool KVConfig::isPackaged() {
     return KVEnvironment::current()->executablePath.find("/dist/") == std::string::npos;
 }
 
-std::string KVConfig::apiBase() {
-    std::string fallback(kDefaultAPIBase);
-    if (isPackaged()) {
-        return fallback;
-    }
-    const auto& variable = KVEnvironment::current()->apiBase;
-    if (!variable) {
-        return fallback;
+std::string KVConfig::baseURL(const std::optional<std::string>& variable,
+                              std::string_view fallback) {
+    if (!variable || isPackaged()) {
+        return std::string(fallback);
     }
     std::string_view base = KVTrimmed(*variable);
     if (base.empty()) {
-        return fallback;
+        return std::string(fallback);
     }
     if (base.back() == '/') {
         base.remove_suffix(1);
     }
     return std::string(base);
+}
+
+std::string KVConfig::apiBase() {
+    return baseURL(KVEnvironment::current()->apiBase, kDefaultAPIBase);
 }
 
 KVJson KVConfig::load() {

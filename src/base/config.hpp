@@ -52,6 +52,10 @@ public:
     // The service's base URL: KORVANE_API_BASE, trimmed and without one trailing "/", in
     // development builds when set; otherwise the default.
     static std::string apiBase();
+    // A service address from the environment: `variable` trimmed and without one trailing "/",
+    // in development builds only; else, or when it is unset or blank, `fallback`.
+    static std::string baseURL(const std::optional<std::string>& variable,
+                               std::string_view fallback);
 
     // The settings with defaults filled in for missing or null keys, and "api_base_url" set
     // to apiBase(). A missing or corrupt file gives the defaults, except that a file that is

@@ -1,4 +1,5 @@
 #include "base/crypto.hpp"
+#include "base/ascii.hpp"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -18,14 +19,7 @@ namespace {
 constexpr size_t kChunkBytes = size_t{1} << 16; // read at a time when hashing a file
 
 std::string hex(const unsigned char* bytes, size_t length) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(length * 2);
-    for (size_t i = 0; i < length; ++i) {
-        out += kDigits[bytes[i] >> 4];
-        out += kDigits[bytes[i] & 0xF];
-    }
-    return out;
+    return KVHexEncode(std::span<const uint8_t>(bytes, length));
 }
 
 // "" only when OpenSSL itself fails (out of memory).

@@ -31,20 +31,6 @@ bool notRegular(KVError* error, const std::string& path) {
     return false;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 std::string directoryOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -147,7 +133,7 @@ bool KVWriteFileAtomically(const std::string& path, std::string_view bytes, KVEr
         return fail(error, errno, "Could not create a temporary file for", path);
     }
     const bool written =
-        (!ownerOnly || ::fchmod(fd, 0600) == 0) && writeAll(fd, bytes) && ::fsync(fd) == 0;
+        (!ownerOnly || ::fchmod(fd, 0600) == 0) && KVWriteAll(fd, bytes) && ::fsync(fd) == 0;
     const int writeErrno = errno;
     if (::close(fd) != 0 || !written) {
         const int code = written ? errno : writeErrno;
@@ -260,4 +246,18 @@ std::string KVJoinPath(std::string_view base, std::string_view component) {
     }
     joined += component;
     return joined;
+}
+
+bool KVWriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false; // a full disk or a closed descriptor
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
 }

@@ -45,3 +45,7 @@ bool KVFileExists(const std::string& path);
 
 // "a" + "/" + "b", without doubling a slash.
 std::string KVJoinPath(std::string_view base, std::string_view component);
+
+// Writes every byte to `fd`, resuming after interruptions and short writes. False when the
+// descriptor refuses more (a full disk, a closed pipe).
+bool KVWriteAll(int fd, std::string_view bytes);

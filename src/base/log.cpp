@@ -20,20 +20,6 @@ KVSerialQueue& logQueue() {
     return **queue;
 }
 
-void writeAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return; // a full disk or closed stream loses the line, nothing more
-        }
-        done += static_cast<size_t>(n);
-    }
-}
-
 std::string formatMessage(const char* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
@@ -79,7 +65,7 @@ void KVLogAppendToFile(const std::string& path, const std::string& line) {
         ::close(fd);
         return;
     }
-    writeAll(fd, line);
+    KVWriteAll(fd, line); // a full disk or closed stream loses the line, nothing more
     ::close(fd);
 }
 
@@ -88,7 +74,7 @@ void KVLog(const char* format, ...) {
     va_start(args, format);
     std::string line = KVLocalTimestamp() + "  " + formatMessage(format, args) + "\n";
     va_end(args);
-    writeAll(STDERR_FILENO, line);
+    KVWriteAll(STDERR_FILENO, line);
     logQueue().async(
         [path = KVLogPath(), line = std::move(line)] { KVLogAppendToFile(path, line); });
 }

@@ -1,4 +1,5 @@
 #include "base/utf8.hpp"
+#include "base/ascii.hpp"
 
 namespace {
 
@@ -194,8 +195,8 @@ std::string KVLowercase(std::string_view text) {
     std::string lower(text);
     for (size_t i = 0; i < lower.size(); ++i) {
         const auto c = static_cast<unsigned char>(lower[i]);
-        if (c >= 'A' && c <= 'Z') {
-            lower[i] = static_cast<char>(c + 32);
+        if (KVIsAsciiUpper(static_cast<char>(c))) {
+            lower[i] = KVAsciiLower(static_cast<char>(c));
         } else if (c == 0xC3 && i + 1 < lower.size()) {
             // U+00C0..U+00DE are C3 80..C3 9E; U+00D7 (C3 97) is the multiplication sign.
             const auto next = static_cast<unsigned char>(lower[i + 1]);

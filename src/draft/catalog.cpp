@@ -1,5 +1,5 @@
 #include "draft/catalog.hpp"
-
+#include "base/ascii.hpp"
 #include "base/config.hpp"
 #include "base/environment.hpp"
 #include "base/files.hpp"
@@ -12,9 +12,7 @@ namespace {
 std::string uppercased(std::string_view text) {
     std::string out(text);
     for (char& c : out) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
+        c = KVAsciiUpper(c);
     }
     return out;
 }
@@ -78,18 +76,7 @@ KVCardRef makeCard(const KVJson& printing, const std::string& name, int64_t aren
 } // namespace
 
 std::string KVCatalog::defaultScryfallBase() {
-    const auto& variable = KVEnvironment::current()->scryfallBase;
-    if (!variable || KVConfig::isPackaged()) {
-        return std::string(kScryfallBase);
-    }
-    std::string_view base = KVTrimmed(*variable);
-    if (base.empty()) {
-        return std::string(kScryfallBase);
-    }
-    if (base.back() == '/') {
-        base.remove_suffix(1);
-    }
-    return std::string(base);
+    return KVConfig::baseURL(KVEnvironment::current()->scryfallBase, kScryfallBase);
 }
 
 KVCatalog::KVCatalog(std::string scryfallBase) : scryfallBase_(std::move(scryfallBase)) {}

@@ -1,6 +1,6 @@
-#include "draft/catalog.hpp"
-
+#include "base/ascii.hpp"
 #include "base/utf8.hpp"
+#include "draft/catalog.hpp"
 #include "service/api.hpp"
 
 #include <algorithm>
@@ -46,19 +46,16 @@ KVScryfallPacer& pacer() {
 
 // Percent-encodes a query value; ':' is left readable as Scryfall's own links write it.
 std::string queryEncoded(std::string_view text) {
-    static constexpr std::string_view kHex = "0123456789ABCDEF";
     std::string out;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
-                           c == ':';
+        const bool plain =
+            KVIsAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == ':';
         if (plain) {
             out += c;
         } else {
             out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
+            KVAppendHex(out, std::span<const uint8_t>(&byte, 1), /*upper=*/true);
         }
     }
     return out;

@@ -1,5 +1,6 @@
 #include "service/loopback_request.hpp"
 
+#include "base/ascii.hpp"
 #include "base/utf8.hpp"
 
 #include <algorithm>
@@ -25,8 +26,7 @@ bool acceptableToken(std::string_view value) {
         return false;
     }
     return std::ranges::all_of(body, [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-               c == '.' || c == '_' || c == '~' || c == '-';
+        return KVIsAsciiAlnum(c) || c == '.' || c == '_' || c == '~' || c == '-';
     });
 }
 

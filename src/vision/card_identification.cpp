@@ -24,35 +24,6 @@ constexpr double kLayoutTolerance = 0.004;
 constexpr size_t kThumbnailValues =
     static_cast<size_t>(KVVision::kThumbnailWidth) * KVVision::kThumbnailHeight;
 
-// A hash as four machine words: a distance is then four XORs and a population count.
-struct HashWords {
-    uint64_t w[4];
-};
-static_assert(sizeof(HashWords) == sizeof(KVArtHash));
-
-HashWords wordsOf(const KVArtHash& hash) {
-    HashWords words;
-    std::memcpy(words.w, hash.data(), sizeof words.w);
-    return words;
-}
-
-// The bits set in each byte of x (0…8 per byte).
-constexpr uint64_t bitsPerByte(uint64_t x) {
-    x -= (x >> 1) & 0x5555555555555555u;
-    x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
-    return (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fu;
-}
-
-// Not std::popcount: the build targets x86-64 without the POPCNT instruction, where it is a
-// library call per word. Adding the four words' per-byte counts and summing once stays inline,
-// and the distance matrix is most of the matching's time.
-int distance(const HashWords& a, const HashWords& b) {
-    const uint64_t perByte = bitsPerByte(a.w[0] ^ b.w[0]) + bitsPerByte(a.w[1] ^ b.w[1]) +
-                             bitsPerByte(a.w[2] ^ b.w[2]) +
-                             bitsPerByte(a.w[3] ^ b.w[3]); // at most 32 per byte
-    return static_cast<int>((perByte * 0x0101010101010101u) >> 56);
-}
-
 // The distances of the hashed slots (rows, in slot order) to the candidates that have hashes
 // (columns, in the candidates' order), and the assignment built on them.
 class Assignment {
@@ -185,23 +156,23 @@ KVVision::assignCards(const std::vector<std::optional<KVArtHash>>& slotHashes,
     // A card without hashes cannot be told from any other; it takes no part.
     std::vector<size_t> columnCandidate;
     std::vector<size_t> firstHash{0}; // column c's hashes: [firstHash[c], firstHash[c + 1])
-    std::vector<HashWords> hashes;
+    std::vector<KVArtHashWords> hashes;
     for (size_t i = 0; i < candidates.size(); ++i) {
         if (candidates[i].artHashes.empty()) {
             continue;
         }
         columnCandidate.push_back(i);
         for (const KVArtHash& hash : candidates[i].artHashes) {
-            hashes.push_back(wordsOf(hash));
+            hashes.push_back(KVArtHashWords::of(hash));
         }
         firstHash.push_back(hashes.size());
     }
     std::vector<size_t> rowSlot;
-    std::vector<HashWords> rowHash;
+    std::vector<KVArtHashWords> rowHash;
     for (size_t i = 0; i < slots.size() && i < slotHashes.size(); ++i) {
         if (slotHashes[i]) {
             rowSlot.push_back(i);
-            rowHash.push_back(wordsOf(*slotHashes[i]));
+            rowHash.push_back(KVArtHashWords::of(*slotHashes[i]));
         }
     }
     if (rowSlot.empty() || columnCandidate.empty()) {
@@ -215,7 +186,7 @@ KVVision::assignCards(const std::vector<std::optional<KVArtHash>>& slotHashes,
         for (int c = 0; c < cols; ++c) {
             int nearest = 256;
             for (size_t h = firstHash[c]; h < firstHash[c + 1]; ++h) {
-                nearest = std::min(nearest, distance(rowHash[r], hashes[h]));
+                nearest = std::min(nearest, KVPHashDistance(rowHash[r], hashes[h]));
             }
             assignment.at(r, c) = nearest;
         }

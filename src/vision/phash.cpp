@@ -1,4 +1,5 @@
 #include "vision/phash.hpp"
+#include "base/ascii.hpp"
 
 #include "vision/gray_pixels.hpp"
 #include "vision/image_crop.hpp"
@@ -121,19 +122,6 @@ std::optional<KVArtHash> hashRegion(const KVImage& image, const KVPixelRect& rec
     return hash;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 } // namespace
 
 std::optional<KVArtHash> KVPHash(const KVImage& image) {
@@ -148,26 +136,18 @@ std::optional<KVArtHash> KVPHashOfArt(const KVImage& card) {
 }
 
 int KVPHashDistance(std::span<const uint8_t> a, std::span<const uint8_t> b) {
-    constexpr size_t bytes = std::tuple_size_v<KVArtHash>;
-    if (a.size() != bytes || b.size() != bytes) {
-        return static_cast<int>(8 * bytes);
+    KVArtHash x{};
+    KVArtHash y{};
+    if (a.size() != x.size() || b.size() != y.size()) {
+        return static_cast<int>(8 * x.size());
     }
-    int distance = 0;
-    for (size_t i = 0; i < bytes; ++i) {
-        distance += std::popcount(static_cast<unsigned>(a[i] ^ b[i]));
-    }
-    return distance;
+    std::memcpy(x.data(), a.data(), x.size());
+    std::memcpy(y.data(), b.data(), y.size());
+    return KVPHashDistance(KVArtHashWords::of(x), KVArtHashWords::of(y));
 }
 
 std::string KVPHashToHex(std::span<const uint8_t> hash) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(hash.size() * 2);
-    for (const uint8_t byte : hash) {
-        text += digits[byte >> 4];
-        text += digits[byte & 0x0f];
-    }
-    return text;
+    return KVHexEncode(hash);
 }
 
 std::optional<KVArtHash> KVPHashFromHex(std::string_view text) {
@@ -176,8 +156,8 @@ std::optional<KVArtHash> KVPHashFromHex(std::string_view text) {
         return std::nullopt;
     }
     for (size_t i = 0; i < hash.size(); ++i) {
-        const int high = hexDigit(text[2 * i]);
-        const int low = hexDigit(text[2 * i + 1]);
+        const int high = KVHexDigitValue(text[2 * i]);
+        const int low = KVHexDigitValue(text[2 * i + 1]);
         if (high < 0) {
             return std::nullopt;
         }

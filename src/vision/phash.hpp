@@ -3,7 +3,9 @@
 #include "base/image.hpp"
 #include "draft/card.hpp"
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,6 +22,23 @@ std::optional<KVArtHash> KVPHash(const KVImage& image);
 // The hash of a card's art box: origin (8 %, 10 %) of the card, size 84 % × 52 %, rounded out to
 // whole pixels. Card images from the image host and card crops from the screen both go here.
 std::optional<KVArtHash> KVPHashOfArt(const KVImage& card);
+
+// A hash as four machine words: a distance is then four XORs and population counts.
+struct KVArtHashWords {
+    uint64_t w[4];
+    static KVArtHashWords of(const KVArtHash& hash) {
+        KVArtHashWords words;
+        std::memcpy(words.w, hash.data(), sizeof words.w);
+        return words;
+    }
+};
+static_assert(sizeof(KVArtHashWords) == sizeof(KVArtHash));
+
+// How many bits differ, 0…256.
+inline int KVPHashDistance(const KVArtHashWords& a, const KVArtHashWords& b) {
+    return std::popcount(a.w[0] ^ b.w[0]) + std::popcount(a.w[1] ^ b.w[1]) +
+           std::popcount(a.w[2] ^ b.w[2]) + std::popcount(a.w[3] ^ b.w[3]);
+}
 
 // How many bits differ, 0…256; 256 when either value is not 32 bytes long.
 int KVPHashDistance(std::span<const uint8_t> a, std::span<const uint8_t> b);
