@@ -3,7 +3,16 @@
 #include "base/config.hpp"
 #include "base/files.hpp"
 #include "base/utf8.hpp"
+#include "server/card_index.hpp"
+#include "server/card_sources.hpp"
+#include "server/password_hasher.hpp"
+#include "server/service.hpp"
 #include "server/sqlite_store.hpp"
+
+#include <sodium.h>
+
+#include <csignal>
+#include <thread>
 
 #include <cstdio>
 #include <iostream>
@@ -25,11 +34,74 @@ std::string directoryOf(const std::string& path) {
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+// Reads the new password from the first line of standard input, so it stays out of the
+// process list and the shell's history.
+int setPassword(KVSStore& store, const KVSOptions& options) {
+    const std::string email = KVLowercase(KVTrimmed(options.setPasswordEmail));
+    if (!store.accountByEmail(email)) {
+        return fail("no account " + email);
+    }
+    std::string password;
+    std::getline(std::cin, password);
+    if (!password.empty() && password.back() == '\r') {
+        password.pop_back();
+    }
+    if (KVUtf16Length(password) < 8) {
+        return fail("the password must be at least 8 characters");
+    }
+    KVSPasswordHasher hasher(options.testFastHash);
+    const std::string hash = hasher.hash(password);
+    if (hash.empty() || !store.setPassword(email, hash)) {
+        return fail("the password could not be stored");
+    }
+    std::printf("The password of %s is set.\n", email.c_str());
+    return 0;
+}
+
+int serve(const KVSOptions& options, const std::shared_ptr<KVSStore>& store,
+          const std::shared_ptr<KVSCardIndex>& cards) {
+    // The signals are taken by one thread that waits for them; every other thread, the
+    // server's workers included, inherits the blocked mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    KVSService service(options, store, cards);
+    KVError error;
+    if (!service.bind(&error)) {
+        return fail(error.message);
+    }
+    const std::string scheme = options.tlsCert.empty() ? "http" : "https";
+    const std::string host =
+        options.host.find(':') != std::string::npos ? "[" + options.host + "]" : options.host;
+    std::printf("korvane-service listening on %s://%s:%d\n", scheme.c_str(), host.c_str(),
+                service.port());
+    std::fflush(stdout);
+
+    std::thread watcher([&service, &signals] {
+        int received = 0;
+        sigwait(&signals, &received);
+        service.stop();
+    });
+    service.run();
+    // Whatever ended the serving, the watcher must wake to be joined.
+    kill(getpid(), SIGTERM);
+    watcher.join();
+    return 0;
+}
+
 } // namespace
 
 int KVSServiceMain(KVSOptions options) {
     if (options.databasePath.empty()) {
         options.databasePath = defaultDatabasePath();
+    }
+    if (sodium_init() < 0) {
+        return fail("libsodium could not start");
     }
     KVError error;
     if (!KVMakeDirectories(directoryOf(options.databasePath), &error)) {
@@ -49,5 +121,12 @@ int KVSServiceMain(KVSOptions options) {
                     static_cast<long long>(*credits));
         return 0;
     }
-    return fail("nothing to serve yet");
+    if (!options.setPasswordEmail.empty()) {
+        return setPassword(*store, options);
+    }
+    auto cards = std::make_shared<KVSCardIndex>();
+    if (!KVSLoadCards(options, *store, *cards, &error)) {
+        return fail(error.message);
+    }
+    return serve(options, store, cards);
 }

@@ -1,0 +1,121 @@
+// The HTTP server itself and the helpers every route shares.
+#include "server/service.hpp"
+
+#include "base/utf8.hpp"
+#include "server/card_index.hpp"
+#include "server/tokens.hpp"
+
+#include <ctime>
+
+namespace {
+
+std::unique_ptr<httplib::Server> makeServer(const KVSOptions& options) {
+    if (!options.tlsCert.empty()) {
+        return std::make_unique<httplib::SSLServer>(options.tlsCert.c_str(),
+                                                    options.tlsKey.c_str());
+    }
+    return std::make_unique<httplib::Server>();
+}
+
+} // namespace
+
+KVSService::KVSService(KVSOptions options, std::shared_ptr<KVSStore> store,
+                       std::shared_ptr<const KVSCardIndex> cards)
+    : options_(std::move(options)), store_(std::move(store)), cards_(std::move(cards)),
+      server_(makeServer(options_)), passwords_(options_.testFastHash) {
+    const auto threads = static_cast<size_t>(options_.threads);
+    // Each keep-alive connection holds a worker for as long as it stays open.
+    server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    server_->set_payload_max_length(kMaxBodyBytes);
+    server_->set_keep_alive_max_count(100000);
+    server_->set_keep_alive_timeout(30);
+    server_->set_read_timeout(30);
+    server_->set_default_headers({{"X-Content-Type-Options", "nosniff"}});
+    server_->set_exception_handler(
+        [](const Request&, Response& response, const std::exception_ptr&) {
+            sendMessage(response, 500, "The service failed to answer.");
+        });
+    server_->set_error_handler([](const Request&, Response& response) {
+        if (response.body.empty()) {
+            const int status = response.status;
+            sendMessage(response, status,
+                        status == 413   ? "The request is too large."
+                        : status == 404 ? "Not found."
+                                        : "HTTP " + std::to_string(status));
+        }
+    });
+    addAuthRoutes();
+}
+
+KVSService::~KVSService() {
+    stop();
+}
+
+bool KVSService::bind(KVError* error) {
+    if (!server_->is_valid()) {
+        KVSetError(error, "KorvaneService", 1,
+                   "cannot use the TLS certificate " + options_.tlsCert + " and key " +
+                       options_.tlsKey);
+        return false;
+    }
+    if (options_.port == 0) {
+        port_ = server_->bind_to_any_port(options_.host);
+    } else if (server_->bind_to_port(options_.host, options_.port)) {
+        port_ = options_.port;
+    }
+    if (port_ <= 0) {
+        KVSetError(error, "KorvaneService", 1,
+                   "cannot listen on " + options_.host + ":" + std::to_string(options_.port));
+        return false;
+    }
+    return true;
+}
+
+void KVSService::run() {
+    server_->listen_after_bind();
+}
+
+void KVSService::stop() {
+    server_->stop();
+}
+
+void KVSService::sendJSON(Response& response, int status, const KVJson& body) {
+    response.status = status;
+    response.set_content(KVJsonDump(body), "application/json");
+}
+
+void KVSService::sendMessage(Response& response, int status, const std::string& message) {
+    sendJSON(response, status, {{"message", message}});
+}
+
+void KVSService::sendHTML(Response& response, int status, const std::string& html) {
+    response.status = status;
+    response.set_header("Content-Security-Policy",
+                        "default-src 'none'; style-src 'unsafe-inline'; img-src 'self'; "
+                        "form-action 'self'; frame-ancestors 'none'; base-uri 'none'");
+    response.set_header("Cache-Control", "no-store");
+    response.set_content(html, "text/html; charset=utf-8");
+}
+
+std::optional<KVJson> KVSService::readBody(const Request& request, Response& response) {
+    KVError error;
+    auto body = KVJsonParse(request.body, &error);
+    if (!body || !body->is_object()) {
+        sendMessage(response, 400, "The request body must be a JSON object.");
+        return std::nullopt;
+    }
+    return body;
+}
+
+std::optional<KVSAccount> KVSService::authorize(const Request& request, Response& response) {
+    const std::string header = request.get_header_value("Authorization");
+    constexpr std::string_view kBearer = "Bearer ";
+    std::optional<KVSAccount> account;
+    if (header.size() > kBearer.size() && header.compare(0, kBearer.size(), kBearer) == 0) {
+        account = store_->accountForToken(KVSTokenHash(header.substr(kBearer.size())));
+    }
+    if (!account) {
+        sendJSON(response, 401, {{"error", "invalid_token"}});
+    }
+    return account;
+}

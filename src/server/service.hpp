@@ -1,0 +1,74 @@
+#pragma once
+
+#include "base/json.hpp"
+#include "server/options.hpp"
+#include "server/password_hasher.hpp"
+#include "server/rate_limiter.hpp"
+#include "server/store.hpp"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+class KVSCardIndex;
+
+// The Korvane service over HTTP: the JSON API, the browser pages, downloads and the demo set.
+// One object over several files, one per group of routes. Handlers keep nothing but caches;
+// every lasting fact goes through the store.
+class KVSService {
+public:
+    static constexpr size_t kMaxBodyBytes = 1 << 20;
+    static constexpr int kLoginFailuresPerMinute = 10;
+    static constexpr int kTelemetryBatchesPerMinute = 120;
+    static constexpr size_t kMaxTelemetryEvents = 200;
+    static constexpr int64_t kNonceSeconds = 600;
+
+    KVSService(KVSOptions options, std::shared_ptr<KVSStore> store,
+               std::shared_ptr<const KVSCardIndex> cards);
+    ~KVSService();
+    KVSService(const KVSService&) = delete;
+    KVSService& operator=(const KVSService&) = delete;
+
+    // Binds the listening socket; the port is the one given or, for 0, the one chosen.
+    bool bind(KVError* error);
+    int port() const { return port_; }
+    // Serves until stop(); call bind() first.
+    void run();
+    void stop();
+
+private:
+    using Request = httplib::Request;
+    using Response = httplib::Response;
+
+    void addAuthRoutes();
+    void addDraftRoutes();
+    void addPageRoutes();
+    void addReleaseRoutes();
+
+    // JSON answers; errors carry their text in "message" (or "error" where the client reads
+    // a code word).
+    static void sendJSON(Response& response, int status, const KVJson& body);
+    static void sendMessage(Response& response, int status, const std::string& message);
+    static void sendHTML(Response& response, int status, const std::string& html);
+    // The body as a JSON object, or nothing after answering 400.
+    static std::optional<KVJson> readBody(const Request& request, Response& response);
+    // The signed-in account, or nothing after answering 401.
+    std::optional<KVSAccount> authorize(const Request& request, Response& response);
+
+    std::optional<KVSAccount> signIn(const std::string& email, const std::string& password,
+                                     Response& response);
+    KVJson tokenAnswer(const KVSAccount& account, const std::string& device);
+    bool googleAllowed() const { return options_.onLoopback() || options_.devProvider; }
+
+    const KVSOptions options_;
+    const std::shared_ptr<KVSStore> store_;
+    const std::shared_ptr<const KVSCardIndex> cards_;
+    std::unique_ptr<httplib::Server> server_;
+    KVSPasswordHasher passwords_;
+    KVSRateLimiter loginFailures_{kLoginFailuresPerMinute};
+    KVSRateLimiter telemetryBatches_{kTelemetryBatchesPerMinute};
+    int port_ = 0;
+};
