@@ -129,6 +129,14 @@ void KVSCardIndex::add(const std::vector<KVJson>& cards) {
     }
 }
 
+void KVSCardIndex::markSet(std::string_view setCode) {
+    const std::string code = KVLowercase(setCode);
+    std::unique_lock lock(mutex_);
+    if (std::find(sets_.begin(), sets_.end(), code) == sets_.end()) {
+        sets_.push_back(code);
+    }
+}
+
 void KVSCardIndex::setRatings(const std::map<std::string, double>& ratings) {
     std::unique_lock lock(mutex_);
     ratings_.clear();

@@ -40,6 +40,8 @@ public:
     // Adds Scryfall card objects; a name already known keeps its first printing. For a
     // two-faced card the front face speaks for it.
     void add(const std::vector<KVJson>& cards);
+    // Records that a set was loaded, whatever set codes its cards carry.
+    void markSet(std::string_view setCode);
     // Operator ratings (0 to 5, by card name) take the place of the computed quality.
     void setRatings(const std::map<std::string, double>& ratings);
 

@@ -3,6 +3,8 @@
 
 #include "base/utf8.hpp"
 #include "server/card_index.hpp"
+#include "server/card_sources.hpp"
+#include "server/scryfall_fetcher.hpp"
 #include "server/tokens.hpp"
 
 #include <ctime>
@@ -20,9 +22,12 @@ std::unique_ptr<httplib::Server> makeServer(const KVSOptions& options) {
 } // namespace
 
 KVSService::KVSService(KVSOptions options, std::shared_ptr<KVSStore> store,
-                       std::shared_ptr<const KVSCardIndex> cards)
+                       std::shared_ptr<KVSCardIndex> cards)
     : options_(std::move(options)), store_(std::move(store)), cards_(std::move(cards)),
       server_(makeServer(options_)), passwords_(options_.testFastHash) {
+    if (!options_.offline) {
+        scryfall_ = std::make_unique<KVSScryfallFetcher>();
+    }
     const auto threads = static_cast<size_t>(options_.threads);
     // Each keep-alive connection holds a worker for as long as it stays open.
     server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
@@ -45,6 +50,7 @@ KVSService::KVSService(KVSOptions options, std::shared_ptr<KVSStore> store,
         }
     });
     addAuthRoutes();
+    addDraftRoutes();
 }
 
 KVSService::~KVSService() {
@@ -118,4 +124,35 @@ std::optional<KVSAccount> KVSService::authorize(const Request& request, Response
         sendJSON(response, 401, {{"error", "invalid_token"}});
     }
     return account;
+}
+
+void KVSService::ensureCards(const std::string& setCode) {
+    if (setCode.empty() || cards_->hasSet(setCode)) {
+        return;
+    }
+    const std::string code = KVLowercase(setCode);
+    std::lock_guard lock(fetching_);
+    if (cards_->hasSet(code)) {
+        return; // another worker fetched it meanwhile
+    }
+    if (const auto kept = store_->cardData(code)) {
+        cards_->add(KVSScryfallCards(*kept, nullptr));
+        cards_->markSet(code);
+        return;
+    }
+    const auto failed = failedSets_.find(code);
+    if (!scryfall_ ||
+        (failed != failedSets_.end() &&
+         std::chrono::steady_clock::now() - failed->second < std::chrono::minutes(10))) {
+        return;
+    }
+    KVError error;
+    const auto fetched = scryfall_->fetchSet(code, &error);
+    if (!fetched || fetched->empty()) {
+        failedSets_[code] = std::chrono::steady_clock::now();
+        return;
+    }
+    store_->putCardData(code, KVJsonDump(KVJson(*fetched)));
+    cards_->add(*fetched);
+    cards_->markSet(code);
 }

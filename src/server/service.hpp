@@ -8,12 +8,15 @@
 
 #include <httplib.h>
 
-#include <atomic>
+#include <chrono>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
 class KVSCardIndex;
+class KVSScryfallFetcher;
 
 // The Korvane service over HTTP: the JSON API, the browser pages, downloads and the demo set.
 // One object over several files, one per group of routes. Handlers keep nothing but caches;
@@ -27,7 +30,7 @@ public:
     static constexpr int64_t kNonceSeconds = 600;
 
     KVSService(KVSOptions options, std::shared_ptr<KVSStore> store,
-               std::shared_ptr<const KVSCardIndex> cards);
+               std::shared_ptr<KVSCardIndex> cards);
     ~KVSService();
     KVSService(const KVSService&) = delete;
     KVSService& operator=(const KVSService&) = delete;
@@ -61,11 +64,18 @@ private:
     std::optional<KVSAccount> signIn(const std::string& email, const std::string& password,
                                      Response& response);
     KVJson tokenAnswer(const KVSAccount& account, const std::string& device);
+    // Makes sure the set's cards are known: from the store, else fetched from Scryfall once
+    // (unless offline; a failed fetch is not retried for ten minutes). Cards still unknown
+    // afterwards are graded "?".
+    void ensureCards(const std::string& setCode);
     bool googleAllowed() const { return options_.onLoopback() || options_.devProvider; }
 
     const KVSOptions options_;
     const std::shared_ptr<KVSStore> store_;
-    const std::shared_ptr<const KVSCardIndex> cards_;
+    const std::shared_ptr<KVSCardIndex> cards_;
+    std::unique_ptr<KVSScryfallFetcher> scryfall_; // null with --offline
+    std::mutex fetching_;                          // one set download at a time
+    std::map<std::string, std::chrono::steady_clock::time_point> failedSets_;
     std::unique_ptr<httplib::Server> server_;
     KVSPasswordHasher passwords_;
     KVSRateLimiter loginFailures_{kLoginFailuresPerMinute};
