@@ -2,6 +2,7 @@
 #include "server/service.hpp"
 
 #include "base/utf8.hpp"
+#include "server/auth_provider.hpp"
 #include "server/card_index.hpp"
 #include "server/card_sources.hpp"
 #include "server/scryfall_fetcher.hpp"
@@ -25,6 +26,7 @@ KVSService::KVSService(KVSOptions options, std::shared_ptr<KVSStore> store,
                        std::shared_ptr<KVSCardIndex> cards)
     : options_(std::move(options)), store_(std::move(store)), cards_(std::move(cards)),
       server_(makeServer(options_)), passwords_(options_.testFastHash) {
+    google_ = std::make_unique<KVSLocalGoogleProvider>();
     if (!options_.offline) {
         scryfall_ = std::make_unique<KVSScryfallFetcher>();
     }
@@ -51,6 +53,7 @@ KVSService::KVSService(KVSOptions options, std::shared_ptr<KVSStore> store,
     });
     addAuthRoutes();
     addDraftRoutes();
+    addPageRoutes();
 }
 
 KVSService::~KVSService() {
@@ -94,11 +97,17 @@ void KVSService::sendMessage(Response& response, int status, const std::string& 
     sendJSON(response, status, {{"message", message}});
 }
 
-void KVSService::sendHTML(Response& response, int status, const std::string& html) {
+void KVSService::sendHTML(Response& response, int status, const std::string& html,
+                          const std::string& formTarget) {
     response.status = status;
+    // A form's redirect counts as its action, so the desktop program's receiver is named.
+    const std::string origin =
+        formTarget.substr(0, formTarget.find('/', formTarget.find("//") + 2));
     response.set_header("Content-Security-Policy",
                         "default-src 'none'; style-src 'unsafe-inline'; img-src 'self'; "
-                        "form-action 'self'; frame-ancestors 'none'; base-uri 'none'");
+                        "form-action 'self'" +
+                            (origin.empty() ? std::string() : " " + origin) +
+                            "; frame-ancestors 'none'; base-uri 'none'");
     response.set_header("Cache-Control", "no-store");
     response.set_content(html, "text/html; charset=utf-8");
 }

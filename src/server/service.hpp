@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+class KVSAuthProvider;
 class KVSCardIndex;
 class KVSScryfallFetcher;
 
@@ -49,13 +50,16 @@ private:
     void addAuthRoutes();
     void addDraftRoutes();
     void addPageRoutes();
+    void addDesktopSignIn();
     void addReleaseRoutes();
 
     // JSON answers; errors carry their text in "message" (or "error" where the client reads
     // a code word).
     static void sendJSON(Response& response, int status, const KVJson& body);
     static void sendMessage(Response& response, int status, const std::string& message);
-    static void sendHTML(Response& response, int status, const std::string& html);
+    // `formTarget`: an address outside the service a form on the page may end up at.
+    static void sendHTML(Response& response, int status, const std::string& html,
+                         const std::string& formTarget = "");
     // The body as a JSON object, or nothing after answering 400.
     static std::optional<KVJson> readBody(const Request& request, Response& response);
     // The signed-in account, or nothing after answering 401.
@@ -77,6 +81,7 @@ private:
     std::mutex fetching_;                          // one set download at a time
     std::map<std::string, std::chrono::steady_clock::time_point> failedSets_;
     std::unique_ptr<httplib::Server> server_;
+    std::unique_ptr<KVSAuthProvider> google_;
     KVSPasswordHasher passwords_;
     KVSRateLimiter loginFailures_{kLoginFailuresPerMinute};
     KVSRateLimiter telemetryBatches_{kTelemetryBatchesPerMinute};
