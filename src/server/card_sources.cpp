@@ -1,6 +1,7 @@
 #include "server/card_sources.hpp"
 
 #include "base/files.hpp"
+#include "server/demo_set.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -81,6 +82,10 @@ bool KVSLoadCards(const KVSOptions& options, KVSStore& store, KVSCardIndex& card
             }
             cards.add(read);
         }
+    }
+    if (options.demo) {
+        cards.add(KVSDemoSet::cards(""));
+        cards.markSet(KVSDemoSet::kCode);
     }
     return true;
 }

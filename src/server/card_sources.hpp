@@ -10,7 +10,7 @@
 #include <vector>
 
 // Fills the card index at start: the sets kept in the store from earlier fetches, every
-// Scryfall JSON file of --cards DIR and the operator's --ratings.
+// Scryfall JSON file of --cards DIR, the demo set with --demo, and the operator's --ratings.
 // An unreadable directory or ratings file fails with a clear message; a single malformed card
 // file is reported and skipped.
 bool KVSLoadCards(const KVSOptions& options, KVSStore& store, KVSCardIndex& cards, KVError* error);

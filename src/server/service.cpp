@@ -54,6 +54,10 @@ KVSService::KVSService(KVSOptions options, std::shared_ptr<KVSStore> store,
     addAuthRoutes();
     addDraftRoutes();
     addPageRoutes();
+    addReleaseRoutes();
+    if (options_.demo) {
+        addDemoRoutes();
+    }
 }
 
 KVSService::~KVSService() {

@@ -8,6 +8,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -52,6 +53,9 @@ private:
     void addPageRoutes();
     void addDesktopSignIn();
     void addReleaseRoutes();
+    void addDemoRoutes();
+    // The address clients reached this service at, for links in answers.
+    std::string publicBase(const Request& request) const;
 
     // JSON answers; errors carry their text in "message" (or "error" where the client reads
     // a code word).
@@ -85,5 +89,8 @@ private:
     KVSPasswordHasher passwords_;
     KVSRateLimiter loginFailures_{kLoginFailuresPerMinute};
     KVSRateLimiter telemetryBatches_{kTelemetryBatchesPerMinute};
+    std::atomic<int64_t> lastTelemetryPrune_{0};
+    std::mutex demoArtMutex_;
+    std::map<int, std::string> demoArt_; // JPEGs drawn so far
     int port_ = 0;
 };

@@ -5,6 +5,8 @@
 #include "base/utf8.hpp"
 #include "server/card_index.hpp"
 #include "server/card_sources.hpp"
+#include "server/demo_log.hpp"
+#include "server/demo_set.hpp"
 #include "server/password_hasher.hpp"
 #include "server/service.hpp"
 #include "server/sqlite_store.hpp"
@@ -58,6 +60,21 @@ int setPassword(KVSStore& store, const KVSOptions& options) {
     return 0;
 }
 
+bool ensureDemoAccount(KVSStore& store, const KVSOptions& options) {
+    constexpr int64_t kDemoCredits = 100;
+    if (!store.accountByEmail(KVSDemoSet::kDemoEmail)) {
+        KVSPasswordHasher hasher(options.testFastHash);
+        const std::string hash = hasher.hash(KVSDemoSet::kDemoPassword);
+        if (hash.empty() ||
+            !store.createAccount(KVSDemoSet::kDemoEmail, "demo", hash, kDemoCredits, nullptr)) {
+            return false;
+        }
+    }
+    std::printf("Demo account: %s, password %s\n", KVSDemoSet::kDemoEmail,
+                KVSDemoSet::kDemoPassword);
+    return true;
+}
+
 int serve(const KVSOptions& options, const std::shared_ptr<KVSStore>& store,
           const std::shared_ptr<KVSCardIndex>& cards) {
     // The signals are taken by one thread that waits for them; every other thread, the
@@ -97,6 +114,14 @@ int serve(const KVSOptions& options, const std::shared_ptr<KVSStore>& store,
 } // namespace
 
 int KVSServiceMain(KVSOptions options) {
+    if (!options.writeDemoLog.empty()) {
+        KVError error;
+        if (!KVSWriteDemoLog(options.writeDemoLog, &error)) {
+            return fail("cannot write " + options.writeDemoLog + ": " + error.message);
+        }
+        std::printf("Wrote a demo draft to %s\n", options.writeDemoLog.c_str());
+        return 0;
+    }
     if (options.databasePath.empty()) {
         options.databasePath = defaultDatabasePath();
     }
@@ -123,6 +148,9 @@ int KVSServiceMain(KVSOptions options) {
     }
     if (!options.setPasswordEmail.empty()) {
         return setPassword(*store, options);
+    }
+    if (options.demo && !ensureDemoAccount(*store, options)) {
+        return fail("the demo account could not be created");
     }
     auto cards = std::make_shared<KVSCardIndex>();
     if (!KVSLoadCards(options, *store, *cards, &error)) {

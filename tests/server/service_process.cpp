@@ -81,7 +81,11 @@ KVSServiceProcess::KVSServiceProcess(const std::string& database,
     close(child.in);
     pid_ = child.pid;
     std::string line;
-    while (pid_ > 0 && line.find('\n') == std::string::npos) {
+    const auto announced = [&line] {
+        const size_t at = line.find("listening on");
+        return at != std::string::npos && line.find('\n', at) != std::string::npos;
+    };
+    while (pid_ > 0 && !announced()) {
         const std::string more = readSome(child.out, 30);
         if (more.empty()) {
             break;
@@ -89,11 +93,12 @@ KVSServiceProcess::KVSServiceProcess(const std::string& database,
         line += more;
     }
     close(child.out);
-    const size_t colon = line.rfind(':');
-    if (line.find("listening on") == std::string::npos || colon == std::string::npos) {
+    if (!announced()) {
         ADD_FAILURE() << "the service did not start: " << line;
         return;
     }
+    line = line.substr(0, line.find('\n', line.find("listening on")));
+    const size_t colon = line.rfind(':');
     port_ = std::atoi(line.c_str() + colon + 1);
 }
 
