@@ -7,6 +7,7 @@
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // What grading knows about one card, read once from its Scryfall object.
@@ -51,8 +52,8 @@ public:
 
 private:
     mutable std::shared_mutex mutex_;
-    std::map<std::string, KVSCardFactsRef> byName_; // lower-case names
-    std::map<std::string, double> ratings_;         // lower-case names
+    std::unordered_map<std::string, KVSCardFactsRef> byName_; // lower-case names
+    std::map<std::string, double> ratings_;                   // lower-case names
     std::vector<std::string> sets_;
 };
 

@@ -79,7 +79,10 @@ bool KVSWriteDemoLog(const std::string& path, KVError* error) {
             std::vector<int64_t>& mine = packs[0];
             std::string shown;
             for (const int64_t id : mine) {
-                shown += (shown.empty() ? "" : ",") + std::to_string(id);
+                if (!shown.empty()) {
+                    shown += ',';
+                }
+                shown += std::to_string(id);
             }
             log.entry("Draft.Notify", {{"draftId", kDraftId},
                                        {"SelfPick", pick},
