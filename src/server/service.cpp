@@ -9,6 +9,7 @@
 #include "server/tokens.hpp"
 
 #include <ctime>
+#include <sys/socket.h>
 
 namespace {
 
@@ -33,6 +34,12 @@ KVSService::KVSService(KVSOptions options, std::shared_ptr<KVSStore> store,
     const auto threads = static_cast<size_t>(options_.threads);
     // Each keep-alive connection holds a worker for as long as it stays open.
     server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    // The library listens with a backlog of 5, too short for many clients connecting at once:
+    // the socket is noted here so bind() can lengthen it.
+    server_->set_socket_options([this](socket_t socket) {
+        httplib::default_socket_options(socket);
+        listening_ = socket;
+    });
     server_->set_payload_max_length(kMaxBodyBytes);
     server_->set_keep_alive_max_count(100000);
     server_->set_keep_alive_timeout(30);
@@ -81,6 +88,7 @@ bool KVSService::bind(KVError* error) {
                    "cannot listen on " + options_.host + ":" + std::to_string(options_.port));
         return false;
     }
+    ::listen(listening_, SOMAXCONN);
     return true;
 }
 

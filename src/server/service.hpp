@@ -93,4 +93,5 @@ private:
     std::mutex demoArtMutex_;
     std::map<int, std::string> demoArt_; // JPEGs drawn so far
     int port_ = 0;
+    int listening_ = -1; // the listening socket, once bound
 };
