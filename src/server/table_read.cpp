@@ -14,8 +14,8 @@ constexpr int64_t kDrafters = 8;
 constexpr int64_t kFirstLatePick = 5; // a good card still there from here on says something
 constexpr double kGoodCard = 2.9;     // B- and up
 
-std::string tierOf(double score, bool anySeen) {
-    if (!anySeen) {
+std::string tierOf(double score, bool anyLate) {
+    if (!anyLate) {
         return "unknown";
     }
     if (score >= 3.0) {
@@ -71,6 +71,11 @@ KVJson KVSReadTable(const KVSCardIndex& cards, const KVSDraftState& state) {
             }
         }
     }
+    // The first picks of a pack say nothing about the neighbours: until a pack has gone round
+    // a few seats, every colour is unknown rather than cut.
+    const bool anyLate =
+        std::any_of(state.seen.begin(), state.seen.end(),
+                    [](const KVSSeenPack& seen) { return seen.pick >= kFirstLatePick; });
     KVJson colours = KVJson::array();
     std::array<size_t, 5> order{0, 1, 2, 3, 4};
     std::stable_sort(order.begin(), order.end(),
@@ -84,7 +89,7 @@ KVJson KVSReadTable(const KVSCardIndex& cards, const KVSDraftState& state) {
         }
         colours.push_back({{"colour", std::string(1, kKVSColors[c])},
                            {"score", rounded(score[c])},
-                           {"tier", tierOf(score[c], !state.seen.empty())},
+                           {"tier", tierOf(score[c], anyLate)},
                            {"late", lateNames},
                            {"wheeled", wheeled[c]}});
     }

@@ -180,6 +180,8 @@ TEST(ServerGrading, TheTableReadsLateCardsAndWhatWheeled) {
     EXPECT_EQ(byColour["G"]["wheeled"], KVJson::array({"Wheel Bear"}));
     EXPECT_EQ(table["colours"][0]["colour"], "B") << "strongest colour first";
     EXPECT_EQ(byColour["U"]["tier"], "cut");
+    state.seen.resize(1); // the first pick only: nothing is known of the table yet
+    EXPECT_EQ(KVSAnalyzePack(index, state)["table"]["colours"][0]["tier"], "unknown");
     state.seen.clear();
     state.pickNumber = 3;
     const KVJson unknown = KVSAnalyzePack(index, state)["table"];
