@@ -48,7 +48,7 @@ std::optional<KVSAccount> KVSService::signIn(const std::string& email, const std
         sendMessage(response, 429, "Too many sign-in attempts. Wait a minute and try again.");
         return std::nullopt;
     }
-    const auto account = store_->accountByEmail(email);
+    auto account = store_->accountByEmail(email);
     if (account && account->passwordHash.empty()) {
         sendMessage(response, 401, "This account does not have a password yet.");
         return std::nullopt;

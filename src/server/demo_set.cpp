@@ -137,7 +137,12 @@ std::vector<KVJson> KVSDemoSet::cards(const std::string& base) {
         made["colors"] = KVJson::array();
         made["color_identity"] = {a, b};
         made["type_line"] = "Land";
-        made["oracle_text"] = "This land enters tapped.\n{T}: Add {" + a + "} or {" + b + "}.";
+        std::string text = "This land enters tapped.\n{T}: Add ";
+        text += braced(a);
+        text += " or ";
+        text += braced(b);
+        text += '.';
+        made["oracle_text"] = text;
         out.push_back(std::move(made));
     }
     return out;

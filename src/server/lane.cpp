@@ -18,7 +18,8 @@ KVSLane KVSLane::of(const std::vector<KVSCardFactsRef>& pool) {
             continue;
         }
         // Gold cards pull less on each colour than a mono-coloured card of the same strength.
-        const double pull = std::max(0.0, card->quality - 1.5) / card->colors.size();
+        const double pull =
+            std::max(0.0, card->quality - 1.5) / static_cast<double>(card->colors.size());
         for (const char color : card->colors) {
             lane.weight[kKVSColors.find(color)] += pull;
         }

@@ -25,7 +25,7 @@ std::optional<std::string> KVSScryfallFetcher::get(const std::string& pathAndQue
     client.set_read_timeout(30);
     const httplib::Headers headers = {{"User-Agent", "korvane-service/0.1.38"},
                                       {"Accept", "application/json"}};
-    const auto result = client.Get(pathAndQuery.c_str(), headers);
+    const auto result = client.Get(pathAndQuery, headers);
     if (!result) {
         KVSetError(error, "KorvaneScryfall", 0,
                    "Scryfall could not be reached: " + httplib::to_string(result.error()));

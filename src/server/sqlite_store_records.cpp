@@ -175,7 +175,7 @@ bool KVSSQLiteStore::addNonce(const std::string& nonce, const std::string& redir
                               int64_t expiresAt) {
     const Lease db = lease();
     KVSStatement prune(db.get(), "DELETE FROM nonces WHERE expires_at < ?");
-    prune.bind(1, expiresAt - 24 * 3600);
+    prune.bind(1, expiresAt - int64_t{24} * 3600);
     KVSStatement insert(db.get(),
                         "INSERT INTO nonces (nonce, redirect_uri, expires_at) VALUES (?, ?, ?)");
     insert.bind(1, nonce).bind(2, redirectURI).bind(3, expiresAt);

@@ -65,7 +65,8 @@ KVJson KVSReadTable(const KVSCardIndex& cards, const KVSDraftState& state) {
                 wheeled[c].push_back(card->name);
             }
             if (seen.pick >= kFirstLatePick && card->quality >= kGoodCard) {
-                const double lateness = std::min(2.0, (seen.pick - kFirstLatePick + 1) * 0.25);
+                const double lateness =
+                    std::min(2.0, static_cast<double>(seen.pick - kFirstLatePick + 1) * 0.25);
                 score[c] += lateness * (card->quality - 2.0);
                 late[c].emplace_back(card->quality, card->name);
             }

@@ -26,6 +26,7 @@ KVSTestCard KVSRareRemoval(const std::string& name, const std::string& color, in
 
 KVSCardIndex& KVSIndexOf(KVSCardIndex& index, const std::vector<KVSTestCard>& cards) {
     std::vector<KVJson> objects;
+    objects.reserve(cards.size());
     for (const KVSTestCard& card : cards) {
         objects.push_back(card.json());
     }

@@ -53,7 +53,7 @@ TEST(ServerDeck, BuildsOnTheDeepestTwoColoursWithBasicsByPips) {
         add(KVSVanilla("Red " + std::to_string(i), "R", 6));
     }
     add({"Plains", "", "common", 0, "Basic Land — Plains", "", 0, 0});
-    pool.push_back("White 0"); // a second copy
+    pool.emplace_back("White 0"); // a second copy
     KVSIndexOf(index, cards);
 
     const KVJson deck = KVSDeckBuilder(index).build(pool);

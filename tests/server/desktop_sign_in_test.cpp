@@ -59,8 +59,8 @@ struct Browser {
 
     // "<status> <location>" and the page in `page`.
     std::string get(const std::string& query, std::string* page) {
-        const std::string status = KVSCurl({"-o", dir.file("page"), "-w", "%{http_code}",
-                                            service.base() + "/auth/desktop?" + query});
+        std::string status = KVSCurl({"-o", dir.file("page"), "-w", "%{http_code}",
+                                      service.base() + "/auth/desktop?" + query});
         *page = KVReadFile(dir.file("page")).value_or("");
         return status;
     }
@@ -68,11 +68,13 @@ struct Browser {
                      std::string* page) {
         std::vector<std::string> args{"-o", dir.file("page"), "-w", "%{http_code} %{redirect_url}"};
         for (const auto& [name, value] : fields) {
-            args.push_back("--data-urlencode");
-            args.push_back(name + "=" + value);
+            args.emplace_back("--data-urlencode");
+            args.push_back(name);
+            args.back() += '=';
+            args.back() += value;
         }
         args.push_back(service.base() + "/auth/desktop");
-        const std::string status = KVSCurl(args);
+        std::string status = KVSCurl(args);
         *page = KVReadFile(dir.file("page")).value_or("");
         return status;
     }
@@ -166,8 +168,8 @@ TEST(ServerDesktopSignInIntegration, RefusesHostileLinksAndForms) {
           query("http://evil.example:4321/callback", kState),
           query("http://me@127.0.0.1:4321/callback", kState),
           query("http://127.0.0.1:4321/elsewhere", kState), query(home, ""),
-          query(home, "bad%20state%20here"), "redirect_uri=" + home + "&state=" + kState,
-          "provider=github&redirect_uri=" + home + "&state=" + kState}) {
+          query(home, "bad%20state%20here"), "redirect_uri=" + home + "&state=" += kState,
+          "provider=github&redirect_uri=" + home + "&state=" += kState}) {
         EXPECT_EQ(browser.get(bad, &page), "400") << bad;
         EXPECT_EQ(nonceIn(page), "") << "no form for " << bad;
     }

@@ -87,6 +87,7 @@ TEST(ServerDraftIntegration, TwentyConcurrentFirstRequestsPayOnce) {
     bool go = false;
     std::atomic<int> answered{0};
     std::vector<std::thread> threads;
+    threads.reserve(20);
     for (int i = 0; i < 20; ++i) {
         threads.emplace_back([&] {
             KVAPI client(draft.service->base(), api.token());

@@ -35,6 +35,7 @@ Spawned spawn(const std::string& program, const std::vector<std::string>& args) 
     std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(all.size() + 1);
     for (std::string& arg : all) {
         argv.push_back(arg.data());
     }
