@@ -1,0 +1,70 @@
+#pragma once
+
+#include "server/store.hpp"
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// The single-machine store: one SQLite file in WAL mode, a connection per worker thread (lent
+// from a pool that grows to the number of threads using it at once), the schema versioned by
+// `user_version`.
+class KVSSQLiteStore final : public KVSStore {
+public:
+    static constexpr int kSchemaVersion = 1;
+
+    // Opens or creates the database and brings its schema up to date. A file that cannot be
+    // opened, is not a database, or carries a newer schema gives nothing and a clear error;
+    // the file is never replaced.
+    static std::unique_ptr<KVSSQLiteStore> open(const std::string& path, KVError* error);
+    ~KVSSQLiteStore() override;
+
+    std::optional<KVSAccount> createAccount(const std::string& email, const std::string& name,
+                                            const std::string& passwordHash, int64_t credits,
+                                            KVError* error) override;
+    std::optional<KVSAccount> accountByEmail(const std::string& email) override;
+    bool setPassword(const std::string& email, const std::string& passwordHash) override;
+    std::optional<int64_t> grantCredits(const std::string& email, int64_t delta) override;
+    bool addToken(int64_t accountId, const std::string& tokenHash, const std::string& device,
+                  int64_t now) override;
+    std::optional<KVSAccount> accountForToken(const std::string& tokenHash) override;
+    KVSCharge chargeDraft(int64_t accountId, const std::string& draftId, int64_t* credits) override;
+    bool addNonce(const std::string& nonce, const std::string& redirectURI,
+                  int64_t expiresAt) override;
+    bool takeNonce(const std::string& nonce, const std::string& redirectURI, int64_t now) override;
+    bool addTelemetry(const KVSTelemetryBatch& batch) override;
+    bool pruneTelemetry(int64_t receivedBefore) override;
+    int64_t telemetryEventCount() override;
+    bool putCardData(const std::string& setCode, const std::string& json) override;
+    std::optional<std::string> cardData(const std::string& setCode) override;
+    bool putRatings(const std::map<std::string, double>& ratings) override;
+    std::map<std::string, double> ratings() override;
+
+private:
+    // A connection lent to one thread for one operation.
+    class Lease {
+    public:
+        Lease(KVSSQLiteStore& store, sqlite3* db) : store_(store), db_(db) {}
+        ~Lease();
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        sqlite3* get() const { return db_; }
+
+    private:
+        KVSSQLiteStore& store_;
+        sqlite3* db_;
+    };
+
+    explicit KVSSQLiteStore(std::string path) : path_(std::move(path)) {}
+    static sqlite3* connect(const std::string& path, KVError* error);
+    static bool configure(sqlite3* db, const std::string& path, KVError* error);
+    bool migrate(sqlite3* db, KVError* error);
+    Lease lease();
+
+    const std::string path_;
+    std::mutex mutex_;
+    std::vector<sqlite3*> idle_;
+};
