@@ -3,7 +3,7 @@
 #include "platform/platform.hpp"
 
 #include "support/test_environment.hpp"
-#include "support/xvfb.hpp"
+#include "x11_harness/xvfb.hpp"
 
 #include <gtest/gtest.h>
 

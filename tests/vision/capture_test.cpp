@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -103,7 +105,7 @@ TEST(CaptureTest, DescriptionAndRectangleConversion) {
     EXPECT_EQ(KVCapture::cocoaRectFromQuartz({100, 50, 800, 600}), (KVRect{100, 430, 800, 600}));
 }
 
-struct CaptureFixture : ::testing::Test {
+struct CaptureCacheTest : ::testing::Test {
     KVScopedFakePlatform fake;
     double now = 1000;
     KVCapture capture{[this] { return now; }};
@@ -114,7 +116,7 @@ struct CaptureFixture : ::testing::Test {
     }
 };
 
-TEST_F(CaptureFixture, ContentIsQueriedOnceInFiveSeconds) {
+TEST_F(CaptureCacheTest, ContentIsQueriedOnceInFiveSeconds) {
     ASSERT_TRUE(capture.shareableContent());
     now += 4.9;
     ASSERT_TRUE(capture.shareableContent());
@@ -133,7 +135,7 @@ TEST_F(CaptureFixture, ContentIsQueriedOnceInFiveSeconds) {
     EXPECT_EQ(capture.lastError(), "no X display (DISPLAY is not set)");
 }
 
-TEST_F(CaptureFixture, WindowCaptureReadsTheFrameOfTheMomentAndKeepsTheLastSuccess) {
+TEST_F(CaptureCacheTest, WindowCaptureReadsTheFrameOfTheMomentAndKeepsTheLastSuccess) {
     EXPECT_FALSE(capture.captureWindow(std::nullopt));
     EXPECT_TRUE(fake.capture->capturedWindows.empty());
 
@@ -182,7 +184,7 @@ TEST_F(CaptureFixture, WindowCaptureReadsTheFrameOfTheMomentAndKeepsTheLastSucce
     }
 }
 
-TEST_F(CaptureFixture, RegionCaptureAsksForTheRegionAsGiven) {
+TEST_F(CaptureCacheTest, RegionCaptureAsksForTheRegionAsGiven) {
     fake.capture->regionImage = KVImage::blank(300, 200);
     const KVRect outside{5000, 5000, 300, 200}; // off every display: read as it lies
     ASSERT_TRUE(capture.captureRegion(outside));
@@ -271,6 +273,38 @@ TEST(CaptureArenaAppTest, LaunchPicksSteamWineOrTheFileAndReportsFailure) {
     ASSERT_TRUE(KVCapture::launchArena());
     EXPECT_EQ(fake.launcher->launches.back().argv, (std::vector<std::string>{script}));
     KVEnvironment::restore(previous);
+}
+
+} // namespace
+
+namespace {
+
+TEST(CaptureLaunchIntegrationTest, StartsThePinnedProgramForReal) {
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    KVScopedEnvironment env;
+    const std::string script = env.home() + "/arena.sh";
+    KVWriteTestFile(script, "#!/bin/sh\necho started >&" + std::to_string(pipe[1]) + "\n");
+    ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
+    KVEnvironment pinned = *KVEnvironment::current();
+    pinned.arenaExe = script;
+    auto previousEnvironment = KVEnvironment::replace(pinned);
+    auto previousPlatform = KVPlatform::replace(KVPlatform::x11());
+
+    EXPECT_TRUE(KVCapture::launchArena());
+    ::close(pipe[1]);
+    pollfd in{pipe[0], POLLIN, 0};
+    char said[16] = {};
+    ASSERT_EQ(::poll(&in, 1, 10000), 1);
+    EXPECT_GT(::read(pipe[0], said, sizeof said - 1), 0);
+    EXPECT_STREQ(said, "started\n");
+    ::close(pipe[0]);
+
+    // Not runnable: nothing starts and the launch says so.
+    ASSERT_EQ(::chmod(script.c_str(), 0644), 0);
+    EXPECT_FALSE(KVCapture::launchArena());
+    KVPlatform::restore(previousPlatform);
+    KVEnvironment::restore(previousEnvironment);
 }
 
 } // namespace

@@ -4,8 +4,8 @@
 #include <sys/types.h>
 #include <vector>
 
-// A private X server for a test: Xvfb on a display it picks itself (-displayfd), optionally with
-// openbox managing windows. Stopped, with what runs on it, when the object goes.
+// A private X server for a test or a benchmark: Xvfb on a display it picks itself (-displayfd),
+// optionally with openbox managing windows. Stopped, with what runs on it, when the object goes.
 class KVXvfb {
 public:
     struct Options {

@@ -1,4 +1,4 @@
-#include "support/xvfb.hpp"
+#include "x11_harness/xvfb.hpp"
 
 #include <chrono>
 #include <csignal>
