@@ -31,7 +31,7 @@ void setError(KVError* error, const std::string& what) {
 
 } // namespace
 
-KVSingleInstance::KVSingleInstance(std::string directory, std::shared_ptr<KVQueue> queue,
+KVSingleInstance::KVSingleInstance(const std::string& directory, std::shared_ptr<KVQueue> queue,
                                    std::function<void()> onShow)
     : lockPath_(KVJoinPath(directory, "korvane.lock")),
       socketPath_(KVJoinPath(directory, "korvane.sock")), queue_(std::move(queue)),

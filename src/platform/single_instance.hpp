@@ -21,7 +21,7 @@ public:
 
     // `directory` holds the lock and the socket ($XDG_RUNTIME_DIR). `onShow` runs on `queue`
     // (the main thread's) for every later launch.
-    KVSingleInstance(std::string directory, std::shared_ptr<KVQueue> queue,
+    KVSingleInstance(const std::string& directory, std::shared_ptr<KVQueue> queue,
                      std::function<void()> onShow);
     ~KVSingleInstance();
     KVSingleInstance(const KVSingleInstance&) = delete;

@@ -208,7 +208,7 @@ TEST_F(CaptureCacheTest, RegionCaptureAsksForTheRegionAsGiven) {
 
 TEST(CaptureArenaAppTest, PathsFollowTheEnvironmentThenSteamThenWine) {
     KVScopedEnvironment env;
-    const std::string home = env.home();
+    const std::string& home = env.home();
     const std::string steam = home + "/.local/share/Steam";
     const std::string steamExe = steam + "/steamapps/common/MTGA/MTGA.exe";
     const std::string lutris = home + "/Games/mtga";

@@ -41,7 +41,7 @@ struct CaptureIntegrationTest : X11Fixture {
                 std::copy(p.begin(), p.end(), image.pixel(x, y));
             }
         }
-        const std::string path = files.file("pattern.png");
+        std::string path = files.file("pattern.png");
         KVWriteTestFile(path, KVEncodePNG(image).value_or(""));
         return path;
     }
@@ -144,7 +144,7 @@ TEST_P(CapturePixelsIntegrationTest, ExactPixels) {
     const std::string picture = patternFile(320, 240);
     std::vector<std::string> arguments = {"--width", "320", "--height", "240", "--image", picture};
     if (argb) {
-        arguments.push_back("--argb");
+        arguments.emplace_back("--argb");
     }
     auto game = arena(arguments);
     const auto record = KVCapture::findArena();

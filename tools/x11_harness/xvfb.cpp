@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -50,6 +51,8 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     envp.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // A test killed on its time-out takes its server and programs with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (stdinFd >= 0) {
             ::dup2(stdinFd, STDIN_FILENO);
         }

@@ -36,14 +36,19 @@ bool PosixLauncher::launch(const std::vector<std::string>& argv,
         }
     }
     for (const auto& [key, value] : environment) {
-        variables.push_back(key + "=" + value);
+        std::string variable = key;
+        variable += '=';
+        variable += value;
+        variables.push_back(std::move(variable));
     }
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
     std::vector<char*> envp;
+    envp.reserve(variables.size() + 1);
     for (const std::string& variable : variables) {
         envp.push_back(const_cast<char*>(variable.c_str()));
     }

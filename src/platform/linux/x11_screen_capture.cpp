@@ -122,7 +122,8 @@ bool X11ScreenCapture::ensureSegment(xcb_connection_t* connection, size_t bytes,
         return false;
     }
     void* address = shmat(id, nullptr, 0);
-    if (address == reinterpret_cast<void*>(-1)) {
+    if (address ==
+        reinterpret_cast<void*>(-1)) { // NOLINT(performance-no-int-to-ptr): shmat's failure value
         shmctl(id, IPC_RMID, nullptr);
         shm_ = false;
         return false;
