@@ -4,6 +4,8 @@
 #include "base/files.hpp"
 #include "support/x11_fixture.hpp"
 
+#include <chrono>
+#include <csignal>
 #include <xcb/xcb.h>
 
 namespace {
@@ -133,6 +135,27 @@ TEST_F(CaptureIntegrationTest, AWindowUnmappedOrClosedMidCaptureGivesTheXError) 
     const auto found = KVCapture::findArena();
     ASSERT_TRUE(found);
     EXPECT_TRUE(fresh.captureWindow(found)) << fresh.lastError();
+}
+
+TEST_F(CaptureIntegrationTest, AServerThatStopsAnsweringTimesOutAndIsReconnected) {
+    start();
+    auto game = arena({"--width", "300", "--height", "200"});
+    const auto record = KVCapture::findArena();
+    ASSERT_TRUE(record);
+    KVCapture capture;
+    ASSERT_TRUE(capture.captureWindow(record)) << capture.lastError(); // content now cached
+
+    ::kill(xvfb_->serverPid(), SIGSTOP);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(capture.captureWindow(record));
+    const auto waited = std::chrono::steady_clock::now() - started;
+    ::kill(xvfb_->serverPid(), SIGCONT);
+    EXPECT_EQ(capture.lastError(), "screenshot timed out");
+    EXPECT_GE(waited, std::chrono::seconds(5)); // the whole bound, then given up
+    EXPECT_LT(waited, std::chrono::seconds(15));
+
+    // The stuck connection was dropped; a new one captures again.
+    EXPECT_TRUE(capture.captureWindow(record)) << capture.lastError();
 }
 
 struct CapturePixelsIntegrationTest : CaptureIntegrationTest,

@@ -24,6 +24,8 @@ public:
     // ":N", or "" when the server did not start (then `failure` says why).
     const std::string& display() const { return display_; }
     const std::string& failure() const { return failure_; }
+    // The server process, for tests that make it stop answering.
+    pid_t serverPid() const { return server_; }
 
 private:
     bool waitForWindowManager();
