@@ -71,6 +71,20 @@ TEST_P(WindowListIntegrationTest, FindsTheGameAmongLookAlikesAndFollowsTheFocus)
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutWindowManager, WindowListIntegrationTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "openbox" : "bare"; });
 
+struct WindowListPidIntegrationTest : X11Fixture {};
+
+// A sandboxed game's _NET_WM_PID is from another pid namespace, or missing: the server's own
+// record of the client decides.
+TEST_F(WindowListPidIntegrationTest, TheOwnerComesFromTheServerNotTheWindowsWord) {
+    start();
+    auto game = arena({"--no-pid", "--width", "800", "--height", "600"});
+    const auto found = KVCapture::findArena();
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->windowId, game->window);
+    EXPECT_EQ(found->pid, game->process.pid());
+    EXPECT_EQ(found->owner, "MTGA");
+}
+
 TEST(WindowListNoDisplayTest, SaysThatNoDisplayIsSet) {
     KVScopedEnvironment environment; // no DISPLAY
     auto previous = KVPlatform::replace(KVPlatform::x11());
