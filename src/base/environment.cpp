@@ -43,6 +43,7 @@ KVEnvironment KVEnvironment::fromProcess() {
     env.apiBase = variable("KORVANE_API_BASE");
     env.scryfallBase = variable("KORVANE_SCRYFALL_BASE");
     env.arenaExe = variable("KORVANE_ARENA_EXE");
+    env.display = variable("DISPLAY").value_or("");
     env.draftDebug = variable("KORVANE_DRAFT_DEBUG").has_value();
     env.visionDebug = variable("KORVANE_VISION_DEBUG").has_value();
     char exe[PATH_MAX];

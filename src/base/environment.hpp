@@ -12,6 +12,7 @@ struct KVEnvironment {
     std::optional<std::string> apiBase;      // KORVANE_API_BASE as set
     std::optional<std::string> scryfallBase; // KORVANE_SCRYFALL_BASE as set
     std::optional<std::string> arenaExe;     // KORVANE_ARENA_EXE as set
+    std::string display;                     // $DISPLAY, the X server to talk to; "" when unset
     bool draftDebug = false;                 // KORVANE_DRAFT_DEBUG set to anything
     bool visionDebug = false;                // KORVANE_VISION_DEBUG set to anything
     std::string executablePath;              // the running program's own file

@@ -1,0 +1,310 @@
+#include "vision/capture.hpp"
+
+#include "platform/fake/fake_platform.hpp"
+#include "support/test_environment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+KVWindowInfo window(uint32_t id, const std::string& owner, KVRect bounds, int layer = 0,
+                    bool onScreen = true, int32_t pid = 100) {
+    return {id, pid, owner, layer, bounds, onScreen};
+}
+
+struct FindCase {
+    const char* name;
+    std::vector<KVWindowInfo> windows;
+    int32_t frontmostPid;
+    std::optional<uint32_t> expected;
+    bool focused;
+};
+
+TEST(CaptureTest, FindArenaKeepsTheLargestOrdinaryArenaWindow) {
+    const std::vector<FindCase> cases = {
+        {"larger second",
+         {window(1, "MTGA", {0, 0, 1280, 800}), window(2, "MTGA", {0, 0, 1920, 1080})},
+         100,
+         2,
+         true},
+        {"larger first",
+         {window(2, "MTGA", {0, 0, 1920, 1080}), window(1, "MTGA", {0, 0, 1280, 800})},
+         100,
+         2,
+         true},
+        {"equal areas: first listed",
+         {window(3, "MTG Arena", {0, 0, 800, 600}), window(4, "MTGA", {9, 9, 600, 800})},
+         100,
+         3,
+         true},
+        {"199 wide is too small", {window(5, "MTGA", {0, 0, 199, 900})}, 100, std::nullopt, false},
+        {"200 x 200 passes",
+         {window(6, "Magic: The Gathering Arena", {0, 0, 200, 200})},
+         100,
+         6,
+         true},
+        {"other layers never",
+         {window(7, "MTGA", {0, 0, 1920, 1080}, 1), window(8, "MTGA", {0, 0, 300, 300})},
+         100,
+         8,
+         true},
+        {"case and prefixes differ",
+         {window(9, "mtga", {0, 0, 900, 900}), window(10, "MTGA Launcher", {0, 0, 900, 900}),
+          window(11, "MTG", {0, 0, 900, 900})},
+         100,
+         std::nullopt,
+         false},
+        {"another process in front", {window(12, "MTGA", {0, 0, 900, 900})}, 55, 12, false},
+        {"off screen is never focused",
+         {window(13, "MTGA", {0, 0, 900, 900}, 0, false)},
+         100,
+         13,
+         false},
+        {"unknown front, unknown pid",
+         {window(14, "MTGA", {0, 0, 900, 900}, 0, true, 0)},
+         0,
+         14,
+         false},
+    };
+    for (const FindCase& c : cases) {
+        KVScopedFakePlatform fake;
+        fake.windows->next = KVWindowSnapshot{c.windows, c.frontmostPid};
+        const auto found = KVCapture::findArena();
+        ASSERT_EQ(found.has_value(), c.expected.has_value()) << c.name;
+        if (found) {
+            EXPECT_EQ(found->windowId, *c.expected) << c.name;
+            EXPECT_EQ(found->focused, c.focused) << c.name;
+        }
+    }
+    KVScopedFakePlatform noList;
+    EXPECT_FALSE(KVCapture::findArena());
+    EXPECT_FALSE(KVCapture::frontmostIsUs());
+}
+
+TEST(CaptureTest, FrontmostIsUsComparesWithOurPid) {
+    KVScopedFakePlatform fake;
+    fake.windows->next = KVWindowSnapshot{{}, static_cast<int32_t>(::getpid())};
+    EXPECT_TRUE(KVCapture::frontmostIsUs());
+    fake.windows->next->frontmostPid = 1;
+    EXPECT_FALSE(KVCapture::frontmostIsUs());
+}
+
+TEST(CaptureTest, DescriptionAndRectangleConversion) {
+    KVScopedFakePlatform fake;
+    const KVArenaWindow arena{77, 4242, "MTGA", {100, 50.5, 1920, 1080}, true, false};
+    EXPECT_EQ(arena.description(),
+              "ArenaWindow(id=77 pid=4242 owner=MTGA bounds={{100, 50.5}, {1920, 1080}} "
+              "on_screen=1 focused=0)");
+    // No screen: H is 0.
+    EXPECT_EQ(KVCapture::cocoaRectFromQuartz({100, 50, 800, 600}), (KVRect{100, -650, 800, 600}));
+    fake.screens->all = {{{0, 0, 1920, 1080}, true}, {{1920, 0, 1280, 2000}, false}};
+    EXPECT_EQ(KVCapture::cocoaRectFromQuartz({100, 50, 800, 600}), (KVRect{100, 430, 800, 600}));
+}
+
+struct CaptureCacheTest : ::testing::Test {
+    KVScopedFakePlatform fake;
+    double now = 1000;
+    KVCapture capture{[this] { return now; }};
+    KVArenaWindow arena{7, 100, "MTGA", {10, 20, 300, 200}, true, true};
+
+    void SetUp() override {
+        fake.capture->content = KVShareableContent{{{7, {10, 20, 300, 200}}}, {{0, 0, 1920, 1080}}};
+    }
+};
+
+TEST_F(CaptureCacheTest, ContentIsQueriedOnceInFiveSeconds) {
+    ASSERT_TRUE(capture.shareableContent());
+    now += 4.9;
+    ASSERT_TRUE(capture.shareableContent());
+    EXPECT_EQ(fake.capture->contentQueries, 1);
+    now += 0.1; // 5.0 after the first query, which is timed from its start
+    ASSERT_TRUE(capture.shareableContent());
+    EXPECT_EQ(fake.capture->contentQueries, 2);
+
+    // A failed refresh keeps the old content but does not return it.
+    fake.capture->content.reset();
+    now += 6;
+    EXPECT_FALSE(capture.shareableContent());
+    EXPECT_EQ(capture.lastError(), "no shareable content (permission?)");
+    fake.capture->contentFailure = "no X display (DISPLAY is not set)";
+    EXPECT_FALSE(capture.shareableContent());
+    EXPECT_EQ(capture.lastError(), "no X display (DISPLAY is not set)");
+}
+
+TEST_F(CaptureCacheTest, WindowCaptureReadsTheFrameOfTheMomentAndKeepsTheLastSuccess) {
+    EXPECT_FALSE(capture.captureWindow(std::nullopt));
+    EXPECT_TRUE(fake.capture->capturedWindows.empty());
+
+    // Moved and resized since the content was cached: the frame read with the pixels counts.
+    fake.capture->windowFrames[7] = {KVImage::blank(400, 250), {500, 60, 400, 250}};
+    auto image = capture.captureWindow(arena);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 400);
+    EXPECT_EQ(capture.lastPath(), "window");
+    EXPECT_EQ(capture.lastFrameRect(), (KVRect{500, 60, 400, 250}));
+
+    struct Failure {
+        const char* name;
+        std::function<void()> arrange;
+        const char* error;
+    };
+    const std::vector<Failure> failures = {
+        {"not listed", [&] { arena.windowId = 8; },
+         "Arena's window is not in the shareable content"},
+        {"capture fails",
+         [&] {
+             fake.capture->windowFrames.clear();
+             fake.capture->captureFailure = "capturing window 0x7 failed: BadMatch";
+         },
+         "capturing window 0x7 failed: BadMatch"},
+        {"silent failure",
+         [&] {
+             fake.capture->windowFrames.clear();
+             fake.capture->captureFailure = "";
+         },
+         "screenshot timed out"},
+        {"no size",
+         [&] {
+             fake.capture->windowFrames[7] = {KVImage{}, {1, 1, 0, 0}};
+         },
+         "Arena's window has no size"},
+    };
+    for (const Failure& f : failures) {
+        const KVArenaWindow saved = arena;
+        f.arrange();
+        EXPECT_FALSE(capture.captureWindow(arena)) << f.name;
+        EXPECT_EQ(capture.lastError(), f.error) << f.name;
+        EXPECT_EQ(capture.lastPath(), "window") << f.name;
+        EXPECT_EQ(capture.lastFrameRect(), (KVRect{500, 60, 400, 250})) << f.name;
+        arena = saved;
+    }
+}
+
+TEST_F(CaptureCacheTest, RegionCaptureAsksForTheRegionAsGiven) {
+    fake.capture->regionImage = KVImage::blank(300, 200);
+    const KVRect outside{5000, 5000, 300, 200}; // off every display: read as it lies
+    ASSERT_TRUE(capture.captureRegion(outside));
+    EXPECT_EQ(fake.capture->capturedRegions.back(), outside);
+    EXPECT_EQ(capture.lastPath(), "region");
+    EXPECT_EQ(capture.lastFrameRect(), outside);
+
+    fake.capture->regionImage.reset();
+    EXPECT_FALSE(capture.captureRegion({0, 0, 10, 10}));
+    EXPECT_EQ(capture.lastError(), "screenshot timed out");
+    EXPECT_EQ(capture.lastFrameRect(), outside);
+
+    fake.capture->content->displays.clear();
+    now += 10;
+    EXPECT_FALSE(capture.captureRegion({0, 0, 10, 10}));
+    EXPECT_EQ(capture.lastError(), "no display");
+
+    capture.endWindowCapture();
+    EXPECT_EQ(fake.capture->windowCaptureEnds, 1);
+}
+
+TEST(CaptureArenaAppTest, PathsFollowTheEnvironmentThenSteamThenWine) {
+    KVScopedEnvironment env;
+    const std::string& home = env.home();
+    const std::string steam = home + "/.local/share/Steam";
+    const std::string steamExe = steam + "/steamapps/common/MTGA/MTGA.exe";
+    const std::string lutris = home + "/Games/mtga";
+    const std::string lutrisExe =
+        lutris + "/drive_c/Program Files/Wizards of the Coast/MTGA/MTGA.exe";
+    KVWriteTestFile(steam + "/steamapps/libraryfolders.vdf", "\"libraryfolders\" {}");
+    KVWriteTestFile(lutris + "/drive_c/users/player/AppData/LocalLow/x", "");
+
+    const auto candidates = KVCapture::arenaAppCandidates();
+    ASSERT_EQ(candidates.size(), 2u);
+    EXPECT_EQ(candidates[0], steamExe);
+    EXPECT_EQ(candidates[1], lutrisExe);
+    EXPECT_FALSE(KVCapture::arenaInstalled());
+
+    KVWriteTestFile(steam + "/steamapps/appmanifest_2141910.acf", "\"AppState\" {}");
+    EXPECT_EQ(KVCapture::arenaPath(), steam + "/steamapps/appmanifest_2141910.acf");
+    KVWriteTestFile(lutrisExe, "MZ");
+    EXPECT_EQ(KVCapture::arenaPath(), lutrisExe);
+    KVWriteTestFile(steamExe, "MZ");
+    EXPECT_EQ(KVCapture::arenaPath(), steamExe);
+
+    // A pinned path that does not exist falls through to the candidates.
+    KVEnvironment pinned = *KVEnvironment::current();
+    pinned.arenaExe = home + "/nowhere/MTGA.exe";
+    auto previous = KVEnvironment::replace(pinned);
+    EXPECT_EQ(KVCapture::arenaPath(), steamExe);
+    pinned.arenaExe = lutrisExe;
+    KVEnvironment::replace(pinned);
+    EXPECT_EQ(KVCapture::arenaPath(), lutrisExe);
+    KVEnvironment::restore(previous);
+}
+
+TEST(CaptureArenaAppTest, LaunchPicksSteamWineOrTheFileAndReportsFailure) {
+    KVScopedFakePlatform fake;
+    KVScopedEnvironment env;
+    EXPECT_FALSE(KVCapture::launchArena()); // nothing installed
+
+    const std::string prefix = env.home() + "/.wine";
+    const std::string exe = prefix + "/drive_c/Program Files/Wizards of the Coast/MTGA/MTGA.exe";
+    KVWriteTestFile(exe, "MZ");
+    KVWriteTestFile(prefix + "/drive_c/users/player/AppData/LocalLow/x", "");
+    ASSERT_TRUE(KVCapture::launchArena());
+    ASSERT_EQ(fake.launcher->launches.size(), 1u);
+    EXPECT_EQ(fake.launcher->launches[0].argv, (std::vector<std::string>{"wine", exe}));
+    EXPECT_EQ(fake.launcher->launches[0].environment,
+              (std::vector<std::pair<std::string, std::string>>{{"WINEPREFIX", prefix}}));
+
+    fake.launcher->succeeds = false; // no wine installed
+    EXPECT_FALSE(KVCapture::launchArena());
+
+    fake.launcher->succeeds = true;
+    const std::string steamExe = env.home() + "/.local/share/Steam/steamapps/common/MTGA/MTGA.exe";
+    KVWriteTestFile(steamExe, "MZ");
+    ASSERT_TRUE(KVCapture::launchArena());
+    EXPECT_EQ(fake.launcher->urls, (std::vector<std::string>{"steam://rungameid/2141910"}));
+
+    const std::string script = env.home() + "/run-arena";
+    KVWriteTestFile(script, "#!/bin/sh\n");
+    KVEnvironment pinned = *KVEnvironment::current();
+    pinned.arenaExe = script;
+    auto previous = KVEnvironment::replace(pinned);
+    ASSERT_TRUE(KVCapture::launchArena());
+    EXPECT_EQ(fake.launcher->launches.back().argv, (std::vector<std::string>{script}));
+    KVEnvironment::restore(previous);
+}
+
+} // namespace
+
+namespace {
+
+TEST(CaptureLaunchIntegrationTest, StartsThePinnedProgramForReal) {
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    KVScopedEnvironment env;
+    const std::string script = env.home() + "/arena.sh";
+    KVWriteTestFile(script, "#!/bin/sh\necho started >&" + std::to_string(pipe[1]) + "\n");
+    ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
+    KVEnvironment pinned = *KVEnvironment::current();
+    pinned.arenaExe = script;
+    auto previousEnvironment = KVEnvironment::replace(pinned);
+    auto previousPlatform = KVPlatform::replace(KVPlatform::x11());
+
+    EXPECT_TRUE(KVCapture::launchArena());
+    ::close(pipe[1]);
+    pollfd in{pipe[0], POLLIN, 0};
+    char said[16] = {};
+    ASSERT_EQ(::poll(&in, 1, 10000), 1);
+    EXPECT_GT(::read(pipe[0], said, sizeof said - 1), 0);
+    EXPECT_STREQ(said, "started\n");
+    ::close(pipe[0]);
+
+    // Not runnable: nothing starts and the launch says so.
+    ASSERT_EQ(::chmod(script.c_str(), 0644), 0);
+    EXPECT_FALSE(KVCapture::launchArena());
+    KVPlatform::restore(previousPlatform);
+    KVEnvironment::restore(previousEnvironment);
+}
+
+} // namespace
