@@ -52,7 +52,7 @@ TEST(ArenaLogLocator, ReadsEverySteamLibraryFromLibraryFolders) {
     EXPECT_TRUE(KVSteamLibraryPaths("{{{\"unterminated").empty());
 }
 
-TEST(ArenaLogLocator, ListsSteamLibrariesThenLutrisThenWine) {
+TEST(ArenaLogLocator, ListsSteamLibrariesThenLutrisThenBottlesThenWine) {
     KVScopedEnvironment env;
     const std::string& home = env.home();
     const std::string native = home + "/.local/share/Steam";
@@ -72,29 +72,20 @@ TEST(ArenaLogLocator, ListsSteamLibrariesThenLutrisThenWine) {
     const std::string wine = home + "/.wine/drive_c/users/me/AppData/LocalLow/"
                                     "Wizards Of The Coast/MTGA/Player.log";
     ASSERT_TRUE(KVMakeDirectories(home + "/Games/arena/drive_c/users/Public"));
+    const std::string snap = home + "/snap/steam/common/.local/share/Steam";
+    const std::string bottle = home + "/.var/app/com.usebottles.bottles/data/bottles/bottles/A";
+    const std::string nativeBottle = home + "/.local/share/bottles/bottles/MTGA";
+    ASSERT_TRUE(KVMakeDirectories(snap + "/steamapps"));
+    ASSERT_TRUE(KVMakeDirectories(bottle + "/drive_c/users/player"));
+    ASSERT_TRUE(KVMakeDirectories(nativeBottle + "/drive_c/users/player"));
     KVWriteTestFile(lutris, "");
     KVWriteTestFile(wine, "");
 
     // The symlinked root and the library listed twice count once; missing libraries not at all.
     EXPECT_EQ(KVArenaLogCandidates(home),
               (std::vector<std::string>{steamLog(native), steamLog(extra), steamLog(flatpak),
-                                        lutris, wine}));
-}
-
-TEST(ArenaLogLocator, ProbesSnapSteamAndBottlesPrefixes) {
-    KVScopedEnvironment env;
-    const std::string& home = env.home();
-    const std::string snap = home + "/snap/steam/common/.local/share/Steam";
-    const std::string flatpakBottle =
-        home + "/.var/app/com.usebottles.bottles/data/bottles/bottles/Arena";
-    const std::string nativeBottle = home + "/.local/share/bottles/bottles/MTGA";
-    ASSERT_TRUE(KVMakeDirectories(snap + "/steamapps"));
-    ASSERT_TRUE(KVMakeDirectories(flatpakBottle + "/drive_c/users/player"));
-    ASSERT_TRUE(KVMakeDirectories(nativeBottle + "/drive_c/users/player"));
-    ASSERT_TRUE(KVMakeDirectories(nativeBottle + "/drive_c/users/Public"));
-    EXPECT_EQ(KVArenaLogCandidates(home),
-              (std::vector<std::string>{steamLog(snap), userLog(flatpakBottle, "player"),
-                                        userLog(nativeBottle, "player")}));
+                                        steamLog(snap), lutris, userLog(bottle, "player"),
+                                        userLog(nativeBottle, "player"), wine}));
 }
 
 TEST(ArenaLogLocator, TheMostRecentlyWrittenLogWins) {
