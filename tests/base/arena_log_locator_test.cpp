@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <filesystem>
 #include <unistd.h>
 
 namespace {
@@ -20,10 +18,8 @@ std::string userLog(const std::string& prefix, const std::string& user) {
 // Writes a log whose last change was `secondsAgo` seconds ago.
 void writeLogAged(const std::string& path, long secondsAgo) {
     KVWriteTestFile(path, "[UnityCrossThreadLogger]\n");
-    struct timespec times[2]{};
-    times[0].tv_sec = ::time(nullptr) - secondsAgo;
-    times[1] = times[0];
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() -
+                                               std::chrono::seconds(secondsAgo));
 }
 
 std::string steamLog(const std::string& library) {

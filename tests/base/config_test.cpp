@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -210,9 +211,8 @@ TEST(Config, SignInFileIsPrivateAndToleratesAnything) {
     KVConfig::clearAuth(); // nothing there: nothing happens
     EXPECT_EQ(KVConfig::loadAuth(), KVJson::object());
     KVConfig::saveAuth({{"token", "kor_secret"}, {"email", "a@b.c"}});
-    struct stat st {};
-    ASSERT_EQ(::stat(KVConfig::authPath().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(std::filesystem::status(KVConfig::authPath()).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_EQ(KVConfig::loadAuth()["token"], "kor_secret");
     for (const char* content : {"\"a string\"", "[]", "{oops", "42"}) {
         KVWriteTestFile(KVConfig::authPath(), content);

@@ -4,8 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <dirent.h>
-#include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -14,14 +13,8 @@ namespace {
 
 std::vector<std::string> entries(const std::string& dir) {
     std::vector<std::string> names;
-    DIR* d = ::opendir(dir.c_str());
-    while (const dirent* e = d ? ::readdir(d) : nullptr) {
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") {
-            names.emplace_back(e->d_name);
-        }
-    }
-    if (d) {
-        ::closedir(d);
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename());
     }
     return names;
 }
@@ -33,17 +26,11 @@ mode_t modeOf(const std::string& path) {
 }
 
 bool isSymlink(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    return std::filesystem::is_symlink(path);
 }
 
 void setAge(const std::string& path, std::chrono::seconds age) {
-    const auto when = std::chrono::system_clock::now() - age;
-    const auto since = when.time_since_epoch();
-    struct timespec times[2]{};
-    times[0].tv_sec = std::chrono::duration_cast<std::chrono::seconds>(since).count();
-    times[1] = times[0];
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - age);
 }
 
 TEST(AtomicWrite, ReplacesTheTargetWithExactBytes) {
