@@ -247,23 +247,18 @@ TEST(DelayedWorkIntegration, RunsAfterItsDelayAndNotForAGoneQueue) {
 
 TEST(TimerIntegration, WaitsForTheStartDelayThenRepeats) {
     auto queue = KVSerialQueue::create("test.timer");
-    std::mutex mutex;
-    std::vector<Clock::time_point> ticks;
+    std::vector<Clock::time_point> ticks; // touched only on the queue
+    KVSemaphore fifth;
     const auto started = Clock::now();
     auto timer = KVTimer::start(*queue, 0.1, 0.02, 0.01, [&] {
-        std::lock_guard lock(mutex);
         ticks.push_back(Clock::now());
+        if (ticks.size() == 5) {
+            fifth.signal();
+        }
     });
-    auto loop = KVRunLoop::create();
-    EXPECT_TRUE(loop->runUntil(
-        [&] {
-            std::lock_guard lock(mutex);
-            return ticks.size() >= 5;
-        },
-        5));
+    ASSERT_TRUE(fifth.waitFor(5));
     timer->cancel();
     queue->sync([] {});
-    std::lock_guard lock(mutex);
     // Tick i is due at start + delay + i intervals (never earlier), whenever the one before ran.
     for (size_t i = 0; i < ticks.size(); ++i) {
         EXPECT_GE(ticks[i] - started, 100ms + std::chrono::milliseconds(20 * i)) << i;
