@@ -60,22 +60,14 @@ std::vector<BrokenSettings> brokenSettings() {
     const std::string comma =
         R"({"log_path": "/games/Player.log", "telemetry_enabled": false, "panel_dx": 4,})";
     const std::string huge = R"({"telemetry_enabled": false, "panel_dx": 1e400})";
+    const auto fifo = [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); };
+    const auto zero = [](const std::string& path) {
+        ASSERT_EQ(::symlink("/dev/zero", path.c_str()), 0);
+    };
     return {
-        {"trailing comma", text(comma), comma},
-        {"number out of range", text(huge), huge},
-        {"empty file", text(""), ""},
-        {"FIFO",
-         [](const std::string& path) {
-             KVMakeDirectories(KVConfig::dataDir());
-             ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
-         },
-         ""},
-        {"link to /dev/zero",
-         [](const std::string& path) {
-             KVMakeDirectories(KVConfig::dataDir());
-             ASSERT_EQ(::symlink("/dev/zero", path.c_str()), 0);
-         },
-         ""},
+        {"trailing comma", text(comma), comma}, {"number out of range", text(huge), huge},
+        {"empty file", text(""), ""},           {"FIFO", fifo, ""},
+        {"link to /dev/zero", zero, ""},
     };
 }
 
@@ -84,6 +76,7 @@ TEST(Config, UnreadableSettingsAreKeptAsideAndAnOptOutNeverBecomesConsent) {
         SCOPED_TRACE(broken.what);
         KVScopedEnvironment env;
         const std::string path = KVConfig::settingsPath();
+        ASSERT_TRUE(KVMakeDirectories(KVConfig::dataDir()));
         broken.make(path);
         struct stat before {};
         ASSERT_EQ(::lstat(path.c_str(), &before), 0);

@@ -104,25 +104,23 @@ TEST(BackgroundIntegration, GrowsWhenEveryThreadIsBlocked) {
     std::mutex mutex;
     std::condition_variable changed;
     int started = 0;
-    std::atomic<int> finished{0};
+    int together = 0;
     KVSemaphore allDone;
     for (int i = 0; i < kTasks; ++i) {
         KVBackground(KVQoS::userInitiated).async([&] {
             std::unique_lock lock(mutex);
             ++started;
             changed.notify_all();
-            const bool together = changed.wait_for(lock, 10s, [&] { return started == kTasks; });
+            together += changed.wait_for(lock, 10s, [&] { return started == kTasks; }) ? 1 : 0;
             lock.unlock();
-            if (together) {
-                ++finished;
-            }
             allDone.signal();
         });
     }
     for (int i = 0; i < kTasks; ++i) {
         ASSERT_TRUE(allDone.waitFor(20));
     }
-    EXPECT_EQ(finished.load(), kTasks);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(together, kTasks);
 }
 
 TEST(BackgroundIntegration, PrioritiesAreSeparatePools) {
