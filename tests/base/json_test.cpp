@@ -94,23 +94,17 @@ TEST(JsonReaders, BooleansReadStringsByTheirLeadingText) {
 }
 
 TEST(JsonReaders, DoublesReadStringsByTheirLeadingNumber) {
-    const struct {
-        KVJson value;
-        double expected; // the fallback is 0.75
-    } cases[] = {{0.25, 0.25},
-                 {3, 3},
-                 {true, 1},
-                 {"0.5abc", 0.5},
-                 {"  -2.5e1", -25},
-                 {".5", 0.5},
-                 {"abc", 0},
-                 {"inf", 0},
-                 {"0x10", 0},
-                 {{}, 0.75},
-                 {KVJson::array({1}), 0.75}};
-    for (const auto& c : cases) {
-        EXPECT_DOUBLE_EQ(KVJsonDouble(c.value, 0.75), c.expected) << c.value.dump();
-    }
+    EXPECT_DOUBLE_EQ(KVJsonDouble(KVJson(0.25), 1), 0.25);
+    EXPECT_DOUBLE_EQ(KVJsonDouble(KVJson(3), 1), 3);
+    EXPECT_DOUBLE_EQ(KVJsonDouble(KVJson(true), 5), 1);
+    EXPECT_DOUBLE_EQ(KVJsonDouble(KVJson("0.5abc"), 1), 0.5);
+    EXPECT_DOUBLE_EQ(KVJsonDouble(KVJson("  -2.5e1"), 1), -25);
+    EXPECT_DOUBLE_EQ(KVJsonDouble(KVJson(".5"), 1), 0.5);
+    EXPECT_DOUBLE_EQ(KVJsonDouble(KVJson("abc"), 1), 0);
+    EXPECT_DOUBLE_EQ(KVJsonDouble(KVJson("inf"), 1), 0);
+    EXPECT_DOUBLE_EQ(KVJsonDouble(KVJson("0x10"), 1), 0);
+    EXPECT_DOUBLE_EQ(KVJsonDouble(KVJson(), 0.75), 0.75);
+    EXPECT_DOUBLE_EQ(KVJsonDouble(KVJson::array({1}), 0.75), 0.75);
 }
 
 TEST(JsonReaders, IntegersSaturateAndCutTowardZero) {
