@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <filesystem>
 #include <unistd.h>
 
 namespace {
@@ -20,10 +18,8 @@ std::string userLog(const std::string& prefix, const std::string& user) {
 // Writes a log whose last change was `secondsAgo` seconds ago.
 void writeLogAged(const std::string& path, long secondsAgo) {
     KVWriteTestFile(path, "[UnityCrossThreadLogger]\n");
-    struct timespec times[2]{};
-    times[0].tv_sec = ::time(nullptr) - secondsAgo;
-    times[1] = times[0];
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() -
+                                               std::chrono::seconds(secondsAgo));
 }
 
 std::string steamLog(const std::string& library) {
@@ -52,7 +48,7 @@ TEST(ArenaLogLocator, ReadsEverySteamLibraryFromLibraryFolders) {
     EXPECT_TRUE(KVSteamLibraryPaths("{{{\"unterminated").empty());
 }
 
-TEST(ArenaLogLocator, ListsSteamLibrariesThenLutrisThenWine) {
+TEST(ArenaLogLocator, ListsSteamLibrariesThenLutrisThenBottlesThenWine) {
     KVScopedEnvironment env;
     const std::string& home = env.home();
     const std::string native = home + "/.local/share/Steam";
@@ -72,29 +68,20 @@ TEST(ArenaLogLocator, ListsSteamLibrariesThenLutrisThenWine) {
     const std::string wine = home + "/.wine/drive_c/users/me/AppData/LocalLow/"
                                     "Wizards Of The Coast/MTGA/Player.log";
     ASSERT_TRUE(KVMakeDirectories(home + "/Games/arena/drive_c/users/Public"));
+    const std::string snap = home + "/snap/steam/common/.local/share/Steam";
+    const std::string bottle = home + "/.var/app/com.usebottles.bottles/data/bottles/bottles/A";
+    const std::string nativeBottle = home + "/.local/share/bottles/bottles/MTGA";
+    ASSERT_TRUE(KVMakeDirectories(snap + "/steamapps"));
+    ASSERT_TRUE(KVMakeDirectories(bottle + "/drive_c/users/player"));
+    ASSERT_TRUE(KVMakeDirectories(nativeBottle + "/drive_c/users/player"));
     KVWriteTestFile(lutris, "");
     KVWriteTestFile(wine, "");
 
     // The symlinked root and the library listed twice count once; missing libraries not at all.
     EXPECT_EQ(KVArenaLogCandidates(home),
               (std::vector<std::string>{steamLog(native), steamLog(extra), steamLog(flatpak),
-                                        lutris, wine}));
-}
-
-TEST(ArenaLogLocator, ProbesSnapSteamAndBottlesPrefixes) {
-    KVScopedEnvironment env;
-    const std::string& home = env.home();
-    const std::string snap = home + "/snap/steam/common/.local/share/Steam";
-    const std::string flatpakBottle =
-        home + "/.var/app/com.usebottles.bottles/data/bottles/bottles/Arena";
-    const std::string nativeBottle = home + "/.local/share/bottles/bottles/MTGA";
-    ASSERT_TRUE(KVMakeDirectories(snap + "/steamapps"));
-    ASSERT_TRUE(KVMakeDirectories(flatpakBottle + "/drive_c/users/player"));
-    ASSERT_TRUE(KVMakeDirectories(nativeBottle + "/drive_c/users/player"));
-    ASSERT_TRUE(KVMakeDirectories(nativeBottle + "/drive_c/users/Public"));
-    EXPECT_EQ(KVArenaLogCandidates(home),
-              (std::vector<std::string>{steamLog(snap), userLog(flatpakBottle, "player"),
-                                        userLog(nativeBottle, "player")}));
+                                        steamLog(snap), lutris, userLog(bottle, "player"),
+                                        userLog(nativeBottle, "player"), wine}));
 }
 
 TEST(ArenaLogLocator, TheMostRecentlyWrittenLogWins) {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <numeric>
 #include <set>
 #include <thread>
 #include <vector>
@@ -18,15 +19,20 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
+std::vector<int> upTo(int count) {
+    std::vector<int> values(static_cast<size_t>(count));
+    std::iota(values.begin(), values.end(), 0);
+    return values;
+}
+
 TEST(SerialQueueIntegration, RunsEachProducersWorkInOrderOnOneThread) {
     auto queue = KVSerialQueue::create("test.serial");
     std::mutex mutex;
-    constexpr size_t kProducers = 3;
-    std::vector<std::vector<int>> seen(kProducers);
+    std::vector<std::vector<int>> seen(3);
     std::set<std::thread::id> threads;
     std::vector<std::thread> producers;
-    producers.reserve(kProducers);
-    for (size_t p = 0; p < kProducers; ++p) {
+    producers.reserve(seen.size());
+    for (size_t p = 0; p < seen.size(); ++p) {
         producers.emplace_back([&, p] {
             for (int i = 0; i < 500; ++i) {
                 queue->async([&, p, i] {
@@ -44,10 +50,7 @@ TEST(SerialQueueIntegration, RunsEachProducersWorkInOrderOnOneThread) {
     std::lock_guard lock(mutex);
     EXPECT_EQ(threads.size(), 1u);
     for (const auto& list : seen) {
-        ASSERT_EQ(list.size(), 500u);
-        for (int i = 0; i < 500; ++i) {
-            EXPECT_EQ(list[static_cast<size_t>(i)], i);
-        }
+        EXPECT_EQ(list, upTo(500));
     }
 }
 
@@ -101,25 +104,23 @@ TEST(BackgroundIntegration, GrowsWhenEveryThreadIsBlocked) {
     std::mutex mutex;
     std::condition_variable changed;
     int started = 0;
-    std::atomic<int> finished{0};
+    int together = 0;
     KVSemaphore allDone;
     for (int i = 0; i < kTasks; ++i) {
         KVBackground(KVQoS::userInitiated).async([&] {
             std::unique_lock lock(mutex);
             ++started;
             changed.notify_all();
-            const bool together = changed.wait_for(lock, 10s, [&] { return started == kTasks; });
+            together += changed.wait_for(lock, 10s, [&] { return started == kTasks; }) ? 1 : 0;
             lock.unlock();
-            if (together) {
-                ++finished;
-            }
             allDone.signal();
         });
     }
     for (int i = 0; i < kTasks; ++i) {
         ASSERT_TRUE(allDone.waitFor(20));
     }
-    EXPECT_EQ(finished.load(), kTasks);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(together, kTasks);
 }
 
 TEST(BackgroundIntegration, PrioritiesAreSeparatePools) {
@@ -151,9 +152,7 @@ TEST(RunLoopIntegration, RunsPostedWorkOnTheDrivingThreadInOrder) {
     poster.join();
     EXPECT_TRUE(loop->runUntil([&] { return order.size() == 100; }, 5));
     EXPECT_EQ(ranOn, std::this_thread::get_id());
-    for (int i = 0; i < 100; ++i) {
-        EXPECT_EQ(order[static_cast<size_t>(i)], i);
-    }
+    EXPECT_EQ(order, upTo(100));
     EXPECT_FALSE(loop->runUntil([] { return false; }, 0.05)); // times out
 }
 
@@ -189,24 +188,7 @@ TEST(RunLoopIntegration, PostingAfterTheEndDoesNothing) {
     EXPECT_TRUE(running->ended());
 }
 
-TEST(RunLoopIntegration, ForwardsQueuedAndLaterWorkToTheGuiLoop) {
-    auto loop = KVRunLoop::create();
-    std::vector<int> order;
-    loop->async([&] { order.push_back(1); });
-    std::vector<KVQueue::Work> forwarded;
-    loop->forwardTo([&](KVQueue::Work work) { forwarded.push_back(std::move(work)); });
-    loop->async([&] { order.push_back(2); });
-    ASSERT_EQ(forwarded.size(), 2u);
-    for (auto& work : forwarded) {
-        work();
-    }
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
-    loop->end();
-    loop->async([&] { order.push_back(3); });
-    EXPECT_EQ(forwarded.size(), 2u);
-}
-
-TEST(RunLoopIntegration, WorkPostedDuringTheHandOverKeepsItsPlace) {
+TEST(RunLoopIntegration, ForwardsQueuedAndLaterWorkInOrderToTheGuiLoop) {
     // Work posted by another thread while the queued work is being handed over must follow
     // it, not overtake it.
     auto loop = KVRunLoop::create();
@@ -216,25 +198,27 @@ TEST(RunLoopIntegration, WorkPostedDuringTheHandOverKeepsItsPlace) {
     std::mutex mutex;
     std::vector<KVQueue::Work> forwarded;
     loop->forwardTo([&](KVQueue::Work work) {
-        size_t count = 0;
-        {
-            std::lock_guard lock(mutex);
-            forwarded.push_back(std::move(work));
-            count = forwarded.size();
-        }
-        if (count == 1) {
+        std::unique_lock lock(mutex);
+        forwarded.push_back(std::move(work));
+        if (forwarded.size() == 1) {
+            lock.unlock();
             std::thread poster([&] { loop->async([&] { order.push_back(3); }); });
             poster.join();
         }
     });
     loop->async([&] { order.push_back(4); });
-    std::lock_guard lock(mutex);
-    ASSERT_EQ(forwarded.size(), 4u);
-    for (auto& work : forwarded) {
-        work();
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_EQ(forwarded.size(), 4u);
+        for (auto& work : forwarded) {
+            work();
+        }
     }
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
     loop->end();
+    loop->async([&] { order.push_back(5); });
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(forwarded.size(), 4u);
 }
 
 TEST(DelayedWorkIntegration, RunsAfterItsDelayAndNotForAGoneQueue) {
@@ -261,72 +245,69 @@ TEST(DelayedWorkIntegration, RunsAfterItsDelayAndNotForAGoneQueue) {
 
 TEST(TimerIntegration, WaitsForTheStartDelayThenRepeats) {
     auto queue = KVSerialQueue::create("test.timer");
-    std::mutex mutex;
-    std::vector<Clock::time_point> ticks;
+    std::vector<Clock::time_point> ticks; // touched only on the queue
+    KVSemaphore fifth;
     const auto started = Clock::now();
     auto timer = KVTimer::start(*queue, 0.1, 0.02, 0.01, [&] {
-        std::lock_guard lock(mutex);
         ticks.push_back(Clock::now());
+        if (ticks.size() == 5) {
+            fifth.signal();
+        }
     });
-    auto loop = KVRunLoop::create();
-    EXPECT_TRUE(loop->runUntil(
-        [&] {
-            std::lock_guard lock(mutex);
-            return ticks.size() >= 5;
-        },
-        5));
+    ASSERT_TRUE(fifth.waitFor(5));
     timer->cancel();
     queue->sync([] {});
-    std::lock_guard lock(mutex);
     // Tick i is due at start + delay + i intervals (never earlier), whenever the one before ran.
     for (size_t i = 0; i < ticks.size(); ++i) {
         EXPECT_GE(ticks[i] - started, 100ms + std::chrono::milliseconds(20 * i)) << i;
     }
 }
 
-TEST(TimerIntegration, NoTickStartsAfterCancelFromAnotherThread) {
-    auto queue = KVSerialQueue::create("test.cancel");
-    std::atomic<int> ticks{0};
-    std::atomic<bool> cancelled{false};
-    std::atomic<int> afterCancel{0};
-    auto timer = KVTimer::start(*queue, 0, 0.001, 0, [&] {
-        if (cancelled.load()) {
-            ++afterCancel;
-        }
-        ++ticks;
-    });
-    auto loop = KVRunLoop::create();
-    ASSERT_TRUE(loop->runUntil([&] { return ticks.load() >= 3; }, 5));
-    // Cancelling on the queue itself orders it after any tick already running.
-    queue->sync([&] {
-        timer->cancel();
-        cancelled = true;
-    });
-    const int seen = ticks.load();
-    std::this_thread::sleep_for(50ms); // a live timer would tick ~50 more times
-    queue->sync([] {});
-    EXPECT_EQ(afterCancel.load(), 0);
-    EXPECT_EQ(ticks.load(), seen);
-    EXPECT_TRUE(timer->cancelled());
-}
-
-TEST(TimerIntegration, CancelFromItsOwnTickStopsIt) {
-    auto queue = KVSerialQueue::create("test.selfcancel");
-    std::atomic<int> ticks{0};
-    std::shared_ptr<KVTimer> timer;
-    KVSemaphore ready;
-    queue->sync([&] {
-        timer = KVTimer::start(*queue, 0, 0.001, 0, [&] {
-            if (++ticks == 2) {
-                timer->cancel();
-                ready.signal();
-            }
+TEST(TimerIntegration, NoTickRunsOnceStopped) {
+    enum class Stop { cancelFromAnotherThread, cancelFromItsOwnTick, dropItsQueue };
+    for (Stop stop :
+         {Stop::cancelFromAnotherThread, Stop::cancelFromItsOwnTick, Stop::dropItsQueue}) {
+        SCOPED_TRACE(static_cast<int>(stop));
+        auto queue = KVSerialQueue::create("test.stop");
+        std::atomic<int> ticks{0};
+        std::atomic<bool> stopped{false};
+        std::atomic<int> afterStop{0};
+        std::shared_ptr<KVTimer> timer;
+        KVSemaphore third;
+        queue->sync([&] { // on the queue, so no tick runs before `timer` is set
+            timer = KVTimer::start(*queue, 0, 0.001, 0, [&] {
+                if (stopped.load()) {
+                    ++afterStop;
+                }
+                if (++ticks == 3) {
+                    if (stop == Stop::cancelFromItsOwnTick) {
+                        timer->cancel();
+                        stopped = true;
+                    }
+                    third.signal();
+                }
+            });
         });
-    });
-    ASSERT_TRUE(ready.waitFor(5));
-    std::this_thread::sleep_for(30ms);
-    queue->sync([] {});
-    EXPECT_EQ(ticks.load(), 2);
+        ASSERT_TRUE(third.waitFor(5));
+        if (stop == Stop::cancelFromAnotherThread) {
+            // Cancelling on the queue itself orders it after any tick already running.
+            queue->sync([&] {
+                timer->cancel();
+                stopped = true;
+            });
+        } else if (stop == Stop::dropItsQueue) {
+            queue.reset(); // joins the worker; later firings find no queue
+            stopped = true;
+        }
+        const int seen = ticks.load();
+        std::this_thread::sleep_for(30ms); // a live timer would tick ~30 more times
+        if (queue) {
+            queue->sync([] {});
+        }
+        EXPECT_EQ(afterStop.load(), 0);
+        EXPECT_EQ(ticks.load(), seen);
+        EXPECT_EQ(timer->cancelled(), stop != Stop::dropItsQueue);
+    }
 }
 
 TEST(TimerIntegration, SlowTicksAreNotQueuedUpBehindEachOther) {
@@ -356,18 +337,6 @@ TEST(TimerIntegration, SlowTicksAreNotQueuedUpBehindEachOther) {
     queue->sync([] {});
     // The periods missed while the first tick ran are skipped, not stacked behind it.
     EXPECT_EQ(ranBehindTheSlowTick.load(), 1);
-}
-
-TEST(TimerIntegration, EndsQuietlyWhenItsQueueIsGone) {
-    auto queue = KVSerialQueue::create("test.ends");
-    std::atomic<int> ticks{0};
-    auto timer = KVTimer::start(*queue, 0, 0.001, 0, [&] { ++ticks; });
-    auto loop = KVRunLoop::create();
-    ASSERT_TRUE(loop->runUntil([&] { return ticks.load() > 0; }, 5));
-    queue.reset(); // joins the worker; later firings find no queue
-    const int seen = ticks.load();
-    std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(ticks.load(), seen);
 }
 
 TEST(SemaphoreIntegration, WaitsUntilSignalledOrTheDeadline) {

@@ -68,12 +68,7 @@ TEST(Utf8Reading, TrimsUnicodeSpaceAndLineEndsButNothingElse) {
 
 TEST(LocalTimestamp, UsesTheFixedPatternInLocalTime) {
     std::tm local{};
-    local.tm_year = 2026 - 1900;
-    local.tm_mon = 2;
-    local.tm_mday = 7;
-    local.tm_hour = 21;
-    local.tm_min = 5;
-    local.tm_sec = 3;
+    ASSERT_NE(::strptime("2026-03-07 21:05:03", "%Y-%m-%d %H:%M:%S", &local), nullptr);
     local.tm_isdst = -1;
     const auto when = std::chrono::system_clock::from_time_t(std::mktime(&local));
     EXPECT_EQ(KVLocalTimestamp(when), "2026-03-07 21:05:03");
