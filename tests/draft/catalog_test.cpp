@@ -9,10 +9,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -451,30 +452,20 @@ TEST(CatalogIntegration, ConcurrentLoadsEndWithOneWholeSet) {
     }
 }
 
-// A request held on the server until the test lets it go.
-class Gate {
-public:
-    void holdHere() {
-        std::unique_lock lock(mutex_);
-        reached_ = true;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return open_; });
-    }
-    bool waitUntilReached() {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return reached_; });
-    }
-    void open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
+// A request held on the server until the test lets it go; opening it twice is harmless.
+struct Gate {
+    std::promise<void> reached;
+    std::promise<void> opened;
+    std::shared_future<void> open = opened.get_future().share();
+    std::once_flag once;
 
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool reached_ = false;
-    bool open_ = false;
+    void holdHere() {
+        reached.set_value();
+        open.wait();
+    }
+    void letGo() {
+        std::call_once(once, [this] { opened.set_value(); });
+    }
 };
 
 bool eventually(const std::function<bool()>& condition) {
@@ -491,6 +482,7 @@ bool eventually(const std::function<bool()>& condition) {
 TEST(CatalogIntegration, ALoadGivesWayToALaterSetBetweenPages) {
     KVScopedEnvironment env;
     auto gate = std::make_shared<Gate>();
+    auto reached = gate->reached.get_future();
     ScryfallData data{{{"aaa",
                         {{printing("Owl", 1, "", "aaa")},
                          {printing("Fox", 2, "", "aaa")},
@@ -503,7 +495,7 @@ TEST(CatalogIntegration, ALoadGivesWayToALaterSetBetweenPages) {
             gate->holdHere();
         }
     });
-    const auto letGo = std::shared_ptr<void>(nullptr, [gate](void*) { gate->open(); });
+    const auto letGo = std::shared_ptr<void>(nullptr, [gate](void*) { gate->letGo(); });
     KVCatalog catalog(fake->base());
 
     // Each later request waits for the load before it; by its turn, "bbb" is stale too.
@@ -518,13 +510,13 @@ TEST(CatalogIntegration, ALoadGivesWayToALaterSetBetweenPages) {
         });
     };
     std::thread first = load("aaa");
-    ASSERT_TRUE(gate->waitUntilReached());
+    ASSERT_EQ(reached.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(catalog.wantedSet(), "AAA");
     std::thread second = load("bbb");
     EXPECT_TRUE(eventually([&] { return catalog.wantedSet() == "BBB"; }));
     std::thread third = load("ccc");
     EXPECT_TRUE(eventually([&] { return catalog.wantedSet() == "CCC"; }));
-    gate->open();
+    gate->letGo();
     for (std::thread* t : {&first, &second, &third}) {
         t->join();
     }

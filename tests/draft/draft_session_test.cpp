@@ -29,7 +29,6 @@ std::shared_ptr<KVCatalog> loadedCatalog() {
 
 Ids range(int64_t first, int64_t last) {
     Ids ids;
-    ids.reserve(static_cast<size_t>(last - first + 1));
     for (int64_t id = first; id <= last; ++id) {
         ids.push_back(id);
     }
@@ -38,7 +37,6 @@ Ids range(int64_t first, int64_t last) {
 
 std::vector<std::string> names(const std::vector<KVCardRef>& cards) {
     std::vector<std::string> out;
-    out.reserve(cards.size());
     for (const auto& card : cards) {
         out.push_back(card->name);
     }
@@ -50,6 +48,14 @@ protected:
     KVScopedEnvironment env;
     std::shared_ptr<KVCatalog> catalog = loadedCatalog();
     KVDraftSession session{catalog};
+
+    // What vision saw in slot `index`: the card with that Arena id, or none for id 0.
+    KVSlotMatch seenAt(int64_t index, int64_t arenaId) const {
+        KVSlotMatch match;
+        match.index = index;
+        match.card = arenaId == 0 ? nullptr : catalog->cardForArenaId(arenaId);
+        return match;
+    }
 };
 
 TEST_F(DraftSession, FollowsADraftPackByPick) {
@@ -216,17 +222,7 @@ TEST_F(DraftSession, VisionPutsPackCardsInTheirSlots) {
     session.applyVision({}); // no pack: nothing to do
     EXPECT_TRUE(session.packSlots.empty());
     session.applyLogPack(1, 1, {1001, 1002, 1003, 1001}, 1, std::nullopt, "");
-    KVSlotMatch nothing;
-    nothing.index = 0; // no card identified there
-    KVSlotMatch two;
-    two.index = 5;
-    two.card = catalog->cardForArenaId(1002);
-    KVSlotMatch one;
-    one.index = 3;
-    one.card = catalog->cardForArenaId(1001);
-    KVSlotMatch oneAgain = one;
-    oneAgain.index = 9;
-    session.applyVision({nothing, two, one, oneAgain});
+    session.applyVision({seenAt(0, 0), seenAt(5, 1002), seenAt(3, 1001), seenAt(9, 1001)});
     EXPECT_EQ(session.packSlots, (Ids{3, 5, -1, 3}));
 }
 
@@ -293,11 +289,8 @@ TEST_F(DraftSession, AdviceListsTheBestPicksFirstThenThePack) {
 TEST_F(DraftSession, DraftDebuggingLogsSlotsAndAdvice) {
     KVScopedEnvironment debug([](KVEnvironment& e) { e.draftDebug = true; });
     session.applyLogPack(1, 1, {1001, 1002}, 1, std::nullopt, "");
-    KVSlotMatch match;
-    match.index = 4;
-    match.card = catalog->cardForArenaId(1002);
     testing::internal::CaptureStderr();
-    session.applyVision({match});
+    session.applyVision({seenAt(4, 1002)});
     session.advice();
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find("  [draft] pack->slot: Card 1->-1, Card 2->4\n"), std::string::npos);

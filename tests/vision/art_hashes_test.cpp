@@ -74,10 +74,23 @@ private:
     KVFakeHTTPServer server_;
 };
 
+using CardArts = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+// `count` cards "Card <first + i>", card i drawn by /art/<perCard·i + k>.jpg for k < perCard.
+CardArts numberedCards(int count, int first, int perCard = 1) {
+    CardArts cards;
+    for (int i = 0; i < count; ++i) {
+        std::vector<std::string> paths;
+        for (int k = 0; k < perCard; ++k) {
+            paths.push_back("/art/" + std::to_string(perCard * i + k) + ".jpg");
+        }
+        cards.emplace_back("Card " + std::to_string(first + i), paths);
+    }
+    return cards;
+}
+
 // A catalog of the given cards (name → art paths on the host), loaded from its cache file.
-std::shared_ptr<KVCatalog>
-catalogOf(const ImageHost& host,
-          const std::vector<std::pair<std::string, std::vector<std::string>>>& cards) {
+std::shared_ptr<KVCatalog> catalogOf(const ImageHost& host, const CardArts& cards) {
     KVJson printings = KVJson::array();
     int64_t id = 5000;
     for (const auto& [name, paths] : cards) {
@@ -177,13 +190,7 @@ TEST(ArtHashesIntegration, TheCacheFileIsReadAsFarAsItCanBeTrusted) {
 TEST(ArtHashesIntegration, TheWholeSetIsSavedEveryFortyHashes) {
     KVScopedEnvironment env;
     ImageHost host;
-    std::vector<std::pair<std::string, std::vector<std::string>>> cards;
-    cards.reserve(85);
-    for (int i = 0; i < 85; ++i) {
-        cards.push_back(
-            {"Card " + std::to_string(1000 + i), {"/art/" + std::to_string(i) + ".jpg"}});
-    }
-    auto catalog = catalogOf(host, cards);
+    auto catalog = catalogOf(host, numberedCards(85, 1000));
     std::vector<size_t> saves;
     KVArtHashes::Options options;
     options.saved = [&saves](size_t written) { saves.push_back(written); };
@@ -209,14 +216,7 @@ TEST(ArtHashesIntegration, TheWholeSetIsSavedEveryFortyHashes) {
 TEST(ArtHashesIntegration, TheVisionQueueAndTheSetDownloadShareTheWork) {
     KVScopedEnvironment env;
     ImageHost host;
-    std::vector<std::pair<std::string, std::vector<std::string>>> cards;
-    cards.reserve(24);
-    for (int i = 0; i < 24; ++i) {
-        cards.push_back({"Card " + std::to_string(100 + i),
-                         {"/art/" + std::to_string(2 * i) + ".jpg",
-                          "/art/" + std::to_string(2 * i + 1) + ".jpg"}});
-    }
-    auto catalog = catalogOf(host, cards);
+    auto catalog = catalogOf(host, numberedCards(24, 100, 2));
     KVArtHashes hashes(catalog);
     std::vector<KVCardRef> pack;
     for (int i = 20; i >= 0; i -= 4) {
@@ -249,13 +249,7 @@ TEST(ArtHashesIntegration, TheVisionQueueAndTheSetDownloadShareTheWork) {
 TEST(ArtHashesIntegration, ASetSwitchStopsTheDownloadAndEachSetKeepsItsOwnFile) {
     KVScopedEnvironment env;
     ImageHost host;
-    std::vector<std::pair<std::string, std::vector<std::string>>> cards;
-    cards.reserve(10);
-    for (int i = 0; i < 10; ++i) {
-        cards.push_back(
-            {"Card " + std::to_string(1000 + i), {"/art/" + std::to_string(i) + ".jpg"}});
-    }
-    auto catalog = catalogOf(host, cards);
+    auto catalog = catalogOf(host, numberedCards(10, 1000));
     // The next draft's set, with a hash file of its own that nothing here may touch.
     KVConfig::writeJSON(KVJson::array({{{"name", "Other Card"},
                                         {"arena_id", 7001},
