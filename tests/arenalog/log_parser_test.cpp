@@ -30,24 +30,10 @@ KVDraftEvents feedAll(KVLogParser& parser, const std::vector<std::string>& chunk
     return all;
 }
 
-TEST(LogParser, DecodesAJoinRequestCarryingJsonText) {
-    KVLogParser parser;
-    const auto events = parser.feed(kJoin);
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].kind, "event_join");
-    EXPECT_EQ(events[0].payload["set_code"], "SOS");
-    EXPECT_EQ(events[0].payload["format"], "PremierDraft");
-    EXPECT_EQ(events[0].payload["event_name"], "PremierDraft_SOS_20260901");
-    EXPECT_TRUE(events[0].live);
-}
-
 TEST(LogParser, GivesEachEntryOnceWhereverTheTextIsCut) {
     // Cuts inside the marker that closes the entry are the dangerous ones: the tail must not
     // be decoded with a piece of marker attached and then again once the marker completes.
-    for (size_t i = 0; i <= kJoin.size(); ++i) {
-        KVLogParser parser;
-        EXPECT_EQ(feedAll(parser, {kJoin.substr(0, i), kJoin.substr(i)}).size(), 1u) << i;
-    }
+    // With i = 0 this is every single cut.
     for (size_t i = 0; i <= kJoin.size(); i += 3) {
         for (size_t j = i; j <= kJoin.size(); ++j) {
             KVLogParser parser;
@@ -56,12 +42,6 @@ TEST(LogParser, GivesEachEntryOnceWhereverTheTextIsCut) {
             EXPECT_EQ(events.size(), 1u) << i << "," << j;
         }
     }
-    KVLogParser parser;
-    std::vector<std::string> bytes;
-    for (const char c : kJoin + kJoin.substr(kMarker.size())) {
-        bytes.emplace_back(1, c);
-    }
-    EXPECT_EQ(feedAll(parser, bytes).size(), 2u);
 }
 
 TEST(LogParser, DecodesAnUnfinishedEntryOnceItsMessageIsComplete) {
@@ -138,15 +118,12 @@ TEST(LogParser, DropsARunawayEntryAfterDecodingItOnce) {
                                   "\"Cosmetics\":\"" + std::string(1100000, 'x') + "\"}}\n";
     // In 64 KiB pieces the answer passes the limit before it is complete: it is lost, and
     // the parser carries on with the next entry.
-    KVDraftEvents events;
+    std::vector<std::string> pieces;
     for (size_t at = 0; at < inventory.size(); at += 65536) {
-        for (auto& e : parser.feed(inventory.substr(at, 65536))) {
-            events.push_back(std::move(e));
-        }
+        pieces.push_back(inventory.substr(at, 65536));
     }
-    for (auto& e : parser.feed(kMarker + "==> EventJoin {\"EventName\":\"Sealed_ABC_1\"}\n")) {
-        events.push_back(std::move(e));
-    }
+    pieces.push_back(kMarker + "==> EventJoin {\"EventName\":\"Sealed_ABC_1\"}\n");
+    const auto events = feedAll(parser, pieces);
     EXPECT_EQ(kinds(events), std::vector<std::string>{"event_join"});
 
     // Whole, it is complete and decoded like any other entry.

@@ -18,7 +18,6 @@ const std::string& sessionLog() {
 
 std::vector<std::string> describe(const KVDraftEvents& events) {
     std::vector<std::string> out;
-    out.reserve(events.size());
     for (const auto& e : events) {
         out.push_back(e.kind + " " + KVJsonDump(e.payload));
     }
@@ -127,21 +126,15 @@ TEST(PlayerLogFixture, AWholeEveningGivesEveryEventOnceInLogOrder) {
     EXPECT_EQ(events.back().kind, "course");
 }
 
-TEST(PlayerLogFixture, RandomPiecesGiveTheSameEventsAsTheWholeText) {
+TEST(PlayerLogFixture, AnyCuttingGivesTheSameEventsAsTheWholeText) {
     const std::string& log = sessionLog();
     const auto expected = describe(feedChunks({log}));
     ASSERT_FALSE(expected.empty());
     for (const unsigned seed : {1u, 2u, 3u, 42u, 20261206u}) {
-        const auto chunks = randomChunks(log, seed);
-        EXPECT_EQ(describe(feedChunks(chunks)), expected) << "seed " << seed;
+        EXPECT_EQ(describe(feedChunks(randomChunks(log, seed))), expected) << "seed " << seed;
     }
-}
-
-TEST(PlayerLogFixture, ByteByByteGivesTheSameEventsAsTheWholeText) {
     // The draft part of the evening, after the big answer, one byte at a time.
-    const std::string& log = sessionLog();
-    const size_t from = log.find(kMarker, log.find("EventJoin") - 200);
-    const std::string draft = log.substr(from, 400000);
+    const std::string draft = log.substr(log.find(kMarker, log.find("EventJoin") - 200), 400000);
     std::vector<std::string> bytes;
     bytes.reserve(draft.size());
     for (const char c : draft) {
