@@ -43,39 +43,64 @@ void touchLater(const std::string& path) {
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-// A polling tailer delivering into its own run loop, which the test drives.
-class Following {
+// A main queue that keeps what is posted until the test runs it.
+class HeldMainQueue : public KVQueue {
 public:
+    void async(Work work) override {
+        std::lock_guard lock(mutex_);
+        held_.push_back(std::move(work));
+    }
+    size_t count() {
+        std::lock_guard lock(mutex_);
+        return held_.size();
+    }
+    bool waitForPosts(size_t count = 1, double seconds = 10) {
+        return waiter_->runUntil([&] { return this->count() >= count; }, seconds);
+    }
+    void runAll() {
+        std::unique_lock lock(mutex_);
+        std::vector<Work> work = std::exchange(held_, {});
+        lock.unlock();
+        for (auto& w : work) {
+            w();
+        }
+    }
+
+private:
+    std::shared_ptr<KVRunLoop> waiter_ = KVRunLoop::create();
+    std::mutex mutex_;
+    std::vector<Work> held_;
+};
+
+// A polling tailer whose chunks wait on a held main queue until the test delivers them.
+struct Following {
     struct Chunk {
         std::string text;
         bool first;
     };
 
-    explicit Following(const std::string& path)
-        : loop_(KVRunLoop::create()), tail_(path, loop_.get(), 0.005) {
-        tail_.start([this](const std::string& text, bool first) {
-            chunks_.push_back({text, first});
-            text_ += text;
+    explicit Following(const std::string& path) : tail(path, main.get(), 0.005) {
+        tail.start([this](const std::string& text, bool first) {
+            chunks.push_back({text, first});
         });
     }
-
-    const std::vector<Chunk>& waitFor(size_t count) {
-        EXPECT_TRUE(loop_->runUntil([&] { return chunks_.size() >= count; }, 10))
-            << "only " << chunks_.size() << " chunks";
-        return chunks_;
+    // Waits for the next chunk and delivers it; false if none came.
+    bool deliver() {
+        const bool posted = main->waitForPosts();
+        main->runAll();
+        return posted;
+    }
+    std::string text() const {
+        std::string all;
+        for (const Chunk& c : chunks) {
+            all += c.text;
+        }
+        return all;
     }
 
-    bool waitForText(const std::string& expected) {
-        return loop_->runUntil([&] { return text_ == expected; }, 10);
-    }
-
-    KVRunLoop& loop() { return *loop_; }
-
-private:
-    std::shared_ptr<KVRunLoop> loop_;
-    std::vector<Chunk> chunks_;
-    std::string text_;
-    KVLogTail tail_;
+    std::shared_ptr<HeldMainQueue> main = std::make_shared<HeldMainQueue>();
+    std::vector<Chunk> chunks;
+    KVLogTail tail;
 };
 
 TEST(LogTail, ReadsEachAppendOnceAndOnlyWholeCharacters) {
@@ -196,7 +221,7 @@ TEST(LogTail, AHugeAppendIsReadInPiecesOfAtMostEightMebibytes) {
     EXPECT_EQ(tail.readMore(), "end\n");
 }
 
-TEST(LogTailIntegration, DeliversChunksInOrderOnTheMainQueueWithFirstOnce) {
+TEST(LogTailIntegration, DeliversChunksOnTheMainQueueWithFirstOnce) {
     KVTempDir dir;
     const std::string path = dir.file("Player.log");
     std::string big;
@@ -205,60 +230,32 @@ TEST(LogTailIntegration, DeliversChunksInOrderOnTheMainQueueWithFirstOnce) {
     }
     KVWriteTestFile(path, big);
     Following follow(path);
-    const auto& first = follow.waitFor(1);
-    EXPECT_TRUE(first[0].first);
-    EXPECT_EQ(first[0].text, big.substr(big.size() - KVLogTail::kBacklogBytes));
-
-    append(path, "later one\n");
-    follow.waitFor(2);
-    append(path, "later two\n");
-    const auto& chunks = follow.waitFor(3);
-    EXPECT_FALSE(chunks[1].first);
-    EXPECT_FALSE(chunks[2].first);
-    EXPECT_EQ(chunks[1].text + chunks[2].text, "later one\nlater two\n");
-
-    // A replacement is read from its start, and `first` stays false.
-    replace(path, "replacement\n");
-    const auto& after = follow.waitFor(4);
-    EXPECT_EQ(after[3].text, "replacement\n");
-    EXPECT_FALSE(after[3].first);
+    ASSERT_TRUE(follow.deliver());
+    append(path, "later\n");
+    ASSERT_TRUE(follow.deliver());
+    replace(path, "replacement\n"); // read from its start, and `first` stays false
+    ASSERT_TRUE(follow.deliver());
+    ASSERT_EQ(follow.chunks.size(), 3u);
+    EXPECT_EQ(follow.chunks[0].text, big.substr(big.size() - KVLogTail::kBacklogBytes));
+    EXPECT_TRUE(follow.chunks[0].first);
+    EXPECT_EQ(follow.chunks[1].text, "later\n");
+    EXPECT_FALSE(follow.chunks[1].first);
+    EXPECT_EQ(follow.chunks[2].text, "replacement\n");
+    EXPECT_FALSE(follow.chunks[2].first);
 }
 
 TEST(LogTailIntegration, PicksUpAFileCreatedAfterTheStart) {
     KVTempDir dir;
     const std::string path = dir.file("Player.log");
     Following follow(path);
-    follow.loop().runUntil([] { return false; }, 0.05); // some polls find no file
+    EXPECT_FALSE(follow.main->waitForPosts(1, 0.05)); // some polls find no file
     append(path, "hello " + kEuro.substr(0, 1));
     append(path, kEuro.substr(1) + "\n");
-    EXPECT_TRUE(follow.waitForText("hello " + kEuro + "\n"));
-    EXPECT_TRUE(follow.waitFor(1)[0].first);
+    while (follow.text() != "hello " + kEuro + "\n" && follow.deliver()) {
+    }
+    EXPECT_EQ(follow.text(), "hello " + kEuro + "\n");
+    EXPECT_TRUE(follow.chunks.at(0).first);
 }
-
-// A main queue that keeps what is posted until the test runs it.
-class HeldMainQueue : public KVQueue {
-public:
-    void async(Work work) override {
-        std::lock_guard lock(mutex_);
-        held_.push_back(std::move(work));
-    }
-    size_t count() {
-        std::lock_guard lock(mutex_);
-        return held_.size();
-    }
-    void runAll() {
-        std::unique_lock lock(mutex_);
-        std::vector<Work> work = std::exchange(held_, {});
-        lock.unlock();
-        for (auto& w : work) {
-            w();
-        }
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<Work> held_;
-};
 
 TEST(LogTailIntegration, AHugeAppendWaitsWhileThePieceBeforeItIsUnhandled) {
     // One piece of at most 8 MiB waits on the main queue at a time, however far behind the
@@ -266,22 +263,20 @@ TEST(LogTailIntegration, AHugeAppendWaitsWhileThePieceBeforeItIsUnhandled) {
     KVTempDir dir;
     const std::string path = dir.file("Player.log");
     append(path, "start\n");
-    auto main = std::make_shared<HeldMainQueue>();
-    std::vector<size_t> pieces;
-    KVLogTail tail(path, main.get(), 0.005);
-    tail.start([&](const std::string& text, bool) { pieces.push_back(text.size()); });
-    auto waiter = KVRunLoop::create();
-    ASSERT_TRUE(waiter->runUntil([&] { return main->count() > 0; }, 10));
-    main->runAll();
+    Following follow(path);
+    ASSERT_TRUE(follow.deliver());
     ASSERT_EQ(::truncate(path.c_str(), 256 << 20), 0);
     for (int tick = 0; tick < 3; ++tick) {
-        ASSERT_TRUE(waiter->runUntil([&] { return main->count() > 0; }, 10));
+        ASSERT_TRUE(follow.main->waitForPosts());
         // Ten polls or so: none reads on while its piece waits.
-        EXPECT_FALSE(waiter->runUntil([&] { return main->count() > 1; }, 0.05));
-        main->runAll();
-        ASSERT_LE(pieces.back(), KVLogTail::kMaxReadBytes);
+        EXPECT_FALSE(follow.main->waitForPosts(2, 0.05));
+        follow.main->runAll();
     }
-    tail.stop();
+    follow.tail.stop();
+    std::vector<size_t> pieces;
+    for (const auto& c : follow.chunks) {
+        pieces.push_back(c.text.size());
+    }
     EXPECT_EQ(pieces, (std::vector<size_t>{6, KVLogTail::kMaxReadBytes, KVLogTail::kMaxReadBytes,
                                            KVLogTail::kMaxReadBytes}));
 }
@@ -295,13 +290,12 @@ TEST(LogTailIntegration, NothingArrivesAfterStopNotEvenChunksAlreadyPosted) {
     {
         KVLogTail tail(path, main.get(), 0.005);
         tail.start([&](const std::string&, bool) { ++delivered; });
-        auto waiter = KVRunLoop::create();
-        ASSERT_TRUE(waiter->runUntil([&] { return main->count() > 0; }, 10));
+        ASSERT_TRUE(main->waitForPosts());
         tail.stop();
         tail.stop(); // a second stop does nothing
         append(path, "written after stop\n");
         main->runAll();
-        EXPECT_FALSE(waiter->runUntil([&] { return main->count() > 0; }, 0.05));
+        EXPECT_FALSE(main->waitForPosts(1, 0.05));
     }
     main->runAll();
     EXPECT_EQ(delivered, 0);
