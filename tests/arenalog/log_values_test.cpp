@@ -8,18 +8,15 @@ namespace {
 
 using Ids = std::vector<int64_t>;
 
+// The plain shapes (comma lists, mixed lists, a number, null) are in the decoder tables.
 TEST(LogValues, IdsFromEveryShapeArenaUses) {
-    EXPECT_EQ(KVIds(KVJson("1,2,3")), (Ids{1, 2, 3}));
     EXPECT_EQ(KVIds(KVJson(" 1, 2 ,3")), (Ids{1, 2, 3}));
-    EXPECT_EQ(KVIds(KVJson::parse(R"([1,"2",3])")), (Ids{1, 2, 3}));
-    EXPECT_EQ(KVIds(KVJson(42)), (Ids{42}));
     EXPECT_EQ(KVIds(KVJson("42")), (Ids{42}));
     EXPECT_EQ(KVIds(KVJson("[7]")), (Ids{7}));     // no comma: read as JSON
     EXPECT_EQ(KVIds(KVJson("[7,8]")), (Ids{}));    // pieces "[7" and "8]" are not digits
     EXPECT_EQ(KVIds(KVJson("[7,8,9]")), (Ids{8})); // only the inner piece is
     EXPECT_EQ(KVIds(KVJson("abc")), (Ids{}));
     EXPECT_EQ(KVIds(KVJson::object()), (Ids{}));
-    EXPECT_EQ(KVIds(KVJson()), (Ids{}));
     EXPECT_EQ(KVIds(KVJson::parse(R"(["0",0])")), (Ids{0})); // a zero string is no id
     EXPECT_EQ(KVIds(KVJson("-5")), (Ids{}));                 // a sign is not a digit
     EXPECT_EQ(KVIds(KVJson("1,,2,x,3")), (Ids{1, 2, 3}));
@@ -29,8 +26,6 @@ TEST(LogValues, IdsFromEveryShapeArenaUses) {
 }
 
 TEST(LogValues, StringsNumbersAndDocumentsOfUncertainType) {
-    EXPECT_EQ(KVStr(KVJson("abc")), "abc");
-    EXPECT_EQ(KVStr(KVJson(12345)), "12345");
     EXPECT_EQ(KVStr(KVJson(3.0)), "3");
     EXPECT_EQ(KVStr(KVJson(2.5)), "2.5");
     EXPECT_EQ(KVStr(KVJson(true)), "1");

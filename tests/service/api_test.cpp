@@ -9,56 +9,42 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A port with nothing listening on it.
-int closedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-// A server that takes connections into its backlog and never answers.
-class SilentServer {
+// A socket on a free loopback port: listening, it takes connections into its backlog and
+// never answers; closed, nothing is listening there.
+class LoopbackSocket {
 public:
-    SilentServer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    explicit LoopbackSocket(bool listening) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
         EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(::listen(fd_, 8), 0);
         EXPECT_EQ(::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length), 0);
-        port_ = ntohs(address.sin_port);
+        EXPECT_EQ(listening ? ::listen(fd_, 8) : ::close(std::exchange(fd_, -1)), 0);
+        base_ = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
     }
-    ~SilentServer() { ::close(fd_); }
-    std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    ~LoopbackSocket() { ::close(fd_); }
+    const std::string& base() const { return base_; }
 
 private:
-    int fd_ = -1;
-    int port_ = 0;
+    int fd_;
+    std::string base_;
 };
 
 void answer(KVFakeHTTPServer::Routes& server, const std::string& path, int status,
             const std::string& body, const std::string& type = "application/json") {
-    server.Get(path, [=](const httplib::Request&, httplib::Response& res) {
+    const auto handler = [=](const httplib::Request&, httplib::Response& res) {
         res.status = status;
         res.set_content(body, type);
-    });
-    server.Post(path, [=](const httplib::Request&, httplib::Response& res) {
-        res.status = status;
-        res.set_content(body, type);
-    });
+    };
+    server.Get(path, handler);
+    server.Post(path, handler);
 }
 
 TEST(APIIntegration, JoinsPathsAndSendsTheProgramsHeaders) {
@@ -226,26 +212,23 @@ TEST(APIIntegration, TelemetryTellsWhichFailuresAreWorthRetrying) {
     EXPECT_EQ(
         KVJson::parse(fake.lastRequest().body),
         KVJson::parse(R"({"sessionId":"s-1","appVersion":"0.1.38","events":[{"type":"pick"}]})"));
-    for (const int retry : {401, 408, 429, 500, 503}) {
-        status = retry;
-        retryable = false;
-        EXPECT_FALSE(api.sendTelemetry(events, "s-1", &retryable)) << retry;
-        EXPECT_TRUE(retryable) << retry;
+    const std::vector<std::pair<int, bool>> retryWhen = {
+        {401, true},  {408, true},  {429, true},  {500, true},  {503, true},
+        {400, false}, {402, false}, {403, false}, {404, false}, {413, false}};
+    for (const auto& [code, retry] : retryWhen) {
+        status = code;
+        retryable = !retry;
+        EXPECT_FALSE(api.sendTelemetry(events, "s-1", &retryable)) << code;
+        EXPECT_EQ(retryable, retry) << code;
     }
-    for (const int refuse : {400, 402, 403, 404, 413}) {
-        status = refuse;
-        retryable = true;
-        EXPECT_FALSE(api.sendTelemetry(events, "s-1", &retryable)) << refuse;
-        EXPECT_FALSE(retryable) << refuse;
-    }
-    KVAPI unreachable("http://127.0.0.1:" + std::to_string(closedPort()), "");
+    KVAPI unreachable(LoopbackSocket(false).base(), "");
     retryable = false;
     EXPECT_FALSE(unreachable.sendTelemetry(events, "s-1", &retryable));
     EXPECT_TRUE(retryable);
 }
 
 TEST(APIIntegration, ATimeOutIsAFailureNotAnEmptyAnswer) {
-    SilentServer silent;
+    LoopbackSocket silent(true);
     KVAPI api(silent.base(), "kor_t");
     KVError error;
     const auto started = Clock::now();
@@ -335,7 +318,7 @@ TEST(APIIntegration, PlainGetReturnsRawBytesAndNamesTheFailedAddress) {
         EXPECT_EQ(error.code, r.code) << error.message;
     }
 
-    KVAPI::get("http://127.0.0.1:" + std::to_string(closedPort()) + "/x", 10, &error);
+    KVAPI::get(LoopbackSocket(false).base() + "/x", 10, &error);
     EXPECT_EQ(error.domain, "KorvaneNet");
     EXPECT_EQ(error.code, 7); // CURLE_COULDNT_CONNECT
 }
