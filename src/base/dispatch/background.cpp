@@ -1,4 +1,5 @@
 #include "base/dispatch/background.hpp"
+#include "base/dispatch/work_list.hpp"
 
 #include <condition_variable>
 #include <deque>
@@ -52,12 +53,7 @@ private:
                 --threads_;
                 return;
             }
-            Work next = std::move(work_.front());
-            work_.pop_front();
-            lock.unlock();
-            next();
-            next = nullptr;
-            lock.lock();
+            KVRunOldest(work_, lock);
         }
     }
 

@@ -1,4 +1,5 @@
 #include "base/dispatch/run_loop.hpp"
+#include "base/dispatch/work_list.hpp"
 
 #include <chrono>
 
@@ -24,16 +25,7 @@ void KVRunLoop::async(Work work) {
 }
 
 bool KVRunLoop::runOne(std::unique_lock<std::mutex>& lock) {
-    if (work_.empty()) {
-        return false;
-    }
-    Work next = std::move(work_.front());
-    work_.pop_front();
-    lock.unlock();
-    next();
-    next = nullptr;
-    lock.lock();
-    return true;
+    return KVRunOldest(work_, lock);
 }
 
 bool KVRunLoop::runUntil(const std::function<bool()>& done, double timeoutSeconds) {

@@ -1,6 +1,7 @@
 #include "base/dispatch/serial_queue.hpp"
 
 #include "base/dispatch/semaphore.hpp"
+#include "base/dispatch/work_list.hpp"
 
 #include <condition_variable>
 #include <deque>
@@ -20,15 +21,9 @@ struct KVSerialQueue::Core {
         std::unique_lock lock(mutex);
         for (;;) {
             changed.wait(lock, [this] { return closed || !work.empty(); });
-            if (work.empty()) {
+            if (!KVRunOldest(work, lock)) {
                 return; // closed and drained
             }
-            Work next = std::move(work.front());
-            work.pop_front();
-            lock.unlock();
-            next();
-            next = nullptr; // captured values die on the worker, outside the lock
-            lock.lock();
         }
     }
 };
