@@ -1,7 +1,6 @@
 #include "draft/catalog.hpp"
 #include "base/ascii.hpp"
 #include "base/config.hpp"
-#include "base/environment.hpp"
 #include "base/files.hpp"
 #include "base/utf8.hpp"
 
@@ -75,11 +74,7 @@ KVCardRef makeCard(const KVJson& printing, const std::string& name, int64_t aren
 
 } // namespace
 
-std::string KVCatalog::defaultScryfallBase() {
-    return KVConfig::baseURL(KVEnvironment::current()->scryfallBase, kScryfallBase);
-}
-
-KVCatalog::KVCatalog(std::string scryfallBase) : scryfallBase_(std::move(scryfallBase)) {}
+KVCatalog::KVCatalog(std::string scryfallBase) : scryfall_(std::move(scryfallBase)) {}
 
 bool KVCatalog::ensureSet(std::string_view requested, KVError* error) {
     const std::string code = uppercased(requested);
@@ -134,7 +129,7 @@ std::optional<KVJson> KVCatalog::download(const std::string& code, const std::st
     const auto giveUp = [this, &code] { return supersededBy(code, nullptr); };
     KVError failure;
     bool complete = true;
-    auto own = fetchSetCards(code, &failure, &complete, giveUp);
+    auto own = scryfall_.fetchSetCards(code, &failure, &complete, giveUp);
     if (!own) {
         setStatus("scryfall failed: " + failure.message);
         if (error != nullptr) {
@@ -149,7 +144,7 @@ std::optional<KVJson> KVCatalog::download(const std::string& code, const std::st
     bool listed = false; // a download that gives up before the list is not whole
     std::vector<std::string> sheets;
     if (!giveUp()) {
-        sheets = bonusSheets(code, &listed);
+        sheets = scryfall_.bonusSheets(code, &listed);
     }
     for (const std::string& sheet : sheets) {
         if (giveUp()) {
@@ -157,7 +152,7 @@ std::optional<KVJson> KVCatalog::download(const std::string& code, const std::st
             break;
         }
         bool sheetComplete = true;
-        auto extra = fetchSetCards(sheet, nullptr, &sheetComplete, giveUp);
+        auto extra = scryfall_.fetchSetCards(sheet, nullptr, &sheetComplete, giveUp);
         complete = complete && extra && sheetComplete;
         if (extra) {
             for (KVJson& card : *extra) {
