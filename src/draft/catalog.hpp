@@ -2,12 +2,12 @@
 
 #include "base/error.hpp"
 #include "base/json.hpp"
+#include "base/thread_annotations.hpp"
 #include "draft/card.hpp"
 #include "draft/scryfall.hpp"
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -66,8 +66,8 @@ public:
     static std::string cachePath(std::string_view prefix, std::string_view code);
 
     // Runs `work` under the catalog's lock: the cards' art lists are read and written only so.
-    template <class Work> auto withLock(Work&& work) const {
-        std::lock_guard lock(mutex_);
+    template <class Work> auto withLock(Work&& work) const EXCLUDES(mutex_) {
+        KVMutexLock lock(mutex_);
         return work();
     }
 
@@ -85,16 +85,16 @@ private:
     bool supersededBy(const std::string& code, KVError* error) const;
     // The cards of a list of printings; elements that are not cards are passed over.
     static Index indexOf(const KVJson& printings, const std::string& code);
-    void install(Index index, const std::string& code);
-    void setStatus(std::string status);
+    void install(Index index, const std::string& code) EXCLUDES(mutex_);
+    void setStatus(std::string status) EXCLUDES(mutex_);
 
     const KVScryfall scryfall_;
-    mutable std::mutex mutex_;
-    std::mutex loadMutex_; // one load at a time
-    std::string setCode_;
-    std::string wanted_; // the set of the latest request
-    uint64_t generation_ = 0;
-    std::string status_ = "idle";
-    std::map<std::string, KVCardRef> byName_;
-    std::unordered_map<int64_t, KVCardRef> byArenaId_;
+    mutable KVMutex mutex_;
+    KVMutex loadMutex_; // one load at a time
+    std::string setCode_ GUARDED_BY(mutex_);
+    std::string wanted_ GUARDED_BY(mutex_); // the set of the latest request
+    uint64_t generation_ GUARDED_BY(mutex_) = 0;
+    std::string status_ GUARDED_BY(mutex_) = "idle";
+    std::map<std::string, KVCardRef> byName_ GUARDED_BY(mutex_);
+    std::unordered_map<int64_t, KVCardRef> byArenaId_ GUARDED_BY(mutex_);
 };
