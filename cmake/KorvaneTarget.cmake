@@ -16,6 +16,11 @@ elseif(NOT KV_SANITIZE STREQUAL "")
     message(FATAL_ERROR "KV_SANITIZE must be empty, 'address' or 'thread'")
 endif()
 
+# The sanitizer builds with clang also check the lock annotations (base/thread_annotations.hpp).
+if(NOT KV_SANITIZE STREQUAL "" AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    target_compile_options(kv_options INTERFACE -Wthread-safety -Werror)
+endif()
+
 if(KV_BUILD_FUZZ)
     if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
         message(FATAL_ERROR "The fuzz targets need clang (CXX=clang++)")

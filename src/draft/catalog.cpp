@@ -1,7 +1,6 @@
 #include "draft/catalog.hpp"
 #include "base/ascii.hpp"
 #include "base/config.hpp"
-#include "base/environment.hpp"
 #include "base/files.hpp"
 #include "base/utf8.hpp"
 
@@ -75,24 +74,20 @@ KVCardRef makeCard(const KVJson& printing, const std::string& name, int64_t aren
 
 } // namespace
 
-std::string KVCatalog::defaultScryfallBase() {
-    return KVConfig::baseURL(KVEnvironment::current()->scryfallBase, kScryfallBase);
-}
-
-KVCatalog::KVCatalog(std::string scryfallBase) : scryfallBase_(std::move(scryfallBase)) {}
+KVCatalog::KVCatalog(std::string scryfallBase) : scryfall_(std::move(scryfallBase)) {}
 
 bool KVCatalog::ensureSet(std::string_view requested, KVError* error) {
     const std::string code = uppercased(requested);
     {
-        std::lock_guard lock(mutex_);
+        KVMutexLock lock(mutex_);
         wanted_ = code;
     }
-    std::lock_guard load(loadMutex_);
+    KVMutexLock load(loadMutex_);
     if (supersededBy(code, error)) {
         return false; // asked for another set while this one waited its turn
     }
     {
-        std::lock_guard lock(mutex_);
+        KVMutexLock lock(mutex_);
         if (code == setCode_ && !byName_.empty()) {
             return true;
         }
@@ -134,7 +129,7 @@ std::optional<KVJson> KVCatalog::download(const std::string& code, const std::st
     const auto giveUp = [this, &code] { return supersededBy(code, nullptr); };
     KVError failure;
     bool complete = true;
-    auto own = fetchSetCards(code, &failure, &complete, giveUp);
+    auto own = scryfall_.fetchSetCards(code, &failure, &complete, giveUp);
     if (!own) {
         setStatus("scryfall failed: " + failure.message);
         if (error != nullptr) {
@@ -149,7 +144,7 @@ std::optional<KVJson> KVCatalog::download(const std::string& code, const std::st
     bool listed = false; // a download that gives up before the list is not whole
     std::vector<std::string> sheets;
     if (!giveUp()) {
-        sheets = bonusSheets(code, &listed);
+        sheets = scryfall_.bonusSheets(code, &listed);
     }
     for (const std::string& sheet : sheets) {
         if (giveUp()) {
@@ -157,7 +152,7 @@ std::optional<KVJson> KVCatalog::download(const std::string& code, const std::st
             break;
         }
         bool sheetComplete = true;
-        auto extra = fetchSetCards(sheet, nullptr, &sheetComplete, giveUp);
+        auto extra = scryfall_.fetchSetCards(sheet, nullptr, &sheetComplete, giveUp);
         complete = complete && extra && sheetComplete;
         if (extra) {
             for (KVJson& card : *extra) {
@@ -224,7 +219,7 @@ KVCatalog::Index KVCatalog::indexOf(const KVJson& printings, const std::string& 
 }
 
 void KVCatalog::install(Index index, const std::string& code) {
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     byName_ = std::move(index.byName);
     byArenaId_ = std::move(index.byArenaId);
     ++generation_;
@@ -233,13 +228,13 @@ void KVCatalog::install(Index index, const std::string& code) {
 
 KVCardRef KVCatalog::cardNamed(std::string_view name) const {
     const std::string key = KVCard::normalize(name);
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     const auto it = byName_.find(key);
     return it == byName_.end() ? nullptr : it->second;
 }
 
 KVCardRef KVCatalog::cardForArenaId(int64_t arenaId) const {
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     const auto it = byArenaId_.find(arenaId);
     return it == byArenaId_.end() ? nullptr : it->second;
 }
@@ -247,7 +242,7 @@ KVCardRef KVCatalog::cardForArenaId(int64_t arenaId) const {
 std::vector<KVCardRef> KVCatalog::resolveIds(const std::vector<int64_t>& ids) const {
     std::vector<KVCardRef> out;
     out.reserve(ids.size());
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     for (const int64_t id : ids) {
         if (const auto it = byArenaId_.find(id); it != byArenaId_.end()) {
             out.push_back(it->second);
@@ -261,34 +256,34 @@ std::vector<KVCardRef> KVCatalog::resolveIds(const std::vector<int64_t>& ids) co
 }
 
 std::map<std::string, KVCardRef> KVCatalog::cards() const {
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     return byName_;
 }
 
 KVCatalog::Snapshot KVCatalog::snapshot() const {
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     return {setCode_, byName_, generation_};
 }
 
 bool KVCatalog::isCurrent(uint64_t generation) const {
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     return generation == generation_;
 }
 
 size_t KVCatalog::cardCount() const {
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     return byName_.size();
 }
 
 std::string KVCatalog::setCode() const {
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     return setCode_;
 }
 
 bool KVCatalog::supersededBy(const std::string& code, KVError* error) const {
     std::string wanted;
     {
-        std::lock_guard lock(mutex_);
+        KVMutexLock lock(mutex_);
         wanted = wanted_;
     }
     if (wanted == code) {
@@ -300,12 +295,12 @@ bool KVCatalog::supersededBy(const std::string& code, KVError* error) const {
 }
 
 std::string KVCatalog::wantedSet() const {
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     return wanted_;
 }
 
 std::string KVCatalog::status() const {
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     return status_;
 }
 
@@ -320,6 +315,6 @@ std::string KVCatalog::cachePath(std::string_view prefix, std::string_view code)
 }
 
 void KVCatalog::setStatus(std::string status) {
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     status_ = std::move(status);
 }

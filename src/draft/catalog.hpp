@@ -2,20 +2,20 @@
 
 #include "base/error.hpp"
 #include "base/json.hpp"
+#include "base/thread_annotations.hpp"
 #include "draft/card.hpp"
+#include "draft/scryfall.hpp"
 
 #include <cstdint>
-#include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-// The cards of one MTG Arena set at a time, from Scryfall, indexed by normalised name and by
-// Arena id. A set is downloaded once and kept in the cache directory.
+// The cards of one MTG Arena set at a time, indexed by normalised name and by Arena id. A set is
+// downloaded once from Scryfall (through its own KVScryfall) and kept in the cache directory.
 //
 // Threads: ensureSet() runs on a background queue while the main thread and the vision queue
 // look cards up. The maps, the cards' art lists, the set code and the status are guarded by
@@ -23,14 +23,10 @@
 // before it to finish, then finds its set already loaded or loads it.
 class KVCatalog {
 public:
-    static constexpr std::string_view kScryfallBase = "https://api.scryfall.com";
     // The prefix of the card-data cache files; its number is the file format's version.
     static constexpr std::string_view kCardCachePrefix = "scryfall3";
 
-    // Scryfall's address: the public API, or KORVANE_SCRYFALL_BASE in development builds.
-    static std::string defaultScryfallBase();
-
-    explicit KVCatalog(std::string scryfallBase = defaultScryfallBase());
+    explicit KVCatalog(std::string scryfallBase = KVScryfall::defaultBase());
     KVCatalog(const KVCatalog&) = delete;
     KVCatalog& operator=(const KVCatalog&) = delete;
 
@@ -69,20 +65,9 @@ public:
     std::string cachePath(std::string_view prefix) const;
     static std::string cachePath(std::string_view prefix, std::string_view code);
 
-    // Every printing of a set (search pages in order), or nothing and an error when the first
-    // page could not be had. A search that finds nothing (HTTP 404) is an empty list.
-    // `complete` tells whether every page was read. `giveUp` (may be empty) is asked before
-    // each page after the first; true ends the search there, incomplete.
-    std::optional<std::vector<KVJson>>
-    fetchSetCards(std::string_view code, KVError* error, bool* complete = nullptr,
-                  const std::function<bool()>& giveUp = {}) const;
-    // The codes of the set's bonus sheets, in Scryfall's order. `listed` is false when the set
-    // list could not be read.
-    std::vector<std::string> bonusSheets(std::string_view code, bool* listed = nullptr) const;
-
     // Runs `work` under the catalog's lock: the cards' art lists are read and written only so.
-    template <class Work> auto withLock(Work&& work) const {
-        std::lock_guard lock(mutex_);
+    template <class Work> auto withLock(Work&& work) const EXCLUDES(mutex_) {
+        KVMutexLock lock(mutex_);
         return work();
     }
 
@@ -92,7 +77,6 @@ private:
         std::unordered_map<int64_t, KVCardRef> byArenaId;
     };
 
-    std::optional<std::string> scryfallGet(const std::string& url, KVError* error) const;
     // The set's printings from Scryfall, bonus sheets included; a whole download is also
     // written to `path`. Nothing, with the status and the error set, when the search failed.
     std::optional<KVJson> download(const std::string& code, const std::string& path,
@@ -101,16 +85,16 @@ private:
     bool supersededBy(const std::string& code, KVError* error) const;
     // The cards of a list of printings; elements that are not cards are passed over.
     static Index indexOf(const KVJson& printings, const std::string& code);
-    void install(Index index, const std::string& code);
-    void setStatus(std::string status);
+    void install(Index index, const std::string& code) EXCLUDES(mutex_);
+    void setStatus(std::string status) EXCLUDES(mutex_);
 
-    const std::string scryfallBase_;
-    mutable std::mutex mutex_;
-    std::mutex loadMutex_; // one load at a time
-    std::string setCode_;
-    std::string wanted_; // the set of the latest request
-    uint64_t generation_ = 0;
-    std::string status_ = "idle";
-    std::map<std::string, KVCardRef> byName_;
-    std::unordered_map<int64_t, KVCardRef> byArenaId_;
+    const KVScryfall scryfall_;
+    mutable KVMutex mutex_;
+    KVMutex loadMutex_; // one load at a time
+    std::string setCode_ GUARDED_BY(mutex_);
+    std::string wanted_ GUARDED_BY(mutex_); // the set of the latest request
+    uint64_t generation_ GUARDED_BY(mutex_) = 0;
+    std::string status_ GUARDED_BY(mutex_) = "idle";
+    std::map<std::string, KVCardRef> byName_ GUARDED_BY(mutex_);
+    std::unordered_map<int64_t, KVCardRef> byArenaId_ GUARDED_BY(mutex_);
 };

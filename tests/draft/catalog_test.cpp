@@ -228,7 +228,7 @@ TEST(CatalogIntegration, ALaterPageThatFailsGivesUsableCardsButNoCacheFile) {
     EXPECT_FALSE(KVFileExists(cacheFile("SOS")));
     KVError error;
     bool complete = true;
-    EXPECT_EQ(cutShort.fetchSetCards("sos", &error, &complete)->size(), 1u);
+    EXPECT_EQ(KVScryfall(cut.base()).fetchSetCards("sos", &error, &complete)->size(), 1u);
     EXPECT_FALSE(complete);
     EXPECT_EQ(error.domain, "KorvaneNet");
 }
@@ -251,7 +251,8 @@ TEST(CatalogIntegration, BonusSheetsFollowTheSetInTheSetListsOrder) {
                        sets});
     KVCatalog catalog(fake->base());
     bool listed = false;
-    EXPECT_EQ(catalog.bonusSheets("SOS", &listed), (std::vector<std::string>{"zzz", "spg", "sta"}));
+    EXPECT_EQ(KVScryfall(fake->base()).bonusSheets("SOS", &listed),
+              (std::vector<std::string>{"zzz", "spg", "sta"}));
     EXPECT_TRUE(listed);
 
     ASSERT_TRUE(catalog.ensureSet("SOS", nullptr));
@@ -290,7 +291,7 @@ TEST(CatalogIntegration, AMissingBonusSheetOrSetListKeepsTheDownloadOutOfTheCach
         EXPECT_NE(catalog.cardForArenaId(90001), nullptr);
         EXPECT_FALSE(KVFileExists(cacheFile("SOS")));
         bool listed = true;
-        catalog.bonusSheets("sos", &listed);
+        KVScryfall(fake->base()).bonusSheets("sos", &listed);
         EXPECT_EQ(listed, !setListFails);
     }
 }
@@ -543,8 +544,8 @@ TEST(CatalogIntegration, RequestsFromEveryCatalogShareOnePace) {
         serve({{{"sos", {{printing("A", 1, "")}, {printing("B", 2, "")}, {printing("C", 3, "")}}}},
                {},
                KVJson::array()});
-    KVCatalog one(fake->base());
-    KVCatalog two(fake->base());
+    KVScryfall one(fake->base());
+    KVScryfall two(fake->base());
     const auto start = std::chrono::steady_clock::now();
     std::thread other([&] { EXPECT_EQ(two.fetchSetCards("sos", nullptr)->size(), 3u); });
     EXPECT_EQ(one.fetchSetCards("sos", nullptr)->size(), 3u);
@@ -559,15 +560,15 @@ TEST(Catalog, DevelopmentBuildsMayPointAtAnotherScryfall) {
             e.scryfallBase = variable;
             e.executablePath = program;
         });
-        return KVCatalog::defaultScryfallBase();
+        return KVScryfall::defaultBase();
     };
     const std::string dev = "/src/korvane/build/dist/bin/korvane";
     const std::string packaged = "/opt/korvane/bin/korvane";
     EXPECT_EQ(baseWith(" http://127.0.0.1:9/\n", dev), "http://127.0.0.1:9");
     EXPECT_EQ(baseWith("http://h//", dev), "http://h/");
-    EXPECT_EQ(baseWith(" \t", dev), KVCatalog::kScryfallBase);
-    EXPECT_EQ(baseWith(std::nullopt, dev), KVCatalog::kScryfallBase);
-    EXPECT_EQ(baseWith("http://127.0.0.1:9", packaged), KVCatalog::kScryfallBase);
+    EXPECT_EQ(baseWith(" \t", dev), KVScryfall::kBase);
+    EXPECT_EQ(baseWith(std::nullopt, dev), KVScryfall::kBase);
+    EXPECT_EQ(baseWith("http://127.0.0.1:9", packaged), KVScryfall::kBase);
 }
 
 } // namespace

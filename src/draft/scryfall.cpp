@@ -1,6 +1,8 @@
+#include "draft/scryfall.hpp"
 #include "base/ascii.hpp"
+#include "base/config.hpp"
+#include "base/environment.hpp"
 #include "base/utf8.hpp"
-#include "draft/catalog.hpp"
 #include "service/api.hpp"
 
 #include <algorithm>
@@ -8,8 +10,6 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
-
-// The catalog's requests to Scryfall: the paged set search and the set list.
 
 namespace {
 
@@ -20,7 +20,7 @@ constexpr int kMaxSearchPages = 40;
 // Scryfall asks for no more than ten requests a second from one client.
 constexpr auto kRequestSpacing = std::chrono::milliseconds(100);
 
-// Spaces the requests of every catalog in the process: each caller books the next free slot
+// Spaces the requests of every client in the process: each caller books the next free slot
 // under the lock, then waits for it outside the lock, so callers go in booking order.
 class KVScryfallPacer {
 public:
@@ -68,20 +68,26 @@ bool isNotFound(const KVError& error) {
 
 } // namespace
 
+std::string KVScryfall::defaultBase() {
+    return KVConfig::baseURL(KVEnvironment::current()->scryfallBase, kBase);
+}
+
+KVScryfall::KVScryfall(std::string base) : base_(std::move(base)) {}
+
 std::optional<std::vector<KVJson>>
-KVCatalog::fetchSetCards(std::string_view code, KVError* error, bool* complete,
-                         const std::function<bool()>& giveUp) const {
+KVScryfall::fetchSetCards(std::string_view code, KVError* error, bool* complete,
+                          const std::function<bool()>& giveUp) const {
     std::vector<KVJson> cards;
     bool whole = false;
-    std::string url = scryfallBase_ + "/cards/search?q=" +
-                      queryEncoded("e:" + KVLowercase(code) + " unique:prints") +
-                      "&include_extras=true";
+    std::string url =
+        base_ + "/cards/search?q=" + queryEncoded("e:" + KVLowercase(code) + " unique:prints") +
+        "&include_extras=true";
     for (int page = 0; page < kMaxSearchPages; ++page) {
         if (page > 0 && giveUp && giveUp()) {
             break;
         }
         KVError failure;
-        const auto body = scryfallGet(url, &failure);
+        const auto body = get(url, &failure);
         if (!body) {
             // Scryfall answers a search without matches, and the end of one, with 404.
             whole = isNotFound(failure);
@@ -131,11 +137,11 @@ KVCatalog::fetchSetCards(std::string_view code, KVError* error, bool* complete,
     return cards;
 }
 
-std::vector<std::string> KVCatalog::bonusSheets(std::string_view code, bool* listed) const {
+std::vector<std::string> KVScryfall::bonusSheets(std::string_view code, bool* listed) const {
     if (listed != nullptr) {
         *listed = false;
     }
-    const auto body = scryfallGet(scryfallBase_ + "/sets", nullptr);
+    const auto body = get(base_ + "/sets", nullptr);
     if (!body) {
         return {};
     }
@@ -166,7 +172,7 @@ std::vector<std::string> KVCatalog::bonusSheets(std::string_view code, bool* lis
     return sheets;
 }
 
-std::optional<std::string> KVCatalog::scryfallGet(const std::string& url, KVError* error) const {
+std::optional<std::string> KVScryfall::get(const std::string& url, KVError* error) const {
     pacer().wait();
     return KVAPI::get(url, kRequestTimeout, error);
 }
