@@ -14,14 +14,12 @@ constexpr size_t kMaxDeckPool = 300; // a sealed pool with every bonus sheet sta
 
 void KVSService::addDraftRoutes() {
     server_->Post("/api/draft/analyze", [this](const Request& request, Response& response) {
-        const auto account = authorize(request, response);
-        if (!account) {
+        const auto call = signedInCall(request, response);
+        if (!call) {
             return;
         }
-        const auto body = readBody(request, response);
-        if (!body) {
-            return;
-        }
+        const KVSAccount* account = &call->account;
+        const KVJson* body = &call->body;
         const std::string draftId = KVJsonText(KVJsonAt(*body, "draftId")).value_or("");
         if (draftId.size() > kMaxDraftIdBytes) {
             sendMessage(response, 400, "The draft id is too long.");
@@ -47,14 +45,12 @@ void KVSService::addDraftRoutes() {
     });
 
     server_->Post("/api/draft/deck", [this](const Request& request, Response& response) {
-        const auto account = authorize(request, response);
-        if (!account) {
+        const auto call = signedInCall(request, response);
+        if (!call) {
             return;
         }
-        const auto body = readBody(request, response);
-        if (!body) {
-            return;
-        }
+        const KVSAccount* account = &call->account;
+        const KVJson* body = &call->body;
         std::vector<std::string> pool;
         const KVJson& names = KVJsonAt(*body, "pool");
         if (names.is_array()) {

@@ -134,6 +134,19 @@ std::optional<KVJson> KVSService::readBody(const Request& request, Response& res
     return body;
 }
 
+std::optional<KVSService::SignedInCall> KVSService::signedInCall(const Request& request,
+                                                                 Response& response) {
+    auto account = authorize(request, response);
+    if (!account) {
+        return std::nullopt;
+    }
+    auto body = readBody(request, response);
+    if (!body) {
+        return std::nullopt;
+    }
+    return SignedInCall{std::move(*account), std::move(*body)};
+}
+
 std::optional<KVSAccount> KVSService::authorize(const Request& request, Response& response) {
     const std::string header = request.get_header_value("Authorization");
     constexpr std::string_view kBearer = "Bearer ";

@@ -68,6 +68,12 @@ private:
     static std::optional<KVJson> readBody(const Request& request, Response& response);
     // The signed-in account, or nothing after answering 401.
     std::optional<KVSAccount> authorize(const Request& request, Response& response);
+    // Both for a signed-in call with a JSON body: nothing after answering 401 or 400.
+    struct SignedInCall {
+        KVSAccount account;
+        KVJson body;
+    };
+    std::optional<SignedInCall> signedInCall(const Request& request, Response& response);
 
     std::optional<KVSAccount> signIn(const std::string& email, const std::string& password,
                                      Response& response);
