@@ -7,17 +7,6 @@
 
 namespace {
 
-int deckSize(const KVJson& deck) {
-    int total = 0;
-    for (const KVJson& spell : deck["spells"]) {
-        total += spell["count"].get<int>();
-    }
-    for (const auto& [color, count] : deck["lands"].items()) {
-        total += count.get<int>();
-    }
-    return total;
-}
-
 TEST(ServerDeck, LargestRemainderSplitsExactly) {
     struct Case {
         std::vector<double> weights;
@@ -58,7 +47,7 @@ TEST(ServerDeck, BuildsOnTheDeepestTwoColoursWithBasicsByPips) {
 
     const KVJson deck = KVSDeckBuilder(index).build(pool);
     EXPECT_EQ(deck["colors"], KVJson::array({"W", "U"}));
-    EXPECT_EQ(deckSize(deck), 40);
+    EXPECT_EQ(KVSDeckSize(deck), 40);
     for (const KVJson& spell : deck["spells"]) {
         EXPECT_EQ(spell["name"].get<std::string>().rfind("Red", 0), std::string::npos);
         EXPECT_NE(spell["name"], "Plains");
@@ -93,7 +82,7 @@ TEST(ServerDeck, EveryPoolWithTwentyThreeSpellsMakesFortyCards) {
         }
         KVSIndexOf(index, cards);
         const KVJson deck = KVSDeckBuilder(index).build(pool);
-        EXPECT_EQ(deckSize(deck), 40) << "round " << round;
+        EXPECT_EQ(KVSDeckSize(deck), 40) << "round " << round;
         std::shuffle(pool.begin(), pool.end(), random);
         EXPECT_EQ(KVSDeckBuilder(index).build(pool), deck) << "round " << round;
     }
