@@ -10,18 +10,6 @@
 
 namespace {
 
-struct Failure {
-    long code;
-    std::string message;
-};
-
-Failure failureOf(const std::function<std::optional<KVJson>(KVError*)>& call) {
-    KVError error;
-    const auto answer = call(&error);
-    EXPECT_FALSE(answer) << (answer ? KVJsonDump(*answer) : "");
-    return {error.code, error.message};
-}
-
 TEST(ServerAuthIntegration, SignsInAndRefusesBadRequestsAndGuessesInTheProgramsWords) {
     KVTempDir dir;
     KVSServiceProcess service(dir.file("korvane.db"), {"--free-credits", "4"});
@@ -43,31 +31,26 @@ TEST(ServerAuthIntegration, SignsInAndRefusesBadRequestsAndGuessesInTheProgramsW
     EXPECT_NE(other.token(), token) << "every sign-in gets its own token";
     EXPECT_TRUE(other.me(nullptr));
 
-    struct Case {
-        std::function<std::optional<KVJson>(KVError*)> call;
-        long code;
-        std::string message;
-    };
     KVAPI fresh(service.base(), "");
     KVAPI forged(service.base(), "kor_" + std::string(64, '0'));
-    const Case cases[] = {
-        {[&](KVError* e) { return fresh.registerEmail("new@example.com", "password2", e); }, 409,
+    const std::tuple<std::function<std::optional<KVJson>()>, long, std::string> refusals[] = {
+        {[&] { return fresh.registerEmail("new@example.com", "password2", &error); }, 409,
          "An account with that email already exists."},
-        {[&](KVError* e) { return fresh.login("new@example.com", "password2", e); }, 401,
+        {[&] { return fresh.login("new@example.com", "password2", &error); }, 401,
          "invalid_credentials"},
-        {[&](KVError* e) { return fresh.login("nobody@example.com", "password1", e); }, 401,
+        {[&] { return fresh.login("nobody@example.com", "password1", &error); }, 401,
          "invalid_credentials"},
-        {[&](KVError* e) { return fresh.registerEmail("no-at-sign", "password1", e); }, 400,
+        {[&] { return fresh.registerEmail("no-at-sign", "password1", &error); }, 400,
          "Enter a valid email address."},
-        {[&](KVError* e) { return fresh.registerEmail("short@example.com", "1234567", e); }, 400,
+        {[&] { return fresh.registerEmail("short@example.com", "1234567", &error); }, 400,
          "Password must be at least 8 characters."},
-        {[&](KVError* e) { return forged.me(e); }, 401, "invalid_token"},
-        {[&](KVError* e) { return fresh.me(e); }, 401, "invalid_token"},
+        {[&] { return forged.me(&error); }, 401, "invalid_token"},
+        {[&] { return fresh.me(&error); }, 401, "invalid_token"},
     };
-    for (const Case& c : cases) {
-        const Failure failure = failureOf(c.call);
-        EXPECT_EQ(failure.code, c.code) << c.message;
-        EXPECT_EQ(failure.message, c.message);
+    for (const auto& [call, code, message] : refusals) {
+        EXPECT_FALSE(call()) << message;
+        EXPECT_EQ(error.code, code) << message;
+        EXPECT_EQ(error.message, message);
     }
     // Eight characters counted as the program counts them: "é" is one, not two bytes.
     EXPECT_TRUE(fresh.registerEmail("accent@example.com", "pässwör1", nullptr));

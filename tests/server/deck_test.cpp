@@ -8,18 +8,13 @@
 namespace {
 
 TEST(ServerDeck, LargestRemainderSplitsExactly) {
-    struct Case {
-        std::vector<double> weights;
-        int total;
-        std::vector<int> parts;
-    };
-    const Case cases[] = {
+    const std::tuple<std::vector<double>, int, std::vector<int>> cases[] = {
         {{10, 10}, 17, {9, 8}},     {{12, 4}, 17, {13, 4}}, {{1, 1, 1}, 17, {6, 6, 5}},
         {{20, 1}, 17, {16, 1}},     {{0, 5}, 17, {0, 17}},  {{0, 0}, 17, {0, 0}},
         {{2, 3, 5}, 10, {2, 3, 5}},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(KVSDeckBuilder::largestRemainder(c.weights, c.total), c.parts);
+    for (const auto& [weights, total, parts] : cases) {
+        EXPECT_EQ(KVSDeckBuilder::largestRemainder(weights, total), parts);
     }
 }
 

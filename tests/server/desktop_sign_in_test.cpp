@@ -12,37 +12,32 @@
 
 namespace {
 
-using namespace std::string_literals;
-
 const std::string kState = "st4te-From_The.Program~1";
 
-std::string encoded(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
-        out += std::isalnum(static_cast<unsigned char>(c)) ? std::string(1, c) : hex;
+using Fields = std::vector<std::string>;
+
+// The desktop page asked for with `fields` in its query, or its form sent back with them.
+KVSPage desktopPage(const KVSServiceProcess& service, const Fields& fields, bool get = true) {
+    Fields args{get ? "-G" : "-s"}; // -G puts the fields in the query
+    for (const std::string& field : fields) {
+        args.insert(args.end(), {"--data-urlencode", field});
     }
-    return out;
+    args.push_back(service.base() + "/auth/desktop");
+    return KVSCurlPage(args);
 }
 
-// The desktop page, as the program links to it.
-KVSPage desktopPage(const KVSServiceProcess& service, const std::string& redirect,
-                    const std::string& state) {
-    return KVSCurlPage({service.base() + "/auth/desktop?provider=google&redirect_uri=" +
-                        encoded(redirect) + "&state=" + encoded(state)});
+// The page's query, as the program links to it.
+Fields linkTo(const std::string& redirect, const std::string& state) {
+    return {"provider=google", "redirect_uri=" + redirect, "state=" + state};
 }
 
 // The page's form sent back, with `email` for the local Google step.
 KVSPage submit(const KVSServiceProcess& service, const std::string& nonce,
                const std::string& redirect, const std::string& email) {
-    std::vector<std::string> args;
-    for (const std::string& field : {"nonce=" + nonce, "redirect_uri=" + redirect,
-                                     "state=" + kState, "provider=google"s, "email=" + email}) {
-        args.insert(args.end(), {"--data-urlencode", field});
-    }
-    args.push_back(service.base() + "/auth/desktop");
-    return KVSCurlPage(args);
+    return desktopPage(service,
+                       {"nonce=" + nonce, "redirect_uri=" + redirect, "state=" + kState,
+                        "provider=google", "email=" + email},
+                       false);
 }
 
 std::string nonceIn(const std::string& page) {
@@ -78,30 +73,26 @@ TEST(ServerDesktopSignInIntegration, PagesSignInTheProgramAndTheAccountAndNoOneE
                                             ""};
     const std::string hostileStates[] = {
         "", "short", std::string(129, 'a'), "a b c d e f", "abcdefgh&token=kor_x", "abcdefgh\n"};
-    std::vector<std::tuple<std::string, std::string, bool>> links = {
-        {"http://localhost:65535/callback", kState, true}, {home, std::string(128, 'a'), true}};
+    std::vector<std::pair<Fields, bool>> links = {
+        {linkTo("http://localhost:65535/callback", kState), true},
+        {linkTo(home, std::string(128, 'a')), true},
+        {{"redirect_uri=" + home, "state=" + kState}, false}, // no provider
+        {{"provider=github", "redirect_uri=" + home, "state=" + kState}, false},
+        {{"provider=google", "redirect_uri=" + home}, false}}; // no state
     for (const std::string& redirect : hostileRedirects) {
-        links.emplace_back(redirect, kState, false);
+        links.emplace_back(linkTo(redirect, kState), false);
     }
     for (const std::string& state : hostileStates) {
-        links.emplace_back(home, state, false);
+        links.emplace_back(linkTo(home, state), false);
     }
-    for (const auto& [redirect, state, accepted] : links) {
-        const KVSPage page = desktopPage(service, redirect, state);
-        EXPECT_EQ(page.status, accepted ? 200 : 400) << redirect << " " << state;
-        EXPECT_EQ(nonceIn(page.body).empty(), !accepted) << redirect << " " << state;
-    }
-    for (const std::string& query :
-         {"redirect_uri=" + encoded(home) + "&state=" + kState,
-          "provider=github&redirect_uri=" + encoded(home) + "&state=" + kState,
-          "provider=google&redirect_uri=" + encoded(home)}) {
-        const KVSPage page = KVSCurlPage({service.base() + "/auth/desktop?" + query});
-        EXPECT_EQ(page.status, 400) << query;
-        EXPECT_EQ(nonceIn(page.body), "") << "no form for " << query;
+    for (const auto& [query, accepted] : links) {
+        const KVSPage page = desktopPage(service, query);
+        EXPECT_EQ(page.status, accepted ? 200 : 400) << testing::PrintToString(query);
+        EXPECT_EQ(nonceIn(page.body).empty(), !accepted) << testing::PrintToString(query);
     }
 
     // Forms the page did not hand out, or changed since.
-    const std::string nonce = nonceIn(desktopPage(service, home, kState).body);
+    const std::string nonce = nonceIn(desktopPage(service, linkTo(home, kState)).body);
     ASSERT_FALSE(nonce.empty());
     const std::pair<std::string, std::string> forms[] = {
         {"", home},
@@ -115,14 +106,16 @@ TEST(ServerDesktopSignInIntegration, PagesSignInTheProgramAndTheAccountAndNoOneE
             << formNonce << " " << redirect;
     }
     // An e-mail with a password is not taken over through the local step.
-    EXPECT_EQ(submit(service, nonceIn(desktopPage(service, home, kState).body), home, owner).status,
+    EXPECT_EQ(submit(service, nonceIn(desktopPage(service, linkTo(home, kState)).body), home, owner)
+                  .status,
               409);
 
     // The whole pass, to the program's receiver, which ends its wait only for its own state.
     KVLoopback loopback(kState);
     ASSERT_TRUE(loopback.listenOnLoopback());
     std::thread serving([&loopback] { loopback.serve(); });
-    const std::string fresh = nonceIn(desktopPage(service, loopback.redirectURI(), kState).body);
+    const std::string fresh =
+        nonceIn(desktopPage(service, linkTo(loopback.redirectURI(), kState)).body);
     const KVSPage answer = submit(service, fresh, loopback.redirectURI(), "Player@Example.com");
     EXPECT_EQ(answer.status, 303);
     std::smatch match;
@@ -179,7 +172,7 @@ TEST(ServerDesktopSignInIntegration, AwayFromLoopbackGoogleIsNotConfigured) {
     KVTempDir dir;
     KVSServiceProcess service(dir.file("korvane.db"), {"--listen", "0.0.0.0:0", "--behind-proxy"});
     ASSERT_TRUE(service.running());
-    const KVSPage page = desktopPage(service, "http://127.0.0.1:4321/callback", kState);
+    const KVSPage page = desktopPage(service, linkTo("http://127.0.0.1:4321/callback", kState));
     EXPECT_EQ(page.status, 200);
     EXPECT_NE(page.body.find("not configured"), std::string::npos) << page.body;
     EXPECT_EQ(nonceIn(page.body), "");

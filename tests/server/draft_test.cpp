@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
+#include <latch>
 #include <thread>
 
 namespace {
@@ -73,20 +73,13 @@ TEST(ServerDraftIntegration, ChargesEachDraftOnceUnderConcurrencyAndOverARestart
     // answered, and the one credit pays for them.
     KVAPI racer(service->base(), "");
     ASSERT_TRUE(racer.registerEmail("racer@example.com", "password1", nullptr));
-    std::mutex mutex;
-    std::condition_variable ready;
-    int waiting = 0;
+    std::latch ready(20);
     std::atomic<int> answered{0};
     std::vector<std::thread> threads;
     for (int i = 0; i < 20; ++i) {
         threads.emplace_back([&] {
             KVAPI client(service->base(), racer.token());
-            {
-                std::unique_lock lock(mutex);
-                ++waiting;
-                ready.notify_all();
-                ready.wait(lock, [&] { return waiting == 20; });
-            }
+            ready.arrive_and_wait();
             const auto answer = analyze(client, "the-draft", nullptr);
             answered += answer && (*answer)["credits"] == 0 ? 1 : 0;
         });

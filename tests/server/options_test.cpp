@@ -7,11 +7,7 @@ namespace {
 // What each option sets is seen by the integration tests that start the service with it;
 // here, what is refused and the words of the refusal.
 TEST(ServerOptions, RefusesBadArgumentsWithTheReason) {
-    struct Case {
-        std::vector<std::string> args;
-        std::string says;
-    };
-    const Case cases[] = {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--listen", "0.0.0.0:80"}, "--tls-cert"},
         {{"--listen", "127.0.0.1"}, "--listen"},
         {{"--listen", "127.0.0.1:70000"}, "--listen"},
@@ -22,10 +18,10 @@ TEST(ServerOptions, RefusesBadArgumentsWithTheReason) {
         {{"--tls-cert", "c.pem", "--listen", "0.0.0.0:443"}, "go together"},
         {{"--frobnicate"}, "unknown option --frobnicate"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [args, says] : cases) {
         KVError error;
-        EXPECT_FALSE(KVSOptions::parse(c.args, &error)) << c.args[0];
-        EXPECT_NE(error.message.find(c.says), std::string::npos) << error.message;
+        EXPECT_FALSE(KVSOptions::parse(args, &error)) << args[0];
+        EXPECT_NE(error.message.find(says), std::string::npos) << error.message;
     }
     EXPECT_TRUE(KVSOptions::parse({"--listen", "0.0.0.0:80", "--behind-proxy"}, nullptr));
     // A negative grant takes credits away: "-2" is its number, not an option.

@@ -34,12 +34,9 @@ Spawned spawn(const std::string& program, const std::vector<std::string>& args) 
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    std::vector<std::string> all{program};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    argv.reserve(all.size() + 1);
-    for (std::string& arg : all) {
-        argv.push_back(arg.data());
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
     Spawned child;

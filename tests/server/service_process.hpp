@@ -17,7 +17,6 @@ public:
     KVSServiceProcess& operator=(const KVSServiceProcess&) = delete;
 
     bool running() const { return port_ > 0; }
-    int port() const { return port_; }
     std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
     // SIGTERM, then the exit status.
     int stop();

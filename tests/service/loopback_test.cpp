@@ -34,20 +34,17 @@ struct Answer {
 
 // GET through the curl command line, as a browser would come back.
 Answer curlGet(const std::string& url) {
-    std::string command =
+    const std::string command =
         "curl -s --noproxy '*' --max-time 20 -o - -w '\\n%{http_code}' '" + url + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "could not run curl";
-        return {};
-    }
     std::string out;
-    char chunk[4096];
-    while (size_t n = fread(chunk, 1, sizeof chunk, pipe)) {
-        out.append(chunk, n);
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char chunk[4096];
+        while (const size_t n = fread(chunk, 1, sizeof chunk, pipe)) {
+            out.append(chunk, n);
+        }
+        pclose(pipe);
     }
-    pclose(pipe);
-    size_t cut = out.rfind('\n');
+    const size_t cut = out.rfind('\n');
     if (cut == std::string::npos) {
         ADD_FAILURE() << "curl printed no status: " << out;
         return {};
