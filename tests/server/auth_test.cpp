@@ -136,12 +136,14 @@ TEST(ServerAuthIntegration, AnUnusableDatabaseStopsTheServiceWithAReasonAndStays
     KVTempDir dir;
     KVWriteTestFile(dir.file("garbage.db"), std::string(2048, 'g'));
     KVWriteTestFile(dir.file("plain"), "x");
+    KVWriteTestFile(dir.file("folder.db/x"), "x");
     const std::string newer = dir.file("newer.db");
     KVSQueryNumber(newer, "PRAGMA user_version=99"); // made by a later version
     const std::pair<std::string, std::string> cases[] = {
         {dir.file("garbage.db"), "not a database"},
         {newer, "newer than this service"},
         {dir.file("plain") + "/korvane.db", "cannot create the folder"},
+        {dir.file("folder.db"), "Cannot open"},
     };
     for (const auto& [database, says] : cases) {
         const auto before = KVReadFile(database);
