@@ -1,0 +1,116 @@
+#include "app/watchdog.hpp"
+
+#include "base/config.hpp"
+#include "base/dispatch/run_loop.hpp"
+#include "base/files.hpp"
+#include "support/test_environment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+namespace {
+
+using namespace std::chrono_literals;
+constexpr uint64_t kGiB = 1073741824;
+
+std::vector<std::string> linesOf(const std::string& path) {
+    std::vector<std::string> lines;
+    std::istringstream text(KVReadFile(path).value_or(""));
+    for (std::string line; std::getline(text, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Memory and time the test sets by hand.
+struct FakeSources {
+    uint64_t resident = 100 * 1048576;
+    std::chrono::system_clock::time_point now = std::chrono::system_clock::now();
+    KVWatchdog::Sources sources() {
+        return {[this] { return resident; }, [this] { return now; }};
+    }
+};
+
+TEST(Watchdog, CeilingsFromTheSettingNeverConvertOutOfRange) {
+    const struct {
+        double gigabytes;
+        uint64_t bytes;
+    } cases[] = {
+        {8, 8 * kGiB},
+        {0.5, 536870912},
+        {0, 0},
+        {-3, 0},
+        {std::nan(""), 0},
+        {1e30, std::numeric_limits<uint64_t>::max()},
+        {std::numeric_limits<double>::infinity(), std::numeric_limits<uint64_t>::max()},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(KVWatchdog::limitBytes(c.gigabytes), c.bytes) << c.gigabytes;
+    }
+}
+
+TEST(Watchdog, SamplesRollOverAndTheCeilingFiresOnceOnTheMainQueue) {
+    KVScopedEnvironment env;
+    const std::string log = KVJoinPath(env.home(), "memory.log");
+    // 720 lines and blank ones from an earlier run: the oldest goes, the blanks too.
+    std::string earlier;
+    for (int i = 0; i < 720; ++i) {
+        earlier += "old " + std::to_string(i) + "\n\n";
+    }
+    KVWriteTestFile(log, earlier);
+
+    FakeSources memory;
+    std::vector<uint64_t> fired;
+    KVWatchdog watchdog(
+        kGiB, log, [&](uint64_t resident) { fired.push_back(resident); }, memory.sources());
+    memory.now += 59s;
+    memory.resident = kGiB; // at the ceiling, not over it
+    watchdog.tick();
+    auto lines = linesOf(log);
+    ASSERT_EQ(lines.size(), 720u);
+    EXPECT_EQ(lines.front(), "old 1");
+    EXPECT_EQ(lines.back().substr(19), "  rss=  1024.0 MB  peak=  1024.0 MB  up=   0 min");
+
+    memory.now += 1s;
+    memory.resident = kGiB + 1;
+    watchdog.tick();
+    memory.resident = 0; // unknown: no sample
+    watchdog.tick();
+    memory.resident = 2 * kGiB;
+    watchdog.tick();
+    lines = linesOf(log);
+    ASSERT_EQ(lines.size(), 720u);
+    EXPECT_EQ(lines[717].substr(19), "  rss=  1024.0 MB  peak=  1024.0 MB  up=   1 min");
+    EXPECT_EQ(lines[718], "LIMIT 1.0 GB exceeded -- quitting to protect the system");
+    EXPECT_EQ(lines[719].substr(19), "  rss=  2048.0 MB  peak=  2048.0 MB  up=   1 min");
+    EXPECT_TRUE(fired.empty()); // not before the main queue runs
+    KVMain().drain();
+    EXPECT_EQ(fired, std::vector<uint64_t>{kGiB + 1});
+}
+
+TEST(Watchdog, NoCeilingStillLogsAndTheControllersNoteComesBeforeQuitting) {
+    KVScopedEnvironment env;
+    FakeSources memory;
+    memory.resident = 1000 * kGiB;
+    auto unlimited = KVStartWatchdog(
+        0, [] { ADD_FAILURE() << "no ceiling"; }, memory.sources());
+    KVMain().drain();
+    const std::string log = KVJoinPath(KVConfig::dataDir(), "memory.log");
+    EXPECT_EQ(linesOf(log).size(), 1u);
+
+    bool noteBeforeQuit = false;
+    const std::string note = KVJoinPath(KVConfig::dataDir(), "memory-crash.txt");
+    memory.resident = 3 * kGiB + kGiB / 2;
+    auto watchdog = KVStartWatchdog(
+        2, [&] { noteBeforeQuit = KVFileExists(note); }, memory.sources());
+    KVMain().drain();
+    EXPECT_TRUE(noteBeforeQuit);
+    EXPECT_EQ(KVReadFile(note),
+              "Korvane quit itself at 3.5 GB resident, over the 2 GB ceiling "
+              "(memory_limit_gb in config.json). See memory.log for the climb.\n");
+}
+
+} // namespace
