@@ -8,7 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cmath>
+#include <cstdio>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -28,6 +28,11 @@ struct Transfer {
     Clock::duration interval{};
     Clock::time_point lastReport{};
     bool reported = false;
+    // A transfer fails once nothing arrived for `stall`, however long it ran before.
+    Clock::duration stall{};
+    Clock::time_point lastData{};
+    curl_off_t received = 0;
+    bool stalled = false;
 };
 
 size_t save(char* data, size_t size, size_t count, void* context) {
@@ -53,8 +58,15 @@ int report(void* context, curl_off_t total, curl_off_t now, curl_off_t, curl_off
     if (transfer->cancelled->load()) {
         return 1; // curl stops with CURLE_ABORTED_BY_CALLBACK
     }
+    const auto at = Clock::now();
+    if (now != transfer->received) {
+        transfer->received = now;
+        transfer->lastData = at;
+    } else if (at - transfer->lastData >= transfer->stall) {
+        transfer->stalled = true;
+        return 1;
+    }
     if (*transfer->progress && now > 0) {
-        const auto at = Clock::now();
         if (!transfer->reported || at - transfer->lastReport >= transfer->interval) {
             transfer->reported = true;
             transfer->lastReport = at;
@@ -135,11 +147,12 @@ bool KVDownloadToFile(const std::string& url, const std::string& path,
     transfer.progress = &progress;
     transfer.interval = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(limits.progressInterval));
+    transfer.stall = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(limits.stallSeconds));
+    transfer.lastData = Clock::now();
 
     CURL* h = easy.get();
     char detail[CURL_ERROR_SIZE] = {};
-    // libcurl measures silence in whole seconds.
-    const long stall = std::max(1L, static_cast<long>(std::ceil(limits.stallSeconds)));
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, scheme.c_str());
@@ -150,8 +163,6 @@ bool KVDownloadToFile(const std::string& url, const std::string& path,
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(std::max(limits.stallSeconds, 0.001) * 1000));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, stall);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, save);
@@ -178,10 +189,12 @@ bool KVDownloadToFile(const std::string& url, const std::string& path,
     } else if (transfer.writeError != 0) {
         KVSetError(error, "KorvaneFile", transfer.writeError,
                    "Could not save the update to " + path);
-    } else if (code == CURLE_OPERATION_TIMEDOUT) {
-        KVSetError(error, KVNetErrorDomain, code,
-                   "The download stalled: nothing arrived for " + std::to_string(stall) +
-                       " seconds.");
+    } else if (transfer.stalled || code == CURLE_OPERATION_TIMEDOUT) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", limits.stallSeconds);
+        KVSetError(error, KVNetErrorDomain, CURLE_OPERATION_TIMEDOUT,
+                   std::string("The download stalled: nothing arrived for ") + seconds +
+                       (limits.stallSeconds == 1 ? " second." : " seconds."));
     } else {
         std::string message = curl_easy_strerror(code);
         if (detail[0] != '\0') {
