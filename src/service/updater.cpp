@@ -17,15 +17,18 @@
 #include <dirent.h>
 #include <filesystem>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
+constexpr std::string_view kPrivatePrefix = ".korvane-update-";
+
 // A directory only we can enter (mkdtemp makes it 0700), beside the bundle so that moving
 // the new app into place is one rename on one file system. "" on failure.
 std::string makePrivateDirectory(const std::string& bundle, KVError* error) {
-    std::string pattern =
-        std::filesystem::path(bundle).parent_path().string() + "/.korvane-update-XXXXXX";
+    std::string pattern = std::filesystem::path(bundle).parent_path().string() + "/" +
+                          std::string(kPrivatePrefix) + "XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         KVSetError(error, "KorvaneFile", errno,
                    "Could not make a directory for the update beside " + bundle + ": " +
@@ -223,8 +226,29 @@ void KVUpdater::cancel() {
 }
 
 void KVUpdater::removeOldBundle(const std::string& bundle) {
-    if (!bundle.empty()) {
-        KVRemoveBundle(bundle + ".old");
+    if (bundle.empty()) {
+        return;
+    }
+    KVRemoveBundle(bundle + ".old");
+    // An update cut short (a crash, a power loss) left its private directory: ours alone,
+    // 0700 and named by mkdtemp. Nothing else beside the bundle is touched.
+    const std::string parent = std::filesystem::path(bundle).parent_path().string();
+    if (DIR* list = ::opendir(parent.c_str())) {
+        std::vector<std::string> leftovers;
+        while (const dirent* entry = ::readdir(list)) {
+            const std::string_view name = entry->d_name;
+            struct stat info {};
+            const std::string path = KVJoinPath(parent, name);
+            if (name.starts_with(kPrivatePrefix) && name.size() == kPrivatePrefix.size() + 6 &&
+                ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+                info.st_uid == ::geteuid() && (info.st_mode & 07777) == 0700) {
+                leftovers.push_back(path);
+            }
+        }
+        ::closedir(list);
+        for (const auto& path : leftovers) {
+            KVRemoveTree(path);
+        }
     }
 }
 

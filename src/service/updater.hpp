@@ -85,7 +85,8 @@ public:
     std::string downloadPage() const;
 
     // Removes the ".old" bundle a previous update left beside `bundle` (the running one by
-    // default); only a real bundle, never what a link leads to.
+    // default), only a real bundle and never what a link leads to, and the private
+    // directories of updates that were cut short.
     static void removeOldBundle(const std::string& bundle = KVUpdaterOptions::standard().bundle);
 
     // Unpacks the archive at `archivePath` beside the running bundle, takes its app (the last

@@ -250,8 +250,17 @@ TEST_F(UpdateInstallIntegration, OnlyARealOldBundleIsEverRemoved) {
 
     ASSERT_EQ(::unlink((bundle + ".old").c_str()), 0);
     KVWriteTestFile(bundle + ".old/bin/korvane", "not ours");
+    // What an update cut short leaves (0700, mkdtemp's name), and look-alikes that are not it.
+    const std::string apps = root.path() + "/apps/";
+    KVWriteTestFile(apps + ".korvane-update-a1B2c3/Korvane/bin/korvane", "half");
+    ASSERT_EQ(::chmod((apps + ".korvane-update-a1B2c3").c_str(), 0700), 0);
+    KVWriteTestFile(apps + ".korvane-update-shared/x", "");
+    KVWriteTestFile(apps + ".korvane-update-d4E5f6", "a file");
     KVUpdater::removeOldBundle(bundle);
     EXPECT_EQ(KVReadFile(bundle + ".old/bin/korvane"), "not ours");
+    EXPECT_EQ(KVListDirectory(apps),
+              (std::vector<std::string>{".korvane-update-d4E5f6", ".korvane-update-shared",
+                                        "Korvane", "Korvane.old"}));
 }
 
 } // namespace
