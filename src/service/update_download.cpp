@@ -27,7 +27,7 @@ struct Transfer {
     const KVDownloadProgress* progress = nullptr;
     Clock::duration interval{};
     Clock::time_point lastReport{};
-    bool reported = false;
+    curl_off_t reportedBytes = 0;
     // A transfer fails once nothing arrived for `stall`, however long it ran before.
     Clock::duration stall{};
     Clock::time_point lastData{};
@@ -66,9 +66,10 @@ int report(void* context, curl_off_t total, curl_off_t now, curl_off_t, curl_off
         transfer->stalled = true;
         return 1;
     }
-    if (*transfer->progress && now > 0) {
-        if (!transfer->reported || at - transfer->lastReport >= transfer->interval) {
-            transfer->reported = true;
+    // Only news is reported: curl asks again and again while nothing arrives.
+    if (*transfer->progress && now > transfer->reportedBytes) {
+        if (transfer->reportedBytes == 0 || at - transfer->lastReport >= transfer->interval) {
+            transfer->reportedBytes = now;
             transfer->lastReport = at;
             (*transfer->progress)(now, total > 0 ? total : 0);
         }
