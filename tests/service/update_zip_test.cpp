@@ -105,8 +105,10 @@ TEST_F(UpdateInstallIntegration, HostileArchivesAreRefusedWholeAndTouchNothing) 
           KVZipFile("Korvane-0.1.39/up/planted", "x")}},
         {"device", {KVZipDevice("Korvane-0.1.39/tty")}},
         {"size bomb", {KVZipFile("Korvane-0.1.39/zeros", std::string(3 << 20, '\0'))}},
+        {"too many entries", std::vector<KVZipEntry>(7, KVZipFile("Korvane-0.1.39/f", "x"))},
     };
     options.zip.maxBytes = 2 << 20;
+    options.zip.maxEntries = 12; // the app's 6 entries and a few more
     for (const auto& c : cases) {
         auto entries = KVAppEntries("Korvane-0.1.39", "0.1.39");
         entries.insert(entries.end(), c.entries.begin(), c.entries.end());
@@ -120,20 +122,6 @@ TEST_F(UpdateInstallIntegration, HostileArchivesAreRefusedWholeAndTouchNothing) 
     }
 }
 
-TEST_F(UpdateInstallIntegration, TooManyEntriesAreRefused) {
-    options.zip.maxEntries = 8;
-    auto entries = KVAppEntries("Korvane-0.1.39", "0.1.39");
-    for (int i = 0; entries.size() <= 8; ++i) {
-        entries.push_back(KVZipFile("Korvane-0.1.39/f" + std::to_string(i), "x"));
-    }
-    KVError error;
-    EXPECT_FALSE(install(entries, &error));
-    EXPECT_EQ(error.code, 1);
-    expectUntouched();
-    entries.pop_back(); // exactly at the limit passes
-    EXPECT_TRUE(install(entries, &error)) << error.message;
-}
-
 // libarchive's zip writer can't store a hard link: it writes an empty file. Whatever the entry
 // comes out as, it must not become a second name of a file outside.
 TEST_F(UpdateInstallIntegration, AHardLinkOutsideNeverLinksTheOutsideFile) {
@@ -145,11 +133,6 @@ TEST_F(UpdateInstallIntegration, AHardLinkOutsideNeverLinksTheOutsideFile) {
     ASSERT_EQ(::stat((outside + "/secret").c_str(), &info), 0);
     EXPECT_EQ(info.st_nlink, 1U);
     EXPECT_EQ(KVReadFile(outside + "/secret"), "keep");
-    struct stat link {};
-    if (::lstat((bundle + "/h").c_str(), &link) == 0) {
-        EXPECT_TRUE(S_ISREG(link.st_mode));
-        EXPECT_EQ(link.st_size, 0);
-    }
 }
 
 TEST_F(UpdateInstallIntegration, ArchivesWithoutAnAppOrNotZipsFailWithTheirCodes) {
