@@ -87,6 +87,30 @@ TEST(ServerStore, ChargesEachDraftOnceAndForgetsRefusedOnes) {
     EXPECT_FALSE(store->grantCredits("nobody@example.com", 1));
 }
 
+// Statements stay prepared between calls; one left unfinished would keep its connection
+// reading an old snapshot, so a worker would miss another's charge and fail to write.
+TEST(ServerStore, CallsSeeWhatOtherConnectionsWroteMeanwhile) {
+    KVTempDir dir;
+    auto first = openStore(dir.file("korvane.db"));
+    auto second = openStore(dir.file("korvane.db"));
+    const auto account = first->createAccount("s@example.com", "s", "", 1, nullptr);
+    ASSERT_TRUE(account);
+    ASSERT_TRUE(first->addToken(account->id, "token", "Korvane Linux", 1));
+    for (int round = 0; round < 2; ++round) {
+        const std::string draft = "draft-" + std::to_string(round);
+        ASSERT_TRUE(first->accountForToken("token")); // a read that stops at its first row
+        EXPECT_EQ(second->chargeDraft(account->id, draft, nullptr), KVSCharge::charged);
+        int64_t credits = -1;
+        EXPECT_EQ(first->chargeDraft(account->id, draft, &credits), KVSCharge::alreadyCharged)
+            << draft;
+        EXPECT_EQ(credits, 0);
+        EXPECT_EQ(second->grantCredits("s@example.com", 1), 1);
+        const auto seen = first->accountForToken("token");
+        ASSERT_TRUE(seen);
+        EXPECT_EQ(seen->credits, 1) << draft;
+    }
+}
+
 TEST(ServerStore, NewTokenForADeviceReplacesItsOldOne) {
     KVTempDir dir;
     auto store = openStore(dir.file("korvane.db"));
