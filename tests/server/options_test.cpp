@@ -35,6 +35,12 @@ TEST(ServerOptions, RefusesBadArgumentsWithTheReason) {
         {{"--grant", "a@b.c"}, "--grant"},
         {{"--tls-cert", "c.pem", "--listen", "0.0.0.0:443"}, "go together"},
         {{"--frobnicate"}, "unknown option --frobnicate"},
+        {{"--public-url", "korvane.example"}, "--public-url"},
+        {{"--public-url", "ftp://korvane.example"}, "--public-url"},
+        {{"--public-url", "https://"}, "--public-url"},
+        {{"--public-url", "https://me@evil.example"}, "--public-url"},
+        {{"--public-url", "https://korvane.example/?next=x"}, "--public-url"},
+        {{"--public-url", "https://korvane.example/a\"onmouseover"}, "--public-url"},
     };
     for (const Case& c : cases) {
         KVError error;
@@ -42,6 +48,9 @@ TEST(ServerOptions, RefusesBadArgumentsWithTheReason) {
         EXPECT_NE(error.message.find(c.says), std::string::npos) << error.message;
     }
     EXPECT_TRUE(KVSOptions::parse({"--listen", "0.0.0.0:80", "--behind-proxy"}, nullptr));
+    const auto proxied = KVSOptions::parse({"--public-url", "https://korvane.example/"}, nullptr);
+    ASSERT_TRUE(proxied);
+    EXPECT_EQ(proxied->publicURL, "https://korvane.example");
 }
 
 } // namespace
