@@ -76,8 +76,12 @@ private:
     static bool configure(sqlite3* db, const std::string& path, KVError* error);
     bool migrate(sqlite3* db, KVError* error);
     Lease lease();
+    // Writers of this process queue here rather than in SQLite's busy handler, which sleeps
+    // up to 100 ms between tries; another process writing still meets the busy timeout.
+    std::unique_lock<std::mutex> writing() { return std::unique_lock(writer_); }
 
     const std::string path_;
+    std::mutex writer_;
     std::mutex mutex_;
     std::vector<std::unique_ptr<Connection>> idle_;
 };

@@ -39,6 +39,7 @@ std::optional<KVSAccount> KVSSQLiteStore::createAccount(const std::string& email
                                                         const std::string& name,
                                                         const std::string& passwordHash,
                                                         int64_t credits, KVError* error) {
+    const auto lock = writing();
     const Lease db = lease();
     KVSStatement insert = db.statement("INSERT INTO accounts (email, name, password_hash, credits) "
                                        "VALUES (?, ?, ?, ?) ON CONFLICT(email) DO NOTHING");
@@ -66,6 +67,7 @@ std::optional<KVSAccount> KVSSQLiteStore::accountByEmail(const std::string& emai
 }
 
 bool KVSSQLiteStore::setPassword(const std::string& email, const std::string& passwordHash) {
+    const auto lock = writing();
     const Lease db = lease();
     KVSStatement update = db.statement("UPDATE accounts SET password_hash = ? WHERE email = ?");
     update.bind(1, passwordHash).bind(2, email);
@@ -73,6 +75,7 @@ bool KVSSQLiteStore::setPassword(const std::string& email, const std::string& pa
 }
 
 std::optional<int64_t> KVSSQLiteStore::grantCredits(const std::string& email, int64_t delta) {
+    const auto lock = writing();
     const Lease db = lease();
     KVSStatement update = db.statement("UPDATE accounts SET credits = max(0, credits + ?) "
                                        "WHERE email = ? RETURNING credits");
@@ -87,6 +90,7 @@ std::optional<int64_t> KVSSQLiteStore::grantCredits(const std::string& email, in
 
 bool KVSSQLiteStore::addToken(int64_t accountId, const std::string& tokenHash,
                               const std::string& device, int64_t now) {
+    const auto lock = writing();
     const Lease db = lease();
     Transaction transaction(db.get());
     if (!transaction.open()) {
@@ -130,6 +134,7 @@ KVSCharge KVSSQLiteStore::chargeDraft(int64_t accountId, const std::string& draf
     }
     // BEGIN IMMEDIATE takes the write lock first, so two first requests for the same draft
     // run one after the other: the second finds the first's row.
+    const auto lock = writing();
     Transaction transaction(db.get());
     if (!transaction.open()) {
         return KVSCharge::failed;
@@ -173,6 +178,7 @@ KVSCharge KVSSQLiteStore::chargeDraft(int64_t accountId, const std::string& draf
 
 bool KVSSQLiteStore::addNonce(const std::string& nonce, const std::string& redirectURI,
                               int64_t expiresAt) {
+    const auto lock = writing();
     const Lease db = lease();
     KVSStatement prune = db.statement("DELETE FROM nonces WHERE expires_at < ?");
     prune.bind(1, expiresAt - int64_t{24} * 3600);
@@ -184,6 +190,7 @@ bool KVSSQLiteStore::addNonce(const std::string& nonce, const std::string& redir
 
 bool KVSSQLiteStore::takeNonce(const std::string& nonce, const std::string& redirectURI,
                                int64_t now) {
+    const auto lock = writing();
     const Lease db = lease();
     KVSStatement take =
         db.statement("DELETE FROM nonces WHERE nonce = ? RETURNING redirect_uri, expires_at");
@@ -197,6 +204,7 @@ bool KVSSQLiteStore::takeNonce(const std::string& nonce, const std::string& redi
 }
 
 bool KVSSQLiteStore::addTelemetry(const KVSTelemetryBatch& batch) {
+    const auto lock = writing();
     const Lease db = lease();
     Transaction transaction(db.get());
     if (!transaction.open()) {
@@ -215,6 +223,7 @@ bool KVSSQLiteStore::addTelemetry(const KVSTelemetryBatch& batch) {
 }
 
 bool KVSSQLiteStore::pruneTelemetry(int64_t receivedBefore) {
+    const auto lock = writing();
     const Lease db = lease();
     KVSStatement prune = db.statement("DELETE FROM telemetry WHERE received_at < ?");
     prune.bind(1, receivedBefore);
@@ -228,6 +237,7 @@ int64_t KVSSQLiteStore::telemetryEventCount() {
 }
 
 bool KVSSQLiteStore::putCardData(const std::string& setCode, const std::string& json) {
+    const auto lock = writing();
     const Lease db = lease();
     KVSStatement put = db.statement("INSERT INTO card_data (set_code, json) VALUES (?, ?) "
                                     "ON CONFLICT(set_code) DO UPDATE SET json = excluded.json");
@@ -246,6 +256,7 @@ std::optional<std::string> KVSSQLiteStore::cardData(const std::string& setCode) 
 }
 
 bool KVSSQLiteStore::putRatings(const std::map<std::string, double>& ratings) {
+    const auto lock = writing();
     const Lease db = lease();
     Transaction transaction(db.get());
     if (!transaction.open() || !KVSExecute(db.get(), "DELETE FROM ratings")) {
