@@ -1,6 +1,7 @@
 // The service's pack analysis under load: 50 keep-alive clients mid-draft (pool 20, seen 24)
 // send 10,000 requests over loopback; p50, p99, throughput and the processor time per request
-// (service and clients together: they share the machine) are reported as counters.
+// (service and clients together: they share the machine) are reported as counters, and the
+// slowest of the 50 simultaneous first requests, which each charge a draft.
 #include "base/json.hpp"
 #include "server/card_index.hpp"
 #include "server/demo_set.hpp"
@@ -103,6 +104,7 @@ void serviceAnalysis(benchmark::State& state) {
         return seconds(usage.ru_utime) + seconds(usage.ru_stime);
     };
     std::vector<double> latencies;
+    std::vector<double> charges; // the first analyses, each charging a new draft
     double seconds = 0;
     double cpu = 0;
     for (auto _ : state) {
@@ -110,8 +112,9 @@ void serviceAnalysis(benchmark::State& state) {
         std::atomic<int> failures{0};
         std::mutex failureMutex;
         std::string lastFailure;
-        // Mid-draft the clients are connected already: each connects and asks once before the
-        // clock starts, then all start together.
+        // Mid-draft each client is connected and its draft was paid for at the first pick: all
+        // connect and send their first analysis at once (the charges, untimed but reported),
+        // then all start together.
         std::mutex startMutex;
         std::condition_variable startSignal;
         int connected = 0;
@@ -127,16 +130,18 @@ void serviceAnalysis(benchmark::State& state) {
                 // The figures should show slow answers, not cut them off.
                 client.set_read_timeout(60);
                 const httplib::Headers headers = {{"Authorization", "Bearer " + tokens[i]}};
-                {
-                    std::unique_lock lock(startMutex);
-                    startSignal.wait(lock, [&] { return connected == i; });
-                }
-                const auto first = client.Get("/api/me", headers);
+                const auto firstSent = std::chrono::steady_clock::now();
+                const auto first =
+                    client.Post("/api/draft/analyze", headers, bodies[i], "application/json");
+                const double firstMs = std::chrono::duration<double, std::milli>(
+                                           std::chrono::steady_clock::now() - firstSent)
+                                           .count();
                 {
                     std::unique_lock lock(startMutex);
                     if (!first || first->status != 200) {
                         ++failures;
                     }
+                    charges.push_back(firstMs);
                     if (++connected == kClients) {
                         start = std::chrono::steady_clock::now();
                         cpu = cpuSeconds();
@@ -191,6 +196,7 @@ void serviceAnalysis(benchmark::State& state) {
     state.counters["p99_ms"] = at(0.99);
     state.counters["max_ms"] = latencies.back();
     state.counters["requests_per_s"] = static_cast<double>(kRequests) / seconds;
+    state.counters["charge_max_ms"] = *std::max_element(charges.begin(), charges.end());
     state.counters["cpu_us_per_request"] = cpu * 1e6 / kRequests;
 }
 
