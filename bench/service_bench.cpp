@@ -120,6 +120,7 @@ void serviceAnalysis(benchmark::State& state) {
         int connected = 0;
         std::chrono::steady_clock::time_point start;
         std::vector<std::thread> clients;
+        clients.reserve(kClients);
         for (int i = 0; i < kClients; ++i) {
             clients.emplace_back([&, i] {
                 httplib::Client client("127.0.0.1", service.port());
