@@ -11,6 +11,7 @@
 #include "base/environment.hpp"
 #include "vision/gray_pixels.hpp"
 #include "vision/slot_geometry.hpp"
+#include "vision/slot_refinement.hpp"
 
 #include <algorithm>
 #include <array>
@@ -112,7 +113,8 @@ public:
         n_ = static_cast<int>(0.96 * h_) - top_;
     }
 
-    std::optional<std::vector<KVNormRect>> detect();
+    // The best block's cards in the screenshot's pixels, before refinement.
+    std::optional<KVSlotBlock> detect(const KVImage& image);
 
 private:
     uint8_t gx(int r, int x) const { return gx_[static_cast<size_t>(r) * kGradientColumns + x]; }
@@ -238,7 +240,7 @@ float percentile88(const std::vector<float>& profile) {
     return static_cast<float>(sorted[843] + static_cast<double>(sorted[844] - sorted[843]) * 0.04);
 }
 
-std::optional<std::vector<KVNormRect>> SlotReader::detect() {
+std::optional<KVSlotBlock> SlotReader::detect(const KVImage& image) {
     if (n_ < 40) {
         return std::nullopt;
     }
@@ -298,16 +300,19 @@ std::optional<std::vector<KVNormRect>> SlotReader::detect() {
     if (!best) {
         return std::nullopt;
     }
-    std::vector<KVNormRect> slots;
-    slots.reserve(static_cast<size_t>(expected_));
-    for (int64_t i = 0; i < expected_; ++i) {
-        const int x = best->lefts[static_cast<size_t>(i % best->perRow)];
-        const int y = best->tops[static_cast<size_t>(i / best->perRow)];
-        slots.push_back({x / static_cast<double>(kWorkWidth), (y + top_) / static_cast<double>(h_),
-                         best->cardWidth / static_cast<double>(kWorkWidth),
-                         best->cardHeight / static_cast<double>(h_)});
+    const double sx = image.width / static_cast<double>(kWorkWidth);
+    const double sy = image.height / static_cast<double>(h_);
+    KVSlotBlock block;
+    block.cards = expected_;
+    for (const int left : best->lefts) {
+        block.lefts.push_back(left * sx);
     }
-    return slots;
+    for (const int top : best->tops) {
+        block.tops.push_back((top + top_) * sy);
+    }
+    block.cardWidth = best->cardWidth * sx;
+    block.cardHeight = best->cardHeight * sy;
+    return block;
 }
 
 // Runs of card left edges spaced by one column pitch: the three longest (strongest on equal
@@ -604,6 +609,9 @@ std::optional<GridFit> SlotReader::fitGrid(int width, double idealH, int colPitc
         int rowPitch = roundHalfAway(bandHeight * 1.1);
         if (index + 1 < bands.size()) {
             const Band& next = bands[index + 1];
+            // Bands measure a little less than the cards (their edges respond only where the
+            // lanes cross them), so the widest row spacing is judged against the card height
+            // the width implies as well.
             if (next.start >= band.end && next.start - band.start <= 1.35 * bandHeight) {
                 rowPitch = next.start - band.start;
             }
@@ -698,7 +706,24 @@ std::optional<std::vector<KVNormRect>> KVVision::detectSlots(const KVImage& imag
         }
         DebugLines lines(debug);
         SlotReader reader(std::move(*gray), height, expected, lines);
-        return reader.detect();
+        const std::optional<KVSlotBlock> found = reader.detect(image);
+        if (!found) {
+            return std::nullopt;
+        }
+        std::string refinement;
+        const KVSlotBlock block =
+            KVRefineSlotBlock(image, *found, lines.enabled() ? &refinement : nullptr);
+        lines.say("%s", refinement.c_str());
+        std::vector<KVNormRect> slots;
+        slots.reserve(static_cast<size_t>(expected));
+        const double w = image.width;
+        const double h = image.height;
+        for (int64_t i = 0; i < expected; ++i) {
+            slots.push_back({block.lefts[static_cast<size_t>(i % block.perRow())] / w,
+                             block.tops[static_cast<size_t>(i / block.perRow())] / h,
+                             block.cardWidth / w, block.cardHeight / h});
+        }
+        return slots;
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
