@@ -98,8 +98,16 @@ struct Tally {
     int placed = 0; // screens found with every edge within 1.5 % of the card's width
     int placedSlots = 0;
     int placedRight = 0;
+    int registered = 0;     // screens whose slots the art search moved
+    int absentSlots = 0;    // slots identified against candidates without their cards
+    int absentPhash = 0;    // of them, labelled "phash"
+    int absentNotAPack = 0; // screens then reported as no pack
 
     void add(const Tally& other) {
+        registered += other.registered;
+        absentSlots += other.absentSlots;
+        absentPhash += other.absentPhash;
+        absentNotAPack += other.absentNotAPack;
         screens += other.screens;
         found += other.found;
         slots += other.slots;
@@ -126,6 +134,10 @@ void printRow(const char* name, const Tally& t) {
                 t.deduced, t.none, t.placed, t.placedRight, t.placedSlots,
                 percent(t.placedRight, t.placedSlots), t.trueRight, t.trueSlots,
                 percent(t.trueRight, t.trueSlots));
+    std::printf("%-10s registered %d; cards absent: %d of %d slots labelled phash (%.2f %%), %d "
+                "screens no pack\n",
+                "", t.registered, t.absentPhash, t.absentSlots,
+                percent(t.absentPhash, t.absentSlots), t.absentNotAPack);
 }
 
 // Detection alone on the same matrix of layouts with the renderer's own card faces: how many
@@ -293,8 +305,25 @@ int main(int argc, char** argv) {
                     continue;
                 }
                 ++one.found;
-                const std::vector<KVSlotMatch> matches =
-                    KVVision::identifyPack(screen.image, *slots, candidates);
+                const KVPackIdentification pack =
+                    KVVision::identifyPack(screen.image, *slots, candidates, std::nullopt);
+                const std::vector<KVSlotMatch>& matches = pack.matches;
+                one.registered += pack.transform == KVSlotTransform{} ? 0 : 1;
+                // The same slots against every other card: none of them is there, so a
+                // "phash" label would be a lie.
+                std::vector<KVCandidate> others;
+                for (size_t c = 0; c < candidates.size(); ++c) {
+                    if (std::find(shown.begin(), shown.end(), c) == shown.end()) {
+                        others.push_back(candidates[c]);
+                    }
+                }
+                const KVPackIdentification absent =
+                    KVVision::identifyPack(screen.image, *slots, others, std::nullopt);
+                one.absentSlots += static_cast<int>(absent.matches.size());
+                one.absentNotAPack += absent.notAPack ? 1 : 0;
+                for (const KVSlotMatch& m : absent.matches) {
+                    one.absentPhash += m.method == "phash" ? 1 : 0;
+                }
                 const int rightBefore = one.right;
                 count(matches, one.slots, one.right, true);
                 double worst = 0;
