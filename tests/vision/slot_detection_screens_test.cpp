@@ -209,9 +209,8 @@ TEST(SlotDetectionScreens, ReadsDraftScreensOrFindsNothing) {
 // that are not being offered. The expected count is the caller's default (15) or a real pack
 // size.
 TEST(SlotDetectionScreens, ScreensWithoutAPackGiveNone) {
-    std::vector<KVNamedScreen> screens = KVScreensWithoutAPack();
-    screens.push_back({"uniform_1920x1080", KVUniformImage(1920, 1080, 24, 20, 40)});
-    screens.push_back({"uniform_1280x720", KVUniformImage(1280, 720, 128, 128, 128)});
+    const std::vector<KVNamedScreen> screens = KVScreensWithoutAPack();
+    ASSERT_GE(screens.size(), 20u);
 
     // Found the same way as the misreads above: in the first collection, a 2 × 2 group of its
     // small cards has nearly a card's shape and is outlined by the grid's gaps, so the top-left
@@ -223,7 +222,7 @@ TEST(SlotDetectionScreens, ScreensWithoutAPackGiveNone) {
     };
     for (const KVNamedScreen& screen : screens) {
         keepScreen(screen.image, screen.name);
-        for (const int64_t expected : {15, 14, 8}) {
+        for (const int64_t expected : {15, 14, 13, 8}) {
             std::string debug;
             const auto slots = KVVision::detectSlots(screen.image, expected, &debug);
             if (isKnownFalsePack(screen.name, expected)) {
