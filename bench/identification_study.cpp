@@ -33,6 +33,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -252,6 +253,8 @@ int main(int argc, char** argv) {
     std::printf("%-10s %-7s %5s %-13s %5s %5s %5s | %-26s | %s\n", "screen", "found", "slots",
                 "right", "phash", "deduc", "none", "placed within 1.5 %: right",
                 "on the true slots: right");
+    FILE* stats =
+        std::getenv("STUDY_STATS") ? std::fopen(std::getenv("STUDY_STATS"), "w") : nullptr;
     Tally total;
     std::vector<Tally> perLayout(kKVArenaLayouts.size());
     size_t offset = 0;
@@ -305,8 +308,9 @@ int main(int argc, char** argv) {
                     continue;
                 }
                 ++one.found;
-                const KVPackIdentification pack =
-                    KVVision::identifyPack(screen.image, *slots, candidates, std::nullopt);
+                std::string presentDebug;
+                const KVPackIdentification pack = KVVision::identifyPack(
+                    screen.image, *slots, candidates, std::nullopt, &presentDebug);
                 const std::vector<KVSlotMatch>& matches = pack.matches;
                 one.registered += pack.transform == KVSlotTransform{} ? 0 : 1;
                 // The same slots against every other card: none of them is there, so a
@@ -317,8 +321,46 @@ int main(int argc, char** argv) {
                         others.push_back(candidates[c]);
                     }
                 }
-                const KVPackIdentification absent =
-                    KVVision::identifyPack(screen.image, *slots, others, std::nullopt);
+                std::string absentDebug;
+                const KVPackIdentification absent = KVVision::identifyPack(
+                    screen.image, *slots, others, std::nullopt, &absentDebug);
+                if (stats) {
+                    std::fprintf(stats, "gain %s | %s", presentDebug.c_str(), absentDebug.c_str());
+                    std::vector<KVNormRect> moved;
+                    for (const KVNormRect& slot : *slots) {
+                        moved.push_back(pack.transform.apply(slot));
+                    }
+                    const auto hashes = KVVision::hashSlots(screen.image, moved);
+                    for (size_t i = 0; i < hashes.size(); ++i) {
+                        if (!hashes[i]) {
+                            continue;
+                        }
+                        const auto words = KVArtHashWords::of(*hashes[i]);
+                        int best[2] = {256, 256}, second[2] = {256, 256}, own = 256;
+                        for (size_t c = 0; c < candidates.size(); ++c) {
+                            const int d = KVPHashDistance(
+                                words, KVArtHashWords::of(candidates[c].artHashes[0]));
+                            const bool isShown =
+                                std::find(shown.begin(), shown.end(), c) != shown.end();
+                            if (c == shown[i]) {
+                                own = d;
+                            }
+                            for (int k = 0; k < 2; ++k) {
+                                if (k == 1 && isShown) {
+                                    continue;
+                                }
+                                if (d < best[k]) {
+                                    second[k] = best[k];
+                                    best[k] = d;
+                                } else if (d < second[k]) {
+                                    second[k] = d;
+                                }
+                            }
+                        }
+                        std::fprintf(stats, "slot own %d present %d %d absent %d %d\n", own,
+                                     best[0], second[0], best[1], second[1]);
+                    }
+                }
                 one.absentSlots += static_cast<int>(absent.matches.size());
                 one.absentNotAPack += absent.notAPack ? 1 : 0;
                 for (const KVSlotMatch& m : absent.matches) {

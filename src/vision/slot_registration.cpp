@@ -17,9 +17,14 @@ namespace {
 constexpr double kFirstStep = 0.02;
 constexpr double kLastStep = 0.005;
 constexpr double kMaxMove = 0.04;
-// A transform is kept when it lowers the summed nearest distances by this much per slot: less
-// is what any small move finds among noise.
-constexpr double kClearGainPerSlot = 2.0;
+// A transform is kept when it lowers the summed nearest distances by this much per slot. Measured
+// on the identification study's screens: against a set without the shown cards, the search finds
+// up to ~6 bits a slot among noise (90 % of screens); slots truly off their cards gain 12 or more.
+constexpr double kClearGainPerSlot = 8.0;
+// A card named by its art alone must lead the runner-up by this much (confidence 0.5): against
+// 300 cards, the nearest wrong card is within the art limit nearly always (78…110 bits), but
+// rarely 20 bits nearer than the next wrong one.
+constexpr double kNamingConfidence = 0.5;
 
 // The summed distance of every hashable slot to its nearest candidate hash; slots that cannot
 // be hashed count as 256, so that a move that loses a slot never looks better.
@@ -132,6 +137,12 @@ KVPackIdentification KVVision::identifyPack(const KVImage& image,
         moved.push_back(result.transform.apply(slot));
     }
     result.matches = identifyPack(image, moved, candidates);
+    for (KVSlotMatch& match : result.matches) {
+        if (match.method == "phash" && match.confidence < kNamingConfidence) {
+            match.method = "deduced";
+            match.confidence = 0.3;
+        }
+    }
 
     const auto named = std::count_if(result.matches.begin(), result.matches.end(),
                                      [](const KVSlotMatch& m) { return m.method == "phash"; });

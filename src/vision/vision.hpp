@@ -57,8 +57,11 @@ public:
     // each slot to its nearest candidate; it is kept only when it lowers that sum clearly. With a
     // hint (the transform handed back for this layout before), the hint is used as it is, so a
     // steady pack pays the search once. The same move for all slots: moving slots one by one
-    // would make wrong cards look close. When fewer than half of the slots match a card within
-    // the art limit, the layout is no pack (a collection, a menu): every match "none".
+    // would make wrong cards look close. A slot is "phash" only when its card also leads the
+    // runner-up clearly (confidence 0.5 or more), "deduced" otherwise: against a whole set some
+    // wrong card nearly always lies within the art limit. When fewer than half of the slots are
+    // "phash", the layout is no pack (a collection, a menu, cards not in the set): every match
+    // "none".
     static KVPackIdentification identifyPack(const KVImage& image,
                                              const std::vector<KVNormRect>& slots,
                                              const std::vector<KVCandidate>& candidates,
