@@ -11,12 +11,12 @@
 
 namespace {
 
-// The search: a shift of up to 4 % of the slot and a scale of up to 4 %, in steps halved from
-// 2 % to 0.5 %. Detection leaves slots within about 1.5 % of the card; the art hash moves by
+// The search: a shift of up to 3 % of the slot and a scale of up to 3 %, in steps of 1 % and
+// then 0.5 %. Detection leaves slots within about 1.5 % of the card; the art hash moves by
 // about 25 bits per 1 % of shift, so half a percent is the step that still pays.
-constexpr double kFirstStep = 0.02;
+constexpr double kFirstStep = 0.01;
 constexpr double kLastStep = 0.005;
-constexpr double kMaxMove = 0.04;
+constexpr double kMaxMove = 0.03;
 // A transform is kept when it lowers the summed nearest distances by this much per slot. Measured
 // on the identification study's screens: against a set without the shown cards, the search finds
 // up to ~6 bits a slot among noise (90 % of screens); slots truly off their cards gain 12 or more.
@@ -52,14 +52,23 @@ long nearestSum(const KVImage& image, const std::vector<KVNormRect>& slots,
 }
 
 // Coarse to fine, one parameter at a time: each step tries both directions of each of the
-// shift and the scale, keeps what lowers the sum, and halves once nothing does.
+// shift and the scale, keeps what lowers the sum, and halves once nothing does. The search reads
+// five slots spread over the pack (hashing is the cost; a common move shows on any five); the
+// move found is then judged on every slot.
 KVSlotTransform searchTransform(const KVImage& image, const std::vector<KVNormRect>& slots,
                                 const std::vector<KVArtHashWords>& hashes, long& identity,
                                 long& best) {
-    KVSlotTransform transform;
-    best = nearestSum(image, slots, transform, hashes);
-    identity = best;
-    KVSlotTransform found = transform;
+    std::vector<KVNormRect> probe;
+    constexpr size_t kProbes = 5;
+    if (slots.size() <= kProbes) {
+        probe = slots;
+    } else {
+        for (size_t k = 0; k < kProbes; ++k) {
+            probe.push_back(slots[k * (slots.size() - 1) / (kProbes - 1)]);
+        }
+    }
+    KVSlotTransform found;
+    long probeBest = nearestSum(image, probe, found, hashes);
     for (double step = kFirstStep; step >= kLastStep - 1e-12; step /= 2) {
         bool improved = true;
         while (improved) {
@@ -75,9 +84,9 @@ KVSlotTransform searchTransform(const KVImage& image, const std::vector<KVNormRe
                     if (std::abs(value - origin) > kMaxMove + 1e-12) {
                         continue;
                     }
-                    const long sum = nearestSum(image, slots, trial, hashes);
-                    if (sum < best) {
-                        best = sum;
+                    const long sum = nearestSum(image, probe, trial, hashes);
+                    if (sum < probeBest) {
+                        probeBest = sum;
                         found = trial;
                         improved = true;
                     }
@@ -85,7 +94,10 @@ KVSlotTransform searchTransform(const KVImage& image, const std::vector<KVNormRe
             }
         }
     }
-    if (identity - best < kClearGainPerSlot * static_cast<double>(slots.size())) {
+    identity = nearestSum(image, slots, KVSlotTransform{}, hashes);
+    best = found == KVSlotTransform{} ? identity : nearestSum(image, slots, found, hashes);
+    if (static_cast<double>(identity - best) <
+        kClearGainPerSlot * static_cast<double>(slots.size())) {
         best = identity;
         return KVSlotTransform{};
     }
