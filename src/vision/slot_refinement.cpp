@@ -18,9 +18,11 @@ constexpr double kOutward = 0.11;
 constexpr double kAlongFrom = 0.15;
 constexpr double kAlongTo = 0.85;
 constexpr int kLinesPerCard = 40;
-// Pooled gray steps below these are no evidence: JPEG noise and textures average to less.
+// A pooled gray step below this is no frame edge: JPEG noise and textures average to less.
 constexpr double kMinFrameDrop = 8.0;
-constexpr double kMinBorderContrast = 4.0;
+// The pooled departure from the border's level must climb this much within a pixel where the
+// border ends (a border beside a shadowed gap climbs about 1.7).
+constexpr double kMinBorderRise = 1.0;
 // How much the pooled values may wander within the flat border.
 constexpr double kMaxBandRipple = 4.0;
 // A refined width further than this from the first reading is a different card, not a fit.
@@ -294,14 +296,13 @@ std::optional<double> borderWidth(const std::vector<SideReading>& sides, double 
             steepest = i;
         }
     }
-    if (steepest < 0 || rise < kMinBorderContrast / 2) {
+    if (steepest < 0 || rise < kMinBorderRise) {
         return std::nullopt;
     }
     // The centre of the rise around its steepest part.
     double weight = 0;
     double moment = 0;
-    for (int i = std::max(0, steepest - 2 * span); i + span < steps && i <= steepest + 2 * span;
-         ++i) {
+    for (int i = std::max(0, steepest - span); i + span < steps && i <= steepest + span; ++i) {
         const double a = level[static_cast<size_t>(i)];
         const double b = level[static_cast<size_t>(i + span)];
         if (a >= 0 && b >= 0 && b > a) {
