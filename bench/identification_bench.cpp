@@ -81,23 +81,35 @@ void BM_AssignCards_15Of300(benchmark::State& state) {
 }
 BENCHMARK(BM_AssignCards_15Of300)->Unit(benchmark::kMicrosecond);
 
-// A pack of 15 cards on a dark 1920 × 1080 screen, identified against the 300 cards of its set.
-void BM_IdentifyPack_1080p(benchmark::State& state) {
+// A pack of 15 cards on a dark 1920 × 1080 screen at packLayout(), and the 300 cards of its set
+// with the shown cards' art hashes.
+struct PackScreen {
+    KVImage image;
+    std::vector<KVCandidate> candidates;
+};
+PackScreen packScreen() {
     const std::vector<KVNormRect> slots = packLayout();
-    KVImage screen = KVGrayImage(1920, 1080, std::vector<uint8_t>(size_t{1920} * 1080, 24));
+    PackScreen pack{KVGrayImage(1920, 1080, std::vector<uint8_t>(size_t{1920} * 1080, 24)), {}};
     std::mt19937 rng(2);
-    std::vector<KVCandidate> candidates = setCandidates(rng);
+    pack.candidates = setCandidates(rng);
     for (int i = 0; i < kSlots; ++i) {
         const uint32_t seed = 500 + static_cast<uint32_t>(i);
         const KVImage card = KVTexturedImage(220, 308, seed);
         const int left = static_cast<int>(std::lround(slots[i].x * 1920.0));
         const int top = static_cast<int>(std::lround(slots[i].y * 1080.0));
         for (int y = 0; y < card.height; ++y) {
-            std::copy_n(card.pixel(0, y), card.stride(), screen.pixel(left, top + y));
+            std::copy_n(card.pixel(0, y), card.stride(), pack.image.pixel(left, top + y));
         }
-        candidates.at(19 * static_cast<size_t>(i) + 7).artHashes = {
+        pack.candidates.at(19 * static_cast<size_t>(i) + 7).artHashes = {
             KVPHashOfArt(KVTexturedImage(488, 680, seed)).value()};
     }
+    return pack;
+}
+
+// The pack identified against the 300 cards of its set.
+void BM_IdentifyPack_1080p(benchmark::State& state) {
+    const std::vector<KVNormRect> slots = packLayout();
+    const auto [screen, candidates] = packScreen();
     if (!allNamed(KVVision::identifyPack(screen, slots, candidates))) {
         state.SkipWithError("a slot was not named");
     }
@@ -106,6 +118,28 @@ void BM_IdentifyPack_1080p(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_IdentifyPack_1080p)->Unit(benchmark::kMillisecond);
+
+// The same screen as the vision loop reads a new layout: the slots 1 % off the cards, so the
+// search for a common move runs (arg 0); and a steady pack, with the transform handed back as the
+// hint (arg 1), which pays no search.
+void BM_IdentifyPack_Registered_1080p(benchmark::State& state) {
+    std::vector<KVNormRect> slots = packLayout();
+    const auto [screen, candidates] = packScreen();
+    for (KVNormRect& slot : slots) {
+        slot.x += 0.01 * slot.width;
+    }
+    const KVPackIdentification first =
+        KVVision::identifyPack(screen, slots, candidates, std::nullopt);
+    if (!allNamed(first.matches)) {
+        state.SkipWithError("a slot was not named");
+    }
+    const std::optional<KVSlotTransform> hint =
+        state.range(0) == 1 ? std::optional(first.transform) : std::nullopt;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(KVVision::identifyPack(screen, slots, candidates, hint));
+    }
+}
+BENCHMARK(BM_IdentifyPack_Registered_1080p)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_Thumbnail_1080p(benchmark::State& state) {
     const KVImage frame = KVTexturedImage(1920, 1080, 3);

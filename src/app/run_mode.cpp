@@ -1,6 +1,7 @@
 #include "app/run_mode.hpp"
 
 #include "base/config.hpp"
+#include "service/update_bundle.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -46,6 +47,9 @@ int KVRunProgram(const std::vector<std::string>& arguments) {
     case KVRunMode::captureTest:
         return unavailable("the capture test (--capture-test)");
     case KVRunMode::gui:
+        // A copy an update started lets the one it replaces quit before looking for another
+        // instance of the program.
+        KVWaitForReplacedProcess();
         return unavailable("the overlay application");
     }
     return 2;

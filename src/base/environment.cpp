@@ -1,5 +1,6 @@
 #include "base/environment.hpp"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <mutex>
@@ -46,6 +47,14 @@ KVEnvironment KVEnvironment::fromProcess() {
     env.display = variable("DISPLAY").value_or("");
     env.draftDebug = variable("KORVANE_DRAFT_DEBUG").has_value();
     env.visionDebug = variable("KORVANE_VISION_DEBUG").has_value();
+    if (auto pid = variable("KORVANE_REPLACES_PID")) {
+        char* end = nullptr;
+        errno = 0;
+        const long value = std::strtol(pid->c_str(), &end, 10);
+        if (errno == 0 && end != pid->c_str() && *end == '\0' && value > 0) {
+            env.replacesPid = value;
+        }
+    }
     char exe[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (n > 0) {

@@ -16,6 +16,9 @@ struct KVEnvironment {
     bool draftDebug = false;                 // KORVANE_DRAFT_DEBUG set to anything
     bool visionDebug = false;                // KORVANE_VISION_DEBUG set to anything
     std::string executablePath;              // the running program's own file
+    // KORVANE_REPLACES_PID: the process an update started us to replace, which is still
+    // quitting; 0 when unset or not a positive number.
+    long replacesPid = 0;
 
     // Reads the real process environment.
     static KVEnvironment fromProcess();

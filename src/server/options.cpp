@@ -34,6 +34,24 @@ bool readListen(const std::string& text, KVSOptions* options) {
     return true;
 }
 
+// "http://" or "https://", a host, maybe a port and a path; no user, query or fragment, nothing
+// that would need escaping in a link. One trailing "/" is dropped.
+bool readPublicURL(const std::string& text, std::string* out) {
+    const size_t scheme = text.find("://");
+    const std::string_view rest = scheme == std::string::npos
+                                      ? std::string_view()
+                                      : std::string_view(text).substr(scheme + 3);
+    const bool known =
+        text.compare(0, scheme, "http") == 0 || text.compare(0, scheme, "https") == 0;
+    if (!known || rest.empty() || rest.front() == '/' || rest.front() == ':' ||
+        rest.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                               ".-_~:[]/%") != std::string_view::npos) {
+        return false;
+    }
+    *out = text.back() == '/' ? text.substr(0, text.size() - 1) : text;
+    return true;
+}
+
 } // namespace
 
 bool KVSOptions::onLoopback() const {
@@ -43,7 +61,8 @@ bool KVSOptions::onLoopback() const {
 std::string KVSOptions::usage() {
     return "usage: korvane-service [--listen HOST:PORT] [--db FILE] [--tls-cert FILE --tls-key "
            "FILE | --behind-proxy]\n"
-           "       [--free-credits N] [--threads N] [--releases DIR] [--telemetry-days N]\n"
+           "       [--public-url URL] [--free-credits N] [--threads N] [--releases DIR] "
+           "[--telemetry-days N]\n"
            "       [--cards DIR] [--offline] [--ratings FILE] [--demo] [--dev-provider]\n"
            "       [--test-fast-hash]\n"
            "       korvane-service [--db FILE] --grant EMAIL N | --set-password EMAIL | "
@@ -70,6 +89,8 @@ std::optional<KVSOptions> KVSOptions::parse(const std::vector<std::string>& args
     const std::map<std::string, Reader> valued = {
         {"--listen", [&](const std::string& v) { return readListen(v, &options); }},
         {"--db", text(&options.databasePath)},
+        {"--public-url",
+         [&](const std::string& v) { return readPublicURL(v, &options.publicURL); }},
         {"--tls-cert", text(&options.tlsCert)},
         {"--tls-key", text(&options.tlsKey)},
         {"--free-credits", integer(0, 1000000, &options.freeCredits)},

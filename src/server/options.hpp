@@ -16,6 +16,10 @@ struct KVSOptions {
     std::string tlsCert;
     std::string tlsKey;
     bool behindProxy = false;
+    // The address clients reach the service at, for links in answers (update downloads, the
+    // demo set's art); "" for the listen address. Never taken from a request's headers, which
+    // the sender chooses and a shared cache would pass on to others.
+    std::string publicURL;
     bool testFastHash = false; // lowers the password hash's cost; the test suite's only
     bool devProvider = false;  // the local Google step away from loopback
     int64_t freeCredits = 3;

@@ -15,20 +15,14 @@ constexpr size_t kMaxSessionIdBytes = 200;
 
 } // namespace
 
-std::string KVSService::publicBase(const Request& request) const {
-    std::string scheme = options_.tlsCert.empty() ? "http" : "https";
-    if (options_.behindProxy) {
-        const std::string forwarded = request.get_header_value("X-Forwarded-Proto");
-        scheme = forwarded == "http" ? "http" : "https";
+std::string KVSService::publicBase() const {
+    if (!options_.publicURL.empty()) {
+        return options_.publicURL;
     }
-    std::string host = request.get_header_value("Host");
-    const bool safe = !host.empty() &&
-                      host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                             "0123456789.-:[]") == std::string::npos;
-    if (!safe) {
-        host = options_.host + ":" + std::to_string(port_);
-    }
-    return scheme + "://" + host;
+    const bool secure = !options_.tlsCert.empty() || options_.behindProxy;
+    const bool ipv6 = options_.host.find(':') != std::string::npos;
+    return std::string(secure ? "https" : "http") + "://" +
+           (ipv6 ? "[" + options_.host + "]" : options_.host) + ":" + std::to_string(port_);
 }
 
 void KVSService::addReleaseRoutes() {
@@ -47,7 +41,7 @@ void KVSService::addReleaseRoutes() {
         sendJSON(
             response, 200,
             {{"version", release->version},
-             {"url", publicBase(request) + "/download/" + release->file},
+             {"url", publicBase() + "/download/" + release->file},
              {"notes", release->notes},
              {"mandatory", release->mandatory},
              {"sha256", KVSReleases::sha256(KVJoinPath(options_.releasesDir, release->file))}});
@@ -151,7 +145,7 @@ void KVSService::addDemoRoutes() {
                       {"details", "Your query didn't match any cards."}});
             return;
         }
-        const auto cards = KVSDemoSet::cards(publicBase(request) + "/scryfall");
+        const auto cards = KVSDemoSet::cards(publicBase() + "/scryfall");
         sendJSON(response, 200,
                  {{"object", "list"},
                   {"total_cards", cards.size()},

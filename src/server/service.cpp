@@ -41,6 +41,7 @@ KVSService::KVSService(KVSOptions options, std::shared_ptr<KVSStore> store,
         listening_ = socket;
     });
     server_->set_payload_max_length(kMaxBodyBytes);
+    server_->set_tcp_nodelay(true);
     server_->set_keep_alive_max_count(100000);
     server_->set_keep_alive_timeout(30);
     server_->set_read_timeout(30);

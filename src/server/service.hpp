@@ -54,8 +54,9 @@ private:
     void addDesktopSignIn();
     void addReleaseRoutes();
     void addDemoRoutes();
-    // The address clients reached this service at, for links in answers.
-    std::string publicBase(const Request& request) const;
+    // The address clients reach this service at, for links in answers: --public-url, else the
+    // listen address.
+    std::string publicBase() const;
 
     // JSON answers; errors carry their text in "message" (or "error" where the client reads
     // a code word).

@@ -98,6 +98,10 @@ int serve(const KVSOptions& options, const std::shared_ptr<KVSStore>& store,
     std::printf("korvane-service listening on %s://%s:%d\n", scheme.c_str(), host.c_str(),
                 service.port());
     std::fflush(stdout);
+    if (!options.onLoopback() && options.publicURL.empty()) {
+        std::fprintf(stderr, "korvane-service: links in answers name the listen address; give "
+                             "--public-url with the address clients use\n");
+    }
 
     std::thread watcher([&service, &signals] {
         int received = 0;

@@ -1,15 +1,21 @@
 #include "server/sqlite_statement.hpp"
 
 KVSStatement::KVSStatement(sqlite3* db, std::string_view sql) {
-    if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &statement_, nullptr) !=
-        SQLITE_OK) {
+    if (db == nullptr || sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()),
+                                            &statement_, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(statement_);
         statement_ = nullptr;
         failed_ = true;
     }
 }
 
 KVSStatement::~KVSStatement() {
-    sqlite3_finalize(statement_);
+    if (owned_) {
+        sqlite3_finalize(statement_);
+    } else if (statement_ != nullptr) {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
 }
 
 KVSStatement& KVSStatement::bind(int index, int64_t value) {

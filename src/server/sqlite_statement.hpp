@@ -12,6 +12,9 @@
 class KVSStatement {
 public:
     KVSStatement(sqlite3* db, std::string_view sql);
+    // Borrows a statement kept prepared elsewhere: going out of scope resets it and clears its
+    // bindings instead, which also ends the read it may hold open.
+    static KVSStatement borrow(sqlite3_stmt* statement) { return KVSStatement(statement); }
     ~KVSStatement();
     KVSStatement(const KVSStatement&) = delete;
     KVSStatement& operator=(const KVSStatement&) = delete;
@@ -35,7 +38,11 @@ public:
     bool isNull(int column) const;
 
 private:
+    explicit KVSStatement(sqlite3_stmt* borrowed)
+        : statement_(borrowed), owned_(false), failed_(borrowed == nullptr) {}
+
     sqlite3_stmt* statement_ = nullptr;
+    bool owned_ = true;
     bool failed_ = false;
 };
 

@@ -50,21 +50,49 @@ std::string describe(sqlite3* db) {
 
 } // namespace
 
+KVSSQLiteStore::Connection::~Connection() {
+    for (const auto& [sql, statement] : statements) {
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close_v2(db);
+}
+
 KVSSQLiteStore::Lease::~Lease() {
-    if (db_ == nullptr) {
+    if (!connection_) {
         return;
     }
     std::lock_guard lock(store_.mutex_);
-    store_.idle_.push_back(db_);
+    store_.idle_.push_back(std::move(connection_));
+}
+
+KVSStatement KVSSQLiteStore::Lease::statement(std::string_view sql) const {
+    if (!connection_) {
+        return KVSStatement::borrow(nullptr);
+    }
+    auto& statements = connection_->statements;
+    auto found = statements.find(sql);
+    if (found == statements.end()) {
+        sqlite3_stmt* prepared = nullptr;
+        if (sqlite3_prepare_v3(connection_->db, sql.data(), static_cast<int>(sql.size()),
+                               SQLITE_PREPARE_PERSISTENT, &prepared, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(prepared);
+            return KVSStatement::borrow(nullptr);
+        }
+        found = statements.emplace(std::string(sql), prepared).first;
+    }
+    sqlite3_reset(found->second);
+    return KVSStatement::borrow(found->second);
 }
 
 std::unique_ptr<KVSSQLiteStore> KVSSQLiteStore::open(const std::string& path, KVError* error) {
     std::unique_ptr<KVSSQLiteStore> store(new KVSSQLiteStore(path));
-    sqlite3* db = connect(path, error);
-    if (db == nullptr) {
+    auto connection = std::make_unique<Connection>();
+    connection->db = connect(path, error);
+    if (connection->db == nullptr) {
         return nullptr;
     }
-    store->idle_.push_back(db);
+    sqlite3* db = connection->db;
+    store->idle_.push_back(std::move(connection));
     // The schema is checked before anything is written: switching the journal mode rewrites
     // the file's header, which a file from a newer service must not suffer.
     if (!store->migrate(db, error) || !configure(db, path, error)) {
@@ -73,11 +101,7 @@ std::unique_ptr<KVSSQLiteStore> KVSSQLiteStore::open(const std::string& path, KV
     return store;
 }
 
-KVSSQLiteStore::~KVSSQLiteStore() {
-    for (sqlite3* db : idle_) {
-        sqlite3_close_v2(db);
-    }
-}
+KVSSQLiteStore::~KVSSQLiteStore() = default;
 
 sqlite3* KVSSQLiteStore::connect(const std::string& path, KVError* error) {
     sqlite3* db = nullptr;
@@ -144,17 +168,17 @@ KVSSQLiteStore::Lease KVSSQLiteStore::lease() {
     {
         std::lock_guard lock(mutex_);
         if (!idle_.empty()) {
-            sqlite3* db = idle_.back();
+            auto connection = std::move(idle_.back());
             idle_.pop_back();
-            return {*this, db};
+            return {*this, std::move(connection)};
         }
     }
     // A worker more than before: the pool grows to the number of threads using it at once.
     // The first connection succeeded on this file, so a failure here is out of resources.
-    sqlite3* db = connect(path_, nullptr);
-    if (db != nullptr && !configure(db, path_, nullptr)) {
-        sqlite3_close_v2(db);
-        db = nullptr;
+    auto connection = std::make_unique<Connection>();
+    connection->db = connect(path_, nullptr);
+    if (connection->db == nullptr || !configure(connection->db, path_, nullptr)) {
+        connection.reset();
     }
-    return {*this, db};
+    return {*this, std::move(connection)};
 }

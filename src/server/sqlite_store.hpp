@@ -1,17 +1,19 @@
 #pragma once
 
+#include "server/sqlite_statement.hpp"
 #include "server/store.hpp"
 
 #include <sqlite3.h>
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 // The single-machine store: one SQLite file in WAL mode, a connection per worker thread (lent
-// from a pool that grows to the number of threads using it at once), the schema versioned by
-// `user_version`.
+// from a pool that grows to the number of threads using it at once, each keeping its
+// statements prepared), the schema versioned by `user_version`.
 class KVSSQLiteStore final : public KVSStore {
 public:
     static constexpr int kSchemaVersion = 1;
@@ -44,18 +46,29 @@ public:
     std::map<std::string, double> ratings() override;
 
 private:
+    // One connection and the statements prepared on it so far, by their SQL.
+    struct Connection {
+        sqlite3* db = nullptr;
+        std::map<std::string, sqlite3_stmt*, std::less<>> statements;
+        ~Connection();
+    };
+
     // A connection lent to one thread for one operation.
     class Lease {
     public:
-        Lease(KVSSQLiteStore& store, sqlite3* db) : store_(store), db_(db) {}
+        Lease(KVSSQLiteStore& store, std::unique_ptr<Connection> connection)
+            : store_(store), connection_(std::move(connection)) {}
         ~Lease();
         Lease(const Lease&) = delete;
         Lease& operator=(const Lease&) = delete;
-        sqlite3* get() const { return db_; }
+        sqlite3* get() const { return connection_ ? connection_->db : nullptr; }
+        // The statement for this SQL, prepared on first use and kept with the connection. An
+        // operation uses each SQL text once at a time: a second use resets the first.
+        KVSStatement statement(std::string_view sql) const;
 
     private:
         KVSSQLiteStore& store_;
-        sqlite3* db_;
+        std::unique_ptr<Connection> connection_;
     };
 
     explicit KVSSQLiteStore(std::string path) : path_(std::move(path)) {}
@@ -63,8 +76,12 @@ private:
     static bool configure(sqlite3* db, const std::string& path, KVError* error);
     bool migrate(sqlite3* db, KVError* error);
     Lease lease();
+    // Writers of this process queue here rather than in SQLite's busy handler, which sleeps
+    // up to 100 ms between tries; another process writing still meets the busy timeout.
+    std::unique_lock<std::mutex> writing() { return std::unique_lock(writer_); }
 
     const std::string path_;
+    std::mutex writer_;
     std::mutex mutex_;
-    std::vector<sqlite3*> idle_;
+    std::vector<std::unique_ptr<Connection>> idle_;
 };

@@ -39,9 +39,10 @@ std::optional<KVSAccount> KVSSQLiteStore::createAccount(const std::string& email
                                                         const std::string& name,
                                                         const std::string& passwordHash,
                                                         int64_t credits, KVError* error) {
+    const auto lock = writing();
     const Lease db = lease();
-    KVSStatement insert(db.get(), "INSERT INTO accounts (email, name, password_hash, credits) "
-                                  "VALUES (?, ?, ?, ?) ON CONFLICT(email) DO NOTHING");
+    KVSStatement insert = db.statement("INSERT INTO accounts (email, name, password_hash, credits) "
+                                       "VALUES (?, ?, ?, ?) ON CONFLICT(email) DO NOTHING");
     insert.bind(1, email).bind(2, name).bind(3, passwordHash).bind(4, credits);
     if (!insert.run()) {
         KVSetError(error, "KorvaneStore", 500, "The account could not be stored.");
@@ -56,8 +57,8 @@ std::optional<KVSAccount> KVSSQLiteStore::createAccount(const std::string& email
 
 std::optional<KVSAccount> KVSSQLiteStore::accountByEmail(const std::string& email) {
     const Lease db = lease();
-    KVSStatement query(db.get(),
-                       std::string("SELECT ") + kAccountColumns + " FROM accounts WHERE email = ?");
+    KVSStatement query =
+        db.statement(std::string("SELECT ") + kAccountColumns + " FROM accounts WHERE email = ?");
     query.bind(1, email);
     if (!query.step()) {
         return std::nullopt;
@@ -66,16 +67,18 @@ std::optional<KVSAccount> KVSSQLiteStore::accountByEmail(const std::string& emai
 }
 
 bool KVSSQLiteStore::setPassword(const std::string& email, const std::string& passwordHash) {
+    const auto lock = writing();
     const Lease db = lease();
-    KVSStatement update(db.get(), "UPDATE accounts SET password_hash = ? WHERE email = ?");
+    KVSStatement update = db.statement("UPDATE accounts SET password_hash = ? WHERE email = ?");
     update.bind(1, passwordHash).bind(2, email);
     return update.run() && sqlite3_changes(db.get()) == 1;
 }
 
 std::optional<int64_t> KVSSQLiteStore::grantCredits(const std::string& email, int64_t delta) {
+    const auto lock = writing();
     const Lease db = lease();
-    KVSStatement update(db.get(), "UPDATE accounts SET credits = max(0, credits + ?) "
-                                  "WHERE email = ? RETURNING credits");
+    KVSStatement update = db.statement("UPDATE accounts SET credits = max(0, credits + ?) "
+                                       "WHERE email = ? RETURNING credits");
     update.bind(1, delta).bind(2, email);
     if (!update.step()) {
         return std::nullopt;
@@ -87,24 +90,25 @@ std::optional<int64_t> KVSSQLiteStore::grantCredits(const std::string& email, in
 
 bool KVSSQLiteStore::addToken(int64_t accountId, const std::string& tokenHash,
                               const std::string& device, int64_t now) {
+    const auto lock = writing();
     const Lease db = lease();
     Transaction transaction(db.get());
     if (!transaction.open()) {
         return false;
     }
-    KVSStatement drop(db.get(), "DELETE FROM tokens WHERE account_id = ? AND device = ?");
+    KVSStatement drop = db.statement("DELETE FROM tokens WHERE account_id = ? AND device = ?");
     drop.bind(1, accountId).bind(2, device);
-    KVSStatement insert(db.get(), "INSERT INTO tokens (token_hash, account_id, device, "
-                                  "created_at) VALUES (?, ?, ?, ?)");
+    KVSStatement insert = db.statement("INSERT INTO tokens (token_hash, account_id, device, "
+                                       "created_at) VALUES (?, ?, ?, ?)");
     insert.bind(1, tokenHash).bind(2, accountId).bind(3, device).bind(4, now);
     return drop.run() && insert.run() && transaction.commit();
 }
 
 std::optional<KVSAccount> KVSSQLiteStore::accountForToken(const std::string& tokenHash) {
     const Lease db = lease();
-    KVSStatement query(db.get(), "SELECT a.id, a.email, a.name, a.credits, a.password_hash "
-                                 "FROM tokens t JOIN accounts a ON a.id = t.account_id "
-                                 "WHERE t.token_hash = ?");
+    KVSStatement query = db.statement("SELECT a.id, a.email, a.name, a.credits, a.password_hash "
+                                      "FROM tokens t JOIN accounts a ON a.id = t.account_id "
+                                      "WHERE t.token_hash = ?");
     query.bind(1, tokenHash);
     if (!query.step()) {
         return std::nullopt;
@@ -117,9 +121,9 @@ KVSCharge KVSSQLiteStore::chargeDraft(int64_t accountId, const std::string& draf
     const Lease db = lease();
     {
         // Most requests are for a draft already paid for: answered without the write lock.
-        KVSStatement known(db.get(), "SELECT a.credits FROM charged_drafts d JOIN accounts a "
-                                     "ON a.id = d.account_id WHERE d.account_id = ? AND "
-                                     "d.draft_id = ?");
+        KVSStatement known = db.statement("SELECT a.credits FROM charged_drafts d JOIN accounts a "
+                                          "ON a.id = d.account_id WHERE d.account_id = ? AND "
+                                          "d.draft_id = ?");
         known.bind(1, accountId).bind(2, draftId);
         if (known.step()) {
             if (credits != nullptr) {
@@ -130,18 +134,19 @@ KVSCharge KVSSQLiteStore::chargeDraft(int64_t accountId, const std::string& draf
     }
     // BEGIN IMMEDIATE takes the write lock first, so two first requests for the same draft
     // run one after the other: the second finds the first's row.
+    const auto lock = writing();
     Transaction transaction(db.get());
     if (!transaction.open()) {
         return KVSCharge::failed;
     }
-    KVSStatement balance(db.get(), "SELECT credits FROM accounts WHERE id = ?");
+    KVSStatement balance = db.statement("SELECT credits FROM accounts WHERE id = ?");
     balance.bind(1, accountId);
     if (!balance.step()) {
         return KVSCharge::failed;
     }
     int64_t left = balance.integer(0);
-    KVSStatement insert(db.get(), "INSERT INTO charged_drafts (account_id, draft_id) "
-                                  "VALUES (?, ?) ON CONFLICT DO NOTHING");
+    KVSStatement insert = db.statement("INSERT INTO charged_drafts (account_id, draft_id) "
+                                       "VALUES (?, ?) ON CONFLICT DO NOTHING");
     insert.bind(1, accountId).bind(2, draftId);
     if (!insert.run()) {
         return KVSCharge::failed;
@@ -154,7 +159,7 @@ KVSCharge KVSSQLiteStore::chargeDraft(int64_t accountId, const std::string& draf
             }
             return KVSCharge::noCredits; // the rollback forgets the draft again
         }
-        KVSStatement take(db.get(), "UPDATE accounts SET credits = credits - 1 WHERE id = ?");
+        KVSStatement take = db.statement("UPDATE accounts SET credits = credits - 1 WHERE id = ?");
         take.bind(1, accountId);
         if (!take.run()) {
             return KVSCharge::failed;
@@ -173,20 +178,22 @@ KVSCharge KVSSQLiteStore::chargeDraft(int64_t accountId, const std::string& draf
 
 bool KVSSQLiteStore::addNonce(const std::string& nonce, const std::string& redirectURI,
                               int64_t expiresAt) {
+    const auto lock = writing();
     const Lease db = lease();
-    KVSStatement prune(db.get(), "DELETE FROM nonces WHERE expires_at < ?");
+    KVSStatement prune = db.statement("DELETE FROM nonces WHERE expires_at < ?");
     prune.bind(1, expiresAt - int64_t{24} * 3600);
-    KVSStatement insert(db.get(),
-                        "INSERT INTO nonces (nonce, redirect_uri, expires_at) VALUES (?, ?, ?)");
+    KVSStatement insert =
+        db.statement("INSERT INTO nonces (nonce, redirect_uri, expires_at) VALUES (?, ?, ?)");
     insert.bind(1, nonce).bind(2, redirectURI).bind(3, expiresAt);
     return prune.run() && insert.run();
 }
 
 bool KVSSQLiteStore::takeNonce(const std::string& nonce, const std::string& redirectURI,
                                int64_t now) {
+    const auto lock = writing();
     const Lease db = lease();
-    KVSStatement take(db.get(),
-                      "DELETE FROM nonces WHERE nonce = ? RETURNING redirect_uri, expires_at");
+    KVSStatement take =
+        db.statement("DELETE FROM nonces WHERE nonce = ? RETURNING redirect_uri, expires_at");
     take.bind(1, nonce);
     if (!take.step()) {
         return false;
@@ -197,14 +204,15 @@ bool KVSSQLiteStore::takeNonce(const std::string& nonce, const std::string& redi
 }
 
 bool KVSSQLiteStore::addTelemetry(const KVSTelemetryBatch& batch) {
+    const auto lock = writing();
     const Lease db = lease();
     Transaction transaction(db.get());
     if (!transaction.open()) {
         return false;
     }
     for (const std::string& event : batch.events) {
-        KVSStatement one(db.get(), "INSERT INTO telemetry (session_id, app_version, event, "
-                                   "received_at) VALUES (?, ?, ?, ?)");
+        KVSStatement one = db.statement("INSERT INTO telemetry (session_id, app_version, event, "
+                                        "received_at) VALUES (?, ?, ?, ?)");
         one.bind(1, batch.sessionId).bind(2, batch.appVersion).bind(3, event);
         one.bind(4, batch.receivedAt);
         if (!one.run()) {
@@ -215,29 +223,31 @@ bool KVSSQLiteStore::addTelemetry(const KVSTelemetryBatch& batch) {
 }
 
 bool KVSSQLiteStore::pruneTelemetry(int64_t receivedBefore) {
+    const auto lock = writing();
     const Lease db = lease();
-    KVSStatement prune(db.get(), "DELETE FROM telemetry WHERE received_at < ?");
+    KVSStatement prune = db.statement("DELETE FROM telemetry WHERE received_at < ?");
     prune.bind(1, receivedBefore);
     return prune.run();
 }
 
 int64_t KVSSQLiteStore::telemetryEventCount() {
     const Lease db = lease();
-    KVSStatement count(db.get(), "SELECT count(*) FROM telemetry");
+    KVSStatement count = db.statement("SELECT count(*) FROM telemetry");
     return count.step() ? count.integer(0) : 0;
 }
 
 bool KVSSQLiteStore::putCardData(const std::string& setCode, const std::string& json) {
+    const auto lock = writing();
     const Lease db = lease();
-    KVSStatement put(db.get(), "INSERT INTO card_data (set_code, json) VALUES (?, ?) "
-                               "ON CONFLICT(set_code) DO UPDATE SET json = excluded.json");
+    KVSStatement put = db.statement("INSERT INTO card_data (set_code, json) VALUES (?, ?) "
+                                    "ON CONFLICT(set_code) DO UPDATE SET json = excluded.json");
     put.bind(1, setCode).bind(2, json);
     return put.run();
 }
 
 std::optional<std::string> KVSSQLiteStore::cardData(const std::string& setCode) {
     const Lease db = lease();
-    KVSStatement query(db.get(), "SELECT json FROM card_data WHERE set_code = ?");
+    KVSStatement query = db.statement("SELECT json FROM card_data WHERE set_code = ?");
     query.bind(1, setCode);
     if (!query.step()) {
         return std::nullopt;
@@ -246,13 +256,14 @@ std::optional<std::string> KVSSQLiteStore::cardData(const std::string& setCode) 
 }
 
 bool KVSSQLiteStore::putRatings(const std::map<std::string, double>& ratings) {
+    const auto lock = writing();
     const Lease db = lease();
     Transaction transaction(db.get());
     if (!transaction.open() || !KVSExecute(db.get(), "DELETE FROM ratings")) {
         return false;
     }
     for (const auto& [name, score] : ratings) {
-        KVSStatement put(db.get(), "INSERT INTO ratings (name, score) VALUES (?, ?)");
+        KVSStatement put = db.statement("INSERT INTO ratings (name, score) VALUES (?, ?)");
         put.bind(1, name).bind(2, score);
         if (!put.run()) {
             return false;
@@ -263,7 +274,7 @@ bool KVSSQLiteStore::putRatings(const std::map<std::string, double>& ratings) {
 
 std::map<std::string, double> KVSSQLiteStore::ratings() {
     const Lease db = lease();
-    KVSStatement query(db.get(), "SELECT name, score FROM ratings");
+    KVSStatement query = db.statement("SELECT name, score FROM ratings");
     std::map<std::string, double> out;
     while (query.step()) {
         out[query.text(0)] = query.real(1);

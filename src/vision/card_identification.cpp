@@ -12,7 +12,7 @@
 namespace {
 
 // Up to this many differing bits of 256, the art alone names the card.
-constexpr int kArtMatchLimit = 118;
+constexpr int kArtMatchLimit = KVVision::kArtMatchLimit;
 // A lead of this many bits over the runner-up is full confidence.
 constexpr double kFullConfidenceGap = 40.0;
 constexpr double kMinConfidence = 0.05;
@@ -214,32 +214,40 @@ KVVision::assignCards(const std::vector<std::optional<KVArtHash>>& slotHashes,
     return results;
 }
 
+std::vector<std::optional<KVArtHash>> KVVision::hashSlots(const KVImage& image,
+                                                          const std::vector<KVNormRect>& slots) {
+    std::vector<std::optional<KVArtHash>> slotHashes(slots.size());
+    if (!KVImageIsUsable(image)) {
+        return slotHashes;
+    }
+    const double w = image.width;
+    const double h = image.height;
+    for (size_t i = 0; i < slots.size(); ++i) {
+        const KVNormRect& slot = slots[i];
+        const double width = slot.width * w;
+        const double height = slot.height * h;
+        if (!(width >= kMinSlotPixels && height >= kMinSlotPixels)) {
+            continue;
+        }
+        // Only the origin is pulled onto the image: a card reaching past the top or left
+        // edge keeps its size, so its art box stays where the card's art is.
+        const KVImage crop =
+            KVCropImage(image, std::max(0.0, slot.x * w), std::max(0.0, slot.y * h), width, height);
+        if (!crop.empty()) {
+            slotHashes[i] = KVPHashOfArt(crop);
+        }
+    }
+    return slotHashes;
+}
+
 std::vector<KVSlotMatch> KVVision::identifyPack(const KVImage& image,
                                                 const std::vector<KVNormRect>& slots,
                                                 const std::vector<KVCandidate>& candidates) {
-    std::vector<std::optional<KVArtHash>> slotHashes(slots.size());
     const bool anyHashed = std::any_of(candidates.begin(), candidates.end(),
                                        [](const KVCandidate& c) { return !c.artHashes.empty(); });
-    if (anyHashed && KVImageIsUsable(image)) {
-        const double w = image.width;
-        const double h = image.height;
-        for (size_t i = 0; i < slots.size(); ++i) {
-            const KVNormRect& slot = slots[i];
-            const double width = slot.width * w;
-            const double height = slot.height * h;
-            if (!(width >= kMinSlotPixels && height >= kMinSlotPixels)) {
-                continue;
-            }
-            // Only the origin is pulled onto the image: a card reaching past the top or left
-            // edge keeps its size, so its art box stays where the card's art is.
-            const KVImage crop = KVCropImage(image, std::max(0.0, slot.x * w),
-                                             std::max(0.0, slot.y * h), width, height);
-            if (!crop.empty()) {
-                slotHashes[i] = KVPHashOfArt(crop);
-            }
-        }
-    }
-    return assignCards(slotHashes, slots, candidates);
+    return assignCards(anyHashed ? hashSlots(image, slots)
+                                 : std::vector<std::optional<KVArtHash>>(slots.size()),
+                       slots, candidates);
 }
 
 std::optional<std::vector<float>> KVVision::thumbnail(const KVImage& image) {

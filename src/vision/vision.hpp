@@ -9,6 +9,25 @@
 #include <string>
 #include <vector>
 
+// One move shared by every slot of a pack before its art is hashed: each slot shifted by dx of
+// its width and dy of its height, and scaled about its centre. The identity changes nothing.
+struct KVSlotTransform {
+    double dx = 0;
+    double dy = 0;
+    double scale = 1;
+
+    bool operator==(const KVSlotTransform&) const = default;
+    KVNormRect apply(const KVNormRect& slot) const;
+};
+
+// What identification made of a pack.
+struct KVPackIdentification {
+    std::vector<KVSlotMatch> matches; // one per slot, in slot order, normRect moved by transform
+    KVSlotTransform transform;        // the hint, or what the search found
+    bool searched = false;            // the transform was searched (no hint was given)
+    bool notAPack = false;            // most slots match no card: every match is "none"
+};
+
 // Reading the pack off a screenshot of Arena's window: where its cards are, and which cards
 // they are. Stateless; every operation is safe on any thread.
 class KVVision {
@@ -33,6 +52,27 @@ public:
                                                  const std::vector<KVNormRect>& slots,
                                                  const std::vector<KVCandidate>& candidates);
 
+    // identifyPack as the vision loop runs it. Without a hint (a new layout), a small common
+    // shift and scale of every slot is searched, coarse to fine, for the least summed distance of
+    // each slot to its nearest candidate; it is kept only when it lowers that sum clearly. With a
+    // hint (the transform handed back for this layout before), the hint is used as it is, so a
+    // steady pack pays the search once. The same move for all slots: moving slots one by one
+    // would make wrong cards look close. A slot is "phash" only when its card also leads the
+    // runner-up clearly (confidence 0.5 or more), "deduced" otherwise: against a whole set some
+    // wrong card nearly always lies within the art limit. When fewer than half of the slots are
+    // "phash", the layout is no pack (a collection, a menu, cards not in the set): every match
+    // "none".
+    static KVPackIdentification identifyPack(const KVImage& image,
+                                             const std::vector<KVNormRect>& slots,
+                                             const std::vector<KVCandidate>& candidates,
+                                             const std::optional<KVSlotTransform>& hint,
+                                             std::string* debug = nullptr);
+
+    // Each slot's art hash: the slot cropped from the image and its art box hashed; none for a
+    // slot under 20 pixels, off the image or too flat to hash.
+    static std::vector<std::optional<KVArtHash>> hashSlots(const KVImage& image,
+                                                           const std::vector<KVNormRect>& slots);
+
     // identifyPack after the slots are hashed: slotHashes[i] is slot i's art hash (none when it
     // could not be hashed). Greedy on distances up to 118, the rest by elimination, then
     // pairwise exchanges while one lowers the summed distance.
@@ -52,6 +92,8 @@ public:
     // Whether two slot layouts are the same: equal counts and every coordinate within 0.004.
     static bool sameLayout(const std::vector<KVNormRect>& a, const std::vector<KVNormRect>& b);
 
+    // Up to this many differing bits of 256, the art alone names the card.
+    static constexpr int kArtMatchLimit = 118;
     static constexpr int kThumbnailWidth = 48;
     static constexpr int kThumbnailHeight = 27;
 };

@@ -17,6 +17,12 @@ TEST(ServerOptions, RefusesBadArgumentsWithTheReason) {
         {{"--grant", "a@b.c"}, "--grant"},
         {{"--tls-cert", "c.pem", "--listen", "0.0.0.0:443"}, "go together"},
         {{"--frobnicate"}, "unknown option --frobnicate"},
+        {{"--public-url", "korvane.example"}, "--public-url"},
+        {{"--public-url", "ftp://korvane.example"}, "--public-url"},
+        {{"--public-url", "https://"}, "--public-url"},
+        {{"--public-url", "https://me@evil.example"}, "--public-url"},
+        {{"--public-url", "https://korvane.example/?next=x"}, "--public-url"},
+        {{"--public-url", "https://korvane.example/a\"onmouseover"}, "--public-url"},
     };
     for (const auto& [args, says] : cases) {
         KVError error;
@@ -28,6 +34,9 @@ TEST(ServerOptions, RefusesBadArgumentsWithTheReason) {
     const auto take = KVSOptions::parse({"--grant", "a@b.c", "-2"}, nullptr);
     ASSERT_TRUE(take && take->grant);
     EXPECT_EQ(take->grant->second, -2);
+    const auto proxied = KVSOptions::parse({"--public-url", "https://korvane.example/"}, nullptr);
+    ASSERT_TRUE(proxied);
+    EXPECT_EQ(proxied->publicURL, "https://korvane.example");
 }
 
 } // namespace

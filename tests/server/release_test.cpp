@@ -98,4 +98,32 @@ TEST(ServerReleasesIntegration, OffersTheNewestBuildServesOnlyListedFilesAndTake
     EXPECT_EQ(KVSQueryNumber(database, "SELECT count(*) FROM telemetry"), 2 + 2 * 117);
 }
 
+// The Host header is the sender's choice: a cache in front would hand its links to others.
+TEST(ServerReleasesIntegration, LinksNameTheConfiguredAddressWhateverTheHostHeaderSays) {
+    KVTempDir dir;
+    const std::string releases = dir.file("releases");
+    KVWriteTestFile(releases + "/Korvane-1.zip", "PK");
+    KVWriteTestFile(releases + "/releases.json",
+                    KVJsonDump(KVJson::array({{{"version", "1"},
+                                               {"platform", "linux"},
+                                               {"arch", KVAPI::arch()},
+                                               {"file", "Korvane-1.zip"}}})));
+    for (const std::string publicURL : {"", "https://korvane.example/api-host/"}) {
+        std::vector<std::string> args = {"--releases", releases};
+        if (!publicURL.empty()) {
+            args.insert(args.end(), {"--public-url", publicURL});
+        }
+        KVSServiceProcess service(dir.file("korvane.db"), args);
+        ASSERT_TRUE(service.running());
+        const auto answer =
+            KVJsonParse(KVSCurl({"-H", "Host: evil.example", "-H", "X-Forwarded-Proto: http",
+                                 service.base() + "/api/app/version?platform=linux&arch=" +
+                                     std::string(KVAPI::arch())}));
+        ASSERT_TRUE(answer && answer->is_object()) << publicURL;
+        EXPECT_EQ(KVJsonString(KVJsonAt(*answer, "url"), ""),
+                  (publicURL.empty() ? service.base() : "https://korvane.example/api-host") +
+                      "/download/Korvane-1.zip");
+    }
+}
+
 } // namespace

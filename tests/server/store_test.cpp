@@ -48,4 +48,30 @@ TEST(ServerStore, RefusedDraftsReplacedTokensAndOldNoncesAndTelemetryAreForgotte
     EXPECT_DOUBLE_EQ(store->ratings().at("alpha"), 4.5);
 }
 
+// Statements stay prepared between calls; one left unfinished would keep its connection
+// reading an old snapshot, so a worker would miss another's charge and fail to write.
+TEST(ServerStore, CallsSeeWhatOtherConnectionsWroteMeanwhile) {
+    KVTempDir dir;
+    KVError error;
+    auto first = KVSSQLiteStore::open(dir.file("korvane.db"), &error);
+    auto second = KVSSQLiteStore::open(dir.file("korvane.db"), &error);
+    ASSERT_TRUE(first && second) << error.message;
+    const auto account = first->createAccount("s@example.com", "s", "", 1, nullptr);
+    ASSERT_TRUE(account);
+    ASSERT_TRUE(first->addToken(account->id, "token", "Korvane Linux", 1));
+    for (int round = 0; round < 2; ++round) {
+        const std::string draft = "draft-" + std::to_string(round);
+        ASSERT_TRUE(first->accountForToken("token")); // a read that stops at its first row
+        EXPECT_EQ(second->chargeDraft(account->id, draft, nullptr), KVSCharge::charged);
+        int64_t credits = -1;
+        EXPECT_EQ(first->chargeDraft(account->id, draft, &credits), KVSCharge::alreadyCharged)
+            << draft;
+        EXPECT_EQ(credits, 0);
+        EXPECT_EQ(second->grantCredits("s@example.com", 1), 1);
+        const auto seen = first->accountForToken("token");
+        ASSERT_TRUE(seen);
+        EXPECT_EQ(seen->credits, 1) << draft;
+    }
+}
+
 } // namespace

@@ -31,8 +31,9 @@ void keepScreen(const KVImage& image, const std::string& name) {
     }
 }
 
-// Whether the slots are exactly the pack's cards, each edge within 1 % of the window width of
-// the drawn card; otherwise `where` names the worst edge, so that a wrong layout is one message.
+// Whether the slots are exactly the pack's cards, each edge within 1.5 % of the card's width of
+// the drawn card (the art hash moves by about 25 bits per 1 % of shift); otherwise `where` names
+// the worst edge, so that a wrong layout is one message.
 bool readsTruth(const std::vector<KVNormRect>& slots, const KVArenaScreen& screen,
                 const KVArenaScreenSpec& spec, std::string* where) {
     double worst = slots.size() == screen.slots.size() ? 0 : 1e9;
@@ -55,7 +56,8 @@ bool readsTruth(const std::vector<KVNormRect>& slots, const KVArenaScreen& scree
             }
         }
     }
-    return worst <= 0.01 * spec.width;
+    const double cardWidth = screen.slots.empty() ? 0 : screen.slots.front().width * spec.width;
+    return worst <= 0.015 * cardWidth;
 }
 
 } // namespace
@@ -119,33 +121,32 @@ TEST(ArenaScreenRenderer, TruthRectanglesAreTheDrawnCards) {
     }
 }
 
-// Screens the detector reads wrongly, each followed through the detector step by step and found
-// to be how it reads them rather than a fault in the code (the causes, briefly):
+// Screens the detector reads wrongly (an edge more than 1.5 % of the card's width off), with
+// what was traced (the causes, briefly):
 // - row pitch 1.30: the bands measure ~0.92 of the card height, so the next row starts more than
 //   1.35 band heights lower; the grid falls back to a pitch of 1.1 band heights and puts the
 //   second row into the gap, which a short last row still accepts;
 // - column pitch 1.02–1.03: the dark gap and the two black borders beside it give paired edges;
-//   a chain walking them with a pitch one column short wins on margin, and one common shift
-//   cannot undo an error that grows along the row;
-// - layout (0.225, 1.02, 1.04): the card width stops at the art box's right edge, or the grid
-//   comes from the second band with a guessed row pitch;
+//   a chain walking them with a pitch one column short can win on margin;
+// - a block of 13 (two rows, the second short): the second row's top edge lies under the first
+//   row's shadow, and the two-row fit keeps the first reading's row pitch, whole working pixels;
 // A screen read wrongly that is not listed fails the test, and so does a listed one that is now
 // read right or missed, so that this list stays the truth.
 const std::array<const char*, 7> kKnownMisreads{{
-    "1280x720 cards=13 perRow=8 cardHeight=0.225 columnPitch=1.02 rowPitch=1.04 left=0.050 "
-    "top=0.110 sidePanel=0.19 seed=1011 jpeg=0",
-    "1280x720 cards=13 perRow=8 cardHeight=0.190 columnPitch=1.08 rowPitch=1.30 left=0.100 "
-    "top=0.180 sidePanel=0.21 seed=1014 jpeg=90",
-    "1280x720 cards=8 perRow=8 cardHeight=0.210 columnPitch=1.03 rowPitch=1.05 left=0.030 "
-    "top=0.200 sidePanel=0.24 seed=1015 jpeg=0",
-    "1920x1080 cards=13 perRow=8 cardHeight=0.190 columnPitch=1.08 rowPitch=1.30 left=0.100 "
-    "top=0.180 sidePanel=0.21 seed=1031 jpeg=0 cardImages",
-    "2560x1440 cards=14 perRow=8 cardHeight=0.225 columnPitch=1.02 rowPitch=1.04 left=0.050 "
-    "top=0.110 sidePanel=0.19 seed=1041 jpeg=81",
-    "2560x1440 cards=13 perRow=8 cardHeight=0.190 columnPitch=1.08 rowPitch=1.30 left=0.100 "
-    "top=0.180 sidePanel=0.21 seed=1044 jpeg=80",
-    "3840x2160 cards=13 perRow=8 cardHeight=0.210 columnPitch=1.03 rowPitch=1.05 left=0.030 "
-    "top=0.200 sidePanel=0.24 seed=1050 jpeg=89",
+    "1280x720 cards=13 perRow=8 cardHeight=0.225 columnPitch=1.02 rowPitch=1.04 "
+    "left=0.050 top=0.110 sidePanel=0.19 seed=1011 jpeg=0",
+    "1280x720 cards=13 perRow=8 cardHeight=0.190 columnPitch=1.08 rowPitch=1.30 "
+    "left=0.100 top=0.180 sidePanel=0.21 seed=1014 jpeg=90",
+    "1280x720 cards=8 perRow=8 cardHeight=0.210 columnPitch=1.03 rowPitch=1.05 "
+    "left=0.030 top=0.200 sidePanel=0.24 seed=1015 jpeg=0",
+    "1920x1080 cards=13 perRow=8 cardHeight=0.190 columnPitch=1.08 rowPitch=1.30 "
+    "left=0.100 top=0.180 sidePanel=0.21 seed=1031 jpeg=0 cardImages",
+    "2560x1440 cards=13 perRow=8 cardHeight=0.220 columnPitch=1.05 rowPitch=1.08 "
+    "left=0.040 top=0.140 sidePanel=0.21 seed=1042 jpeg=88",
+    "2560x1440 cards=13 perRow=8 cardHeight=0.190 columnPitch=1.08 rowPitch=1.30 "
+    "left=0.100 top=0.180 sidePanel=0.21 seed=1044 jpeg=80",
+    "3840x2160 cards=13 perRow=8 cardHeight=0.210 columnPitch=1.03 rowPitch=1.05 "
+    "left=0.030 top=0.200 sidePanel=0.24 seed=1050 jpeg=89",
 }};
 
 bool isKnownMisread(const std::string& description) {
@@ -196,9 +197,8 @@ TEST(SlotDetectionScreens, ReadsDraftScreensOrFindsNothing) {
 // that are not being offered. The expected count is the caller's default (15) or a real pack
 // size.
 TEST(SlotDetectionScreens, ScreensWithoutAPackGiveNone) {
-    std::vector<KVNamedScreen> screens = KVScreensWithoutAPack();
-    screens.push_back({"uniform_1920x1080", KVUniformImage(1920, 1080, 24, 20, 40)});
-    screens.push_back({"uniform_1280x720", KVUniformImage(1280, 720, 128, 128, 128)});
+    const std::vector<KVNamedScreen> screens = KVScreensWithoutAPack();
+    ASSERT_GE(screens.size(), 20u);
 
     // Found the same way as the misreads above: in the first collection, a 2 × 2 group of its
     // small cards has nearly a card's shape and is outlined by the grid's gaps, so the top-left
@@ -210,7 +210,7 @@ TEST(SlotDetectionScreens, ScreensWithoutAPackGiveNone) {
     };
     for (const KVNamedScreen& screen : screens) {
         keepScreen(screen.image, screen.name);
-        for (const int64_t expected : {15, 14, 8}) {
+        for (const int64_t expected : {15, 14, 13, 8}) {
             std::string debug;
             const auto slots = KVVision::detectSlots(screen.image, expected, &debug);
             if (isKnownFalsePack(screen.name, expected)) {
@@ -228,8 +228,8 @@ TEST(SlotDetectionScreens, ScreensWithoutAPackGiveNone) {
 // Packs the acceptance matrix never draws: other window sizes and aspects, short rows (three and
 // four pack rows, so the later bands and the row pitch between them matter) and packs of a few
 // cards. Each is read right, missed, or read wrongly as listed (`misread`, kept exact like the
-// matrix's list: five shapes whose card bottom or top lands more than 1 % off); asked for one
-// card more than the pack holds, none is read at all.
+// matrix's list: three shapes with an edge more than 1.5 % of the card's width off); asked for
+// one card more than the pack holds, none is read at all.
 TEST(SlotDetectionScreens, OtherPackShapesReadAsListed) {
     struct Shape {
         int width, height, cards, perRow;
@@ -238,17 +238,17 @@ TEST(SlotDetectionScreens, OtherPackShapesReadAsListed) {
     };
     const std::array<Shape, 16> shapes{{
         {1366, 768, 15, 5, 0.18, 1.06, 1.08, 0.04, 0.12, false},
-        {1600, 900, 14, 4, 0.17, 1.10, 1.12, 0.05, 0.11, false},
+        {1600, 900, 14, 4, 0.17, 1.10, 1.12, 0.05, 0.11, true},
         {1440, 900, 12, 4, 0.23, 1.05, 1.10, 0.04, 0.14, false},
-        {1024, 768, 9, 3, 0.24, 1.08, 1.06, 0.06, 0.13, true},
+        {1024, 768, 9, 3, 0.24, 1.08, 1.06, 0.06, 0.13, false},
         {2560, 1080, 15, 8, 0.28, 1.04, 1.07, 0.05, 0.15, false},
-        {1920, 1080, 2, 8, 0.30, 1.12, 1.10, 0.10, 0.20, true},
+        {1920, 1080, 2, 8, 0.30, 1.12, 1.10, 0.10, 0.20, false},
         {1920, 1080, 5, 8, 0.26, 1.20, 1.10, 0.20, 0.16, false},
         {1280, 720, 11, 6, 0.25, 1.34, 1.34, 0.03, 0.12, false},
         {1280, 720, 13, 7, 0.30, 1.00, 1.00, 0.02, 0.11, true},
         {1920, 1080, 16, 4, 0.19, 1.15, 1.02, 0.08, 0.10, false},
         {1920, 1200, 10, 5, 0.26, 1.07, 1.25, 0.05, 0.12, false},
-        {2048, 1152, 8, 4, 0.36, 1.05, 1.05, 0.05, 0.13, true},
+        {2048, 1152, 8, 4, 0.36, 1.05, 1.05, 0.05, 0.13, false},
         {1680, 1050, 6, 3, 0.12, 1.30, 1.30, 0.30, 0.24, true},
         {3000, 1688, 15, 8, 0.21, 1.05, 1.08, 0.04, 0.14, false},
         {800, 600, 15, 8, 0.22, 1.05, 1.08, 0.04, 0.14, false},

@@ -242,6 +242,10 @@ std::vector<KVNamedScreen> KVScreensWithoutAPack() {
             screens.push_back({"collection_" + suffix + "_" + std::to_string(seed),
                                KVRenderCollectionScreen(size.width, size.height, seed)});
         }
+        screens.push_back(
+            {"grid10x4_" + suffix, KVRenderCollectionScreen(size.width, size.height, 11, 10, 4)});
+        screens.push_back(
+            {"grid12x3_" + suffix, KVRenderCollectionScreen(size.width, size.height, 12, 12, 3)});
         // The draft screen between two picks: panels and picks list, the pack not dealt yet.
         KVArenaScreenSpec empty;
         empty.width = size.width;
@@ -252,5 +256,9 @@ std::vector<KVNamedScreen> KVScreensWithoutAPack() {
         screens.push_back({"between_picks_" + suffix, KVRenderArenaScreen(empty).image});
     }
     screens.push_back({"menu_3840x2160", KVRenderMenuScreen(3840, 2160, 8)});
+    screens.push_back({"uniform_1920x1080", KVUniformImage(1920, 1080, 24, 20, 40)});
+    screens.push_back({"uniform_1280x720", KVUniformImage(1280, 720, 128, 128, 128)});
+    screens.push_back({"gradient_1920x1080", KVGradientImage(1920, 1080, 10, 90)});
+    screens.push_back({"gradient_2560x1440", KVGradientImage(2560, 1440, 200, 30)});
     return screens;
 }

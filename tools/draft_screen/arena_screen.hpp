@@ -81,6 +81,9 @@ KVImage KVRenderMenuScreen(int width, int height, uint32_t seed);
 // The deck builder: a grid of many small cards (about 0.085 of the window high, rows of 8 to
 // 10) beside a deck list. Equal, evenly spaced cards, but no pack.
 KVImage KVRenderCollectionScreen(int width, int height, uint32_t seed);
+// The same with a grid of `columns` × `rows` cards, as large as the screen leaves room for (a
+// 10 × 4 grid at 16:9 has cards about 0.16 of the window high).
+KVImage KVRenderCollectionScreen(int width, int height, uint32_t seed, int columns, int rows);
 
 // A synthetic card image as an image host serves one (e.g. 488 × 680): the face that the draft
 // screen draws for `seed`, with transparent rounded corners.
@@ -103,10 +106,14 @@ struct KVNamedScreen {
     KVImage image;
 };
 
-// Screens with cards but no pack, named by kind, size and seed: the menu, three collections and
-// the draft screen between two picks (panels and picks, the pack not dealt yet) at the three
-// smaller sizes, and the menu at 3840 × 2160.
+// Screens with cards but no pack, named by kind, size and seed: the menu, three collections,
+// 10 × 4 and 12 × 3 collection grids and the draft screen between two picks (panels and picks,
+// the pack not dealt yet) at the three smaller sizes, the menu at 3840 × 2160, and uniform and
+// gradient frames. 26 screens.
 std::vector<KVNamedScreen> KVScreensWithoutAPack();
+
+// An opaque frame shading from gray `top` to gray `bottom`, slightly blue.
+KVImage KVGradientImage(int width, int height, uint8_t top, uint8_t bottom);
 
 // An opaque image of one colour.
 KVImage KVUniformImage(int width, int height, uint8_t r, uint8_t g, uint8_t b);

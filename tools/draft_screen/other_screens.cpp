@@ -63,6 +63,10 @@ KVImage KVRenderMenuScreen(int width, int height, uint32_t seed) {
 }
 
 KVImage KVRenderCollectionScreen(int width, int height, uint32_t seed) {
+    return KVRenderCollectionScreen(width, height, seed, 0, 0);
+}
+
+KVImage KVRenderCollectionScreen(int width, int height, uint32_t seed, int columns, int rows) {
     KVImage image = KVImage::blank(width, height);
     if (image.empty()) {
         return image;
@@ -84,12 +88,18 @@ KVImage KVRenderCollectionScreen(int width, int height, uint32_t seed) {
     }
 
     // The collection: rows of small equal cards, each with its copies owned as pips below.
-    const int perRow = 8 + rng.below(3);
-    const int rows = 4 + rng.below(3);
-    const double cardH = rng.range(0.08, 0.09) * h;
+    const int perRow = columns > 0 ? columns : 8 + rng.below(3);
+    rows = rows > 0 ? rows : 4 + rng.below(3);
+    double cardH = rng.range(0.08, 0.09) * h;
+    const double pitchX0 = rng.range(1.08, 1.2);
+    const double pitchY0 = rng.range(1.14, 1.22);
+    if (columns > 0) {
+        // As large as the grid fits left of the deck list and above the foot.
+        cardH = std::min(0.74 * w / (perRow * pitchX0) * kCardAspect, 0.74 * h / (rows * pitchY0));
+    }
     const double cardW = cardH / kCardAspect;
-    const double pitchX = cardW * rng.range(1.08, 1.2);
-    const double pitchY = cardH * rng.range(1.14, 1.22);
+    const double pitchX = cardW * pitchX0;
+    const double pitchY = cardH * pitchY0;
     const double x0 = 0.03 * w;
     const double y0 = 0.18 * h;
     for (int r = 0; r < rows; ++r) {
@@ -111,6 +121,22 @@ KVImage KVRenderCollectionScreen(int width, int height, uint32_t seed) {
 
     // The deck being built, on the right.
     paintSidePanel(image, rng, 0.22, 14 + rng.below(10));
+    return image;
+}
+
+KVImage KVGradientImage(int width, int height, uint8_t top, uint8_t bottom) {
+    KVImage image = KVImage::blank(width, height);
+    for (int y = 0; y < image.height; ++y) {
+        const double t = height > 1 ? static_cast<double>(y) / (height - 1) : 0;
+        const uint8_t v = toByte(top + (bottom - top) * t);
+        for (int x = 0; x < image.width; ++x) {
+            uint8_t* p = image.pixel(x, y);
+            p[0] = v;
+            p[1] = v;
+            p[2] = static_cast<uint8_t>(v / 2 + 40);
+            p[3] = 255;
+        }
+    }
     return image;
 }
 

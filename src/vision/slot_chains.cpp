@@ -1,0 +1,308 @@
+// From strong vertical edges to card rows: candidate widths, chains of evenly spaced left
+// edges, the rows of cards along each chain's lanes, and the choice among all readings.
+#include "vision/slot_reader.hpp"
+
+#include "vision/slot_geometry.hpp"
+
+#include <algorithm>
+
+namespace kv_slots {
+
+std::optional<KVSlotBlock> SlotReader::detect(const KVImage& image) {
+    if (n_ < 40) {
+        return std::nullopt;
+    }
+    if (!computeEdges()) {
+        return std::nullopt;
+    }
+    const std::vector<int> peaksA = KVSlotGeometry::peaks(profile_, percentile88(profile_));
+    debug_.say("[vision] work=%dx%d region=%d peaks=%d\n", kWorkWidth, h_, n_,
+               static_cast<int>(peaksA.size()));
+    if (peaksA.size() < 2) {
+        return std::nullopt;
+    }
+    // The top part alone: a short pack's edges are not drowned by what lies below it.
+    const int topRows = static_cast<int>(0.4 * n_);
+    std::vector<float> topProfile(kGradientColumns);
+    const int32_t* topSums = gxColumnSums_.data() + static_cast<size_t>(topRows) * kGradientColumns;
+    for (int x = 0; x < kGradientColumns; ++x) {
+        topProfile[x] = static_cast<float>(topSums[x]) / static_cast<float>(topRows);
+    }
+    const std::vector<int> peaksB = KVSlotGeometry::peaks(topProfile, percentile88(topProfile));
+
+    std::vector<int> widths = KVSlotGeometry::candidateWidths(peaksA);
+    for (const int width : KVSlotGeometry::candidateWidths(peaksB)) {
+        if (widths.size() >= kMaxWidthCandidates) {
+            break;
+        }
+        if (std::find(widths.begin(), widths.end(), width) == widths.end()) {
+            widths.push_back(width);
+        }
+    }
+    if (debug_.enabled()) {
+        debug_.say("[vision] width candidates (%d):", static_cast<int>(widths.size()));
+        for (const int width : widths) {
+            debug_.say(" %d", width);
+        }
+        debug_.say("  (lo=%d hi=%d)\n", kMinWidth, kMaxWidth);
+    }
+    if (widths.empty()) {
+        return std::nullopt;
+    }
+
+    std::optional<Reading> best;
+    for (const int width : widths) {
+        if (expected_ > kMaxExpected) {
+            continue; // no block of that many cards is read at any width
+        }
+        const std::vector<Chain> chains = chainsFor(width, peaksA);
+        for (size_t index = 0; index < chains.size(); ++index) {
+            std::optional<Reading> reading = readCards(width, chains[index]);
+            debug_.say("[vision] cardW=%d chain=%d len=%d -> %s\n", width, static_cast<int>(index),
+                       static_cast<int>(chains[index].positions.size()), reading ? "READ" : "no");
+            if (reading && (!best || reading->margin > best->margin)) {
+                best = std::move(reading);
+            }
+        }
+    }
+    if (!best) {
+        return std::nullopt;
+    }
+    const double sx = image.width / static_cast<double>(kWorkWidth);
+    const double sy = image.height / static_cast<double>(h_);
+    KVSlotBlock block;
+    block.cards = expected_;
+    for (const int left : best->lefts) {
+        block.lefts.push_back(left * sx);
+    }
+    for (const int top : best->tops) {
+        block.tops.push_back((top + top_) * sy);
+    }
+    block.cardWidth = best->cardWidth * sx;
+    block.cardHeight = best->cardHeight * sy;
+    return block;
+}
+
+// Runs of card left edges spaced by one column pitch: the three longest (strongest on equal
+// length) of all chains that pairs of left edges start.
+std::vector<Chain> SlotReader::chainsFor(int width, const std::vector<int>& peaks) const {
+    const int tol = std::max(2, width / 12);
+    // The peak nearest to `target` within tol (the earlier one on equal distance), or -1.
+    const auto nearest = [tol](const std::vector<int>& sorted, int target) {
+        const auto above = std::lower_bound(sorted.begin(), sorted.end(), target);
+        int found = -1;
+        int distance = tol + 1;
+        if (above != sorted.begin() && target - *(above - 1) <= tol) {
+            found = *(above - 1);
+            distance = target - found;
+        }
+        if (above != sorted.end() && *above - target <= tol && *above - target < distance) {
+            found = *above;
+        }
+        return found;
+    };
+    // Left edges: peaks with another peak one card width to their right.
+    std::vector<int> lefts;
+    for (const int p : peaks) {
+        if (nearest(peaks, p + width) >= 0) {
+            lefts.push_back(p);
+        }
+    }
+    std::vector<Chain> table;
+    if (lefts.size() < 2) {
+        return table;
+    }
+    const double maxPitch = 1.35 * width;
+    for (size_t i = 0; i < lefts.size(); ++i) {
+        for (size_t j = i + 1; j < lefts.size(); ++j) {
+            const int pitch = lefts[j] - lefts[i];
+            if (pitch > maxPitch) {
+                break;
+            }
+            if (pitch < width) {
+                continue;
+            }
+            Chain chain;
+            chain.positions = {lefts[i], lefts[j]};
+            while (chain.positions.size() < kMaxChainLength) {
+                const int next = nearest(lefts, chain.positions.back() + pitch);
+                if (next < 0) {
+                    break;
+                }
+                chain.positions.push_back(next);
+            }
+            if (std::any_of(table.begin(), table.end(), [&chain](const Chain& other) {
+                    return other.positions == chain.positions;
+                })) {
+                continue;
+            }
+            double sum = 0;
+            for (const int position : chain.positions) {
+                sum += profile_[position];
+            }
+            chain.score = sum / static_cast<double>(chain.positions.size());
+            if (table.size() < kMaxChains) {
+                table.push_back(std::move(chain));
+                continue;
+            }
+            auto weakest = table.begin();
+            for (auto it = table.begin() + 1; it != table.end(); ++it) {
+                if (it->positions.size() < weakest->positions.size() ||
+                    (it->positions.size() == weakest->positions.size() &&
+                     it->score < weakest->score)) {
+                    weakest = it;
+                }
+            }
+            if (chain.positions.size() > weakest->positions.size() ||
+                (chain.positions.size() == weakest->positions.size() &&
+                 chain.score > weakest->score)) {
+                *weakest = std::move(chain);
+            }
+        }
+    }
+    return table;
+}
+
+// Rows of cards: runs of rows where the chain's lanes (its left and right card edges) respond
+// strongly, joined across small gaps.
+std::vector<Band> SlotReader::rowBands(int width, double idealH,
+                                       const std::vector<int>& chain) const {
+    std::vector<bool> laneColumns(kGradientColumns, false);
+    int lanes = 0;
+    const auto addLane = [&](int lane) {
+        if (lane >= kGradientColumns) {
+            return;
+        }
+        ++lanes;
+        for (int x = std::max(0, lane - 1); x <= std::min(kGradientColumns - 1, lane + 1); ++x) {
+            laneColumns[x] = true;
+        }
+    };
+    for (const int u : chain) {
+        addLane(u);
+        addLane(u + width);
+    }
+    if (lanes < 2) {
+        debug_.say("[vision]   readCards: lanes %d\n", lanes);
+        return {};
+    }
+    std::vector<int> columns;
+    for (int x = 0; x < kGradientColumns; ++x) {
+        if (laneColumns[x]) {
+            columns.push_back(x);
+        }
+    }
+    // Running sums of the per-row lane response, for the moving window.
+    std::vector<int64_t> running(static_cast<size_t>(n_) + 1, 0);
+    for (int r = 0; r < n_; ++r) {
+        int strongest = 0;
+        for (const int x : columns) {
+            strongest = std::max(strongest, static_cast<int>(gx(r, x)));
+        }
+        running[r + 1] = running[r] + strongest;
+    }
+    const int window = std::max(3, static_cast<int>(idealH) / 24);
+    const int half = window / 2 + 1;
+    std::vector<float> smooth(static_cast<size_t>(n_));
+    for (int r = 0; r < n_; ++r) {
+        const int from = std::clamp(r + half - window, 0, n_);
+        const int to = std::clamp(r + half, 0, n_);
+        smooth[r] = static_cast<float>(running[to] - running[from]) / static_cast<float>(window);
+    }
+    const float threshold = KVSlotGeometry::percentile(smooth, 95.0) * 0.35f;
+    if (threshold <= 0) {
+        return {};
+    }
+
+    constexpr size_t kMaxBands = 64;
+    const int minHeight = static_cast<int>(0.35 * idealH);
+    std::vector<Band> runs;
+    for (int r = 0; r < n_ && runs.size() < kMaxBands;) {
+        if (smooth[r] < threshold) {
+            ++r;
+            continue;
+        }
+        int end = r;
+        while (end < n_ && smooth[end] >= threshold) {
+            ++end;
+        }
+        if (end - r >= minHeight) {
+            runs.push_back({r, end});
+        }
+        r = end;
+    }
+    const int cardRows = static_cast<int>(idealH);
+    const int gapTolerance = std::max(2, static_cast<int>(cardRows * 0.1));
+    const double maxJoined = cardRows * 1.35;
+    std::vector<Band> bands;
+    for (const Band& run : runs) {
+        if (!bands.empty() && run.start - bands.back().end <= gapTolerance &&
+            run.end - bands.back().start <= maxJoined) {
+            bands.back().end = run.end;
+        } else {
+            bands.push_back(run);
+        }
+    }
+    if (bands.empty()) {
+        debug_.say("[vision]   readCards: no row bands\n");
+    }
+    return bands;
+}
+
+std::optional<Reading> SlotReader::readCards(int width, const Chain& chain) const {
+    const std::vector<int>& positions = chain.positions;
+    const double idealH = width * kCardAspect;
+    if (idealH < 0.11 * h_ || idealH > 0.38 * h_) {
+        debug_.say("[vision]   readCards: idealH %.1f outside [%.1f,%.1f]\n", idealH, 0.11 * h_,
+                   0.38 * h_);
+        return std::nullopt;
+    }
+    if (idealH >= n_) {
+        debug_.say("[vision]   readCards: idealH %.1f >= region %d\n", idealH, n_);
+        return std::nullopt;
+    }
+    std::vector<int> steps;
+    for (size_t i = 1; i < positions.size(); ++i) {
+        steps.push_back(positions[i] - positions[i - 1]);
+    }
+    std::sort(steps.begin(), steps.end());
+    const size_t middle = steps.size() / 2;
+    const double median =
+        steps.size() % 2 == 1 ? steps[middle] : (steps[middle - 1] + steps[middle]) / 2.0;
+    const int colPitch = roundHalfAway(median);
+    if (colPitch < width) {
+        debug_.say("[vision]   readCards: colPitch %d < cardW %d\n", colPitch, width);
+        return std::nullopt;
+    }
+    if (positions.front() > kFirstColumnLimit) {
+        debug_.say("[vision]   readCards: first column %d right of %.0f\n", positions.front(),
+                   static_cast<double>(kFirstColumnLimit));
+        return std::nullopt;
+    }
+
+    const std::vector<Band> bands = rowBands(width, idealH, positions);
+    if (bands.empty()) {
+        return std::nullopt;
+    }
+    if (debug_.enabled()) {
+        debug_.say("[vision]   readCards: cardW=%d idealH=%.1f lefts[0]=%d pitch=%d bands=%d:",
+                   width, idealH, positions.front(), colPitch, static_cast<int>(bands.size()));
+        for (const Band& band : bands) {
+            debug_.say(" [%d..%d]", band.start, band.end);
+        }
+        debug_.say("  (region rows 0..%d)\n", n_);
+    }
+    if (bands.front().start + top_ > 0.25 * h_) {
+        debug_.say("[vision]   readCards: first band at %d, past PACK_TOP %.0f (bands=%d)\n",
+                   bands.front().start + top_, 0.25 * h_, static_cast<int>(bands.size()));
+        return std::nullopt;
+    }
+
+    const std::optional<GridFit> fit = fitGrid(width, idealH, colPitch, positions, bands);
+    if (!fit) {
+        return std::nullopt;
+    }
+    return refine(*fit, width, colPitch);
+}
+
+} // namespace kv_slots

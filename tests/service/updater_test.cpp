@@ -1,0 +1,415 @@
+#include "service/updater.hpp"
+
+#include "base/crypto.hpp"
+#include "base/dispatch/run_loop.hpp"
+#include "base/files.hpp"
+#include "service/api.hpp"
+#include "service/update_fixtures.hpp"
+#include "support/fake_http_server.hpp"
+#include "support/test_environment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+TEST(UpdaterVersions, ReadsNumbersAndComparesThemInOrder) {
+    EXPECT_EQ(KVUpdater::parts("1.2.3.4.5"), (std::vector<int64_t>{1, 2, 3, 4}));
+    EXPECT_EQ(KVUpdater::parts("v2.0-beta3"), (std::vector<int64_t>{2, 0, 3}));
+    EXPECT_EQ(KVUpdater::parts(""), std::vector<int64_t>{0});
+    EXPECT_EQ(KVUpdater::parts("beta"), std::vector<int64_t>{0});
+    EXPECT_EQ(KVUpdater::parts("99999999999999999999999.1")[0], INT64_MAX);
+
+    struct Case {
+        const char* a;
+        const char* b;
+        bool newer;
+    };
+    const Case cases[] = {
+        {"0.1.38", "0.1.38", false},  {"0.1.39", "0.1.38", true},  {"0.2", "0.1.38", true},
+        {"0.1.38.1", "0.1.38", true}, {"0.1", "0.1.38", false},    {"0.1.38", "0.1.9", true},
+        {"1.2", "1.2.0", false},      {"1.2.0", "1.2", false},     {"", "0", false},
+        {"1.0", "0.99.99", true},     {"0.1.37", "0.1.38", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(KVUpdater::isNewer(c.a, c.b), c.newer) << c.a << " vs " << c.b;
+    }
+}
+
+TEST(UpdaterVersions, UpdateAddressesAreHttpsOrTheLoopbackInDevelopment) {
+    struct Case {
+        const char* url;
+        bool development;
+        bool allowed;
+    };
+    const Case cases[] = {
+        {"https://dl.korvane.app/k.zip", false, true},
+        {"HTTPS://dl.korvane.app/k.zip", false, true},
+        {"http://127.0.0.1:8080/k.zip", true, true},
+        {"http://localhost/k.zip", true, true},
+        {"http://[::1]:8080/k.zip", true, true},
+        {"http://127.0.0.1:8080/k.zip", false, false},
+        {"http://dl.korvane.app/k.zip", true, false},
+        {"http://localhost.evil.example/k.zip", true, false},
+        {"ftp://127.0.0.1/k.zip", true, false},
+        {"file:///etc/passwd", true, false},
+        {"not a url", true, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(KVIsUpdateURLAllowed(c.url, c.development), c.allowed) << c.url;
+    }
+}
+
+TEST(UpdaterIntegration, OffersOnlyNewerVersionsWithAnAddressOnTheMainThread) {
+    struct Case {
+        int status;
+        std::string body;
+        bool offered;
+    };
+    const std::vector<Case> cases = {
+        {200, R"({"version":"0.1.39","url":"https://x/k.zip","notes":"n"})", true},
+        {200, R"({"version":"0.2","url":"https://x/k.zip"})", true},
+        {200, R"({"version":"0.1.38.1","url":"https://x/k.zip"})", true},
+        {200, R"({"version":"0.1.38","url":"https://x/k.zip"})", false},
+        {200, R"({"version":"0.1","url":"https://x/k.zip"})", false},
+        {200, R"({"version":"0.1.39"})", false},
+        {200, R"({"version":"0.1.39","url":5})", false},
+        {200, R"({"version":39,"url":"https://x/k.zip"})", false},
+        {500, R"({"version":"0.1.39","url":"https://x/k.zip"})", false},
+        {200, "not json", false},
+    };
+    KVScopedEnvironment environment;
+    std::vector<std::unique_ptr<KVFakeHTTPServer>> servers;
+    std::vector<std::unique_ptr<KVUpdater>> updaters;
+    std::vector<int> offered(cases.size(), 0);
+    const auto mainThread = std::this_thread::get_id();
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case c = cases[i];
+        servers.push_back(std::make_unique<KVFakeHTTPServer>([c](KVFakeHTTPServer::Routes& s) {
+            s.Get("/api/app/version", [c](const httplib::Request&, httplib::Response& res) {
+                res.status = c.status;
+                res.set_content(c.body, "application/json");
+            });
+        }));
+        updaters.push_back(std::make_unique<KVUpdater>(
+            std::make_shared<KVAPI>(servers.back()->base(), ""), KVUpdaterOptions{}));
+        updaters.back()->checkWithHandler([&, i, mainThread](const KVJson& answer) {
+            EXPECT_EQ(std::this_thread::get_id(), mainThread);
+            EXPECT_EQ(answer["url"], "https://x/k.zip");
+            ++offered[i];
+        });
+    }
+    const auto allAsked = [&] {
+        return std::all_of(servers.begin(), servers.end(),
+                           [](auto& s) { return s->requests().size() == 1; });
+    };
+    ASSERT_TRUE(KVMain().runUntil(allAsked, 20));
+    KVMain().runUntil([] { return false; }, 0.5); // answers on their way to the main thread
+    for (size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(offered[i], cases[i].offered ? 1 : 0) << cases[i].body;
+    }
+}
+
+// A door the fake server's handlers wait at until the test opens it (or 20 s pass).
+class Gate {
+public:
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    void wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(20), [this] { return open_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = false;
+};
+
+// Serves the update archive in several ways; the bundle it replaces sits in a temporary
+// directory.
+class UpdaterDownloadIntegration : public ::testing::Test {
+protected:
+    UpdaterDownloadIntegration() {
+        KVMakeBundle(bundle, "0.1.38");
+        KVWriteZip(archivePath, KVAppEntries("Korvane", "0.1.39"));
+        zip = *KVReadFile(archivePath);
+        options.bundle = bundle;
+        options.download.allowLoopbackHTTP = true;
+        options.start = [this](const std::string&, KVError*) { return ++starts > 0; };
+    }
+    ~UpdaterDownloadIntegration() override { gate.open(); }
+
+    struct Run {
+        KVUpdateOutcome outcome;
+        std::vector<std::pair<int64_t, int64_t>> progress;
+    };
+
+    Run install(const std::string& path, const std::string& sha256 = "",
+                const std::function<void(KVUpdater&)>& onProgress = {}) {
+        KVUpdater updater(std::make_shared<KVAPI>(server.base(), ""), options);
+        Run run;
+        bool done = false;
+        updater.installFromURL(
+            server.base() + path, sha256,
+            [&](int64_t received, int64_t expected) {
+                run.progress.emplace_back(received, expected);
+                if (onProgress) {
+                    onProgress(updater);
+                }
+            },
+            [&](const KVUpdateOutcome& outcome) {
+                run.outcome = outcome;
+                done = true;
+            });
+        EXPECT_TRUE(KVMain().runUntil([&] { return done; }, 60));
+        return run;
+    }
+
+    void expectUntouched() const {
+        EXPECT_EQ(KVBundleVersion(bundle), "0.1.38");
+        EXPECT_EQ(KVListDirectory(root.path() + "/apps"), std::vector<std::string>{"Korvane"});
+        EXPECT_EQ(starts, 0);
+    }
+
+    KVScopedEnvironment environment;
+    KVTempDir root;
+    std::string bundle = root.path() + "/apps/Korvane";
+    std::string archivePath = root.path() + "/update.zip";
+    std::string zip;
+    KVUpdaterOptions options;
+    int starts = 0;
+    Gate gate;
+    KVFakeHTTPServer server{[this](KVFakeHTTPServer::Routes& s) {
+        s.Get("/sized.zip", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content(zip, "application/zip");
+        });
+        s.Get("/streamed.zip", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider(
+                "application/zip", [this](size_t offset, httplib::DataSink& sink) {
+                    const size_t piece = std::min<size_t>(zip.size() - offset, 512);
+                    sink.write(zip.data() + offset, piece);
+                    if (offset + piece == zip.size()) {
+                        sink.done();
+                    }
+                    return true;
+                });
+        });
+        // 1 KiB, then nothing until the gate opens.
+        s.Get("/stalled.zip", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("application/zip",
+                                             [this](size_t offset, httplib::DataSink& sink) {
+                                                 if (offset > 0) {
+                                                     gate.wait();
+                                                     return false;
+                                                 }
+                                                 return sink.write(zip.data(), 1024);
+                                             });
+        });
+        // 1 KiB every 10 ms for about a second.
+        s.Get("/slow.zip", [](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider(
+                "application/zip", [](size_t offset, httplib::DataSink& sink) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    const std::string piece(1024, 'z');
+                    if (!sink.write(piece.data(), piece.size())) {
+                        return false;
+                    }
+                    if (offset > 100 * 1024) {
+                        sink.done();
+                    }
+                    return true;
+                });
+        });
+    }};
+};
+
+TEST_F(UpdaterDownloadIntegration, InstallsWithAndWithoutALength) {
+    for (const std::string path : {"/sized.zip", "/streamed.zip"}) {
+        KVUpdater::removeOldBundle(bundle);
+        KVMakeBundle(bundle, "0.1.38");
+        starts = 0;
+        const Run run = install(path);
+        ASSERT_EQ(run.outcome.kind, KVUpdateOutcome::Kind::installed) << run.outcome.error.message;
+        EXPECT_EQ(KVBundleVersion(bundle), "0.1.39");
+        EXPECT_EQ(KVBundleVersion(bundle + ".old"), "0.1.38");
+        EXPECT_EQ(starts, 1);
+        ASSERT_FALSE(run.progress.empty()) << path;
+        const int64_t expected = path == "/sized.zip" ? static_cast<int64_t>(zip.size()) : 0;
+        for (const auto& [received, total] : run.progress) {
+            EXPECT_EQ(total, expected) << path;
+            EXPECT_LE(received, static_cast<int64_t>(zip.size()));
+        }
+        EXPECT_NE(server.lastRequest().header("User-Agent").find("Korvane/0.1.38"),
+                  std::string::npos);
+    }
+    // Nothing of the downloads is left beside the bundle.
+    EXPECT_EQ(KVListDirectory(root.path() + "/apps"),
+              (std::vector<std::string>{"Korvane", "Korvane.old"}));
+}
+
+TEST_F(UpdaterDownloadIntegration, TheAnnouncedDigestMustMatch) {
+    const std::string right = KVSha256Hex(zip);
+    std::string upper = right;
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+    const Run wrong = install("/sized.zip", KVSha256Hex("something else"));
+    EXPECT_EQ(wrong.outcome.kind, KVUpdateOutcome::Kind::failed);
+    EXPECT_EQ(wrong.outcome.error.domain, "KorvaneAPI");
+    EXPECT_EQ(wrong.outcome.error.code, 3);
+    EXPECT_EQ(wrong.outcome.error.message, "The update could not be verified.");
+    expectUntouched();
+    const Run good = install("/sized.zip", upper);
+    EXPECT_EQ(good.outcome.kind, KVUpdateOutcome::Kind::installed) << good.outcome.error.message;
+}
+
+TEST_F(UpdaterDownloadIntegration, CancelStallAndSizeCapFailWithoutTouchingTheInstall) {
+    struct Case {
+        const char* path;
+        const char* message;
+        bool cancel;
+        uint64_t maxBytes;
+    };
+    const Case cases[] = {
+        {"/stalled.zip", "The download was cancelled.", true, 512 << 20},
+        {"/stalled.zip", "The download stalled: nothing arrived for 1 second.", false, 512 << 20},
+        {"/sized.zip", "The update is larger than 0 MiB.", false, 600},
+        {"/streamed.zip", "The update is larger than 0 MiB.", false, 600},
+    };
+    options.download.stallSeconds = 1;
+    for (const auto& c : cases) {
+        options.download.maxBytes = c.maxBytes;
+        const auto started = Clock::now();
+        const Run run = install(c.path, "", [&](KVUpdater& updater) {
+            if (c.cancel) {
+                updater.cancel();
+            }
+        });
+        EXPECT_EQ(run.outcome.kind, KVUpdateOutcome::Kind::failed) << c.message;
+        EXPECT_EQ(run.outcome.error.message, c.message);
+        EXPECT_LT(Clock::now() - started, std::chrono::seconds(10)) << c.message;
+        expectUntouched();
+    }
+}
+
+TEST_F(UpdaterDownloadIntegration, ProgressComesNoFasterThanAllowed) {
+    options.download.progressInterval = 0.25;
+    const auto started = Clock::now();
+    const Run run = install("/slow.zip");
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    EXPECT_EQ(run.outcome.error.message, "The update could not be unpacked.");
+    ASSERT_GE(run.progress.size(), 2U);
+    EXPECT_LE(static_cast<double>(run.progress.size()), seconds / 0.25 + 1);
+    EXPECT_TRUE(std::adjacent_find(run.progress.begin(), run.progress.end(), [](auto& a, auto& b) {
+                    return a.first >= b.first;
+                }) == run.progress.end()); // always more than before
+}
+
+TEST_F(UpdaterDownloadIntegration, InstallationsThatCannotReplaceThemselvesGetTheDownloadPage) {
+    struct Case {
+        const char* name;
+        std::string bundle;
+        std::string readOnly; // made 0555 for the case
+    };
+    const std::string buildTree = root.path() + "/build/dist";
+    KVWriteTestFile(buildTree + "/bin/korvane", "#!/bin/sh\n");
+    const Case cases[] = {
+        {"a build tree", KVBundleOfExecutable(buildTree + "/bin/korvane"), ""},
+        {"a system package", KVBundleOfExecutable("/usr/bin/korvane"), ""},
+        {"a read-only parent", bundle, root.path() + "/apps"},
+        {"a read-only bundle", bundle, bundle},
+    };
+    for (const auto& c : cases) {
+        options.bundle = c.bundle;
+        if (!c.readOnly.empty()) {
+            ASSERT_EQ(::chmod(c.readOnly.c_str(), 0555), 0);
+        }
+        const Run run = install("/sized.zip");
+        if (!c.readOnly.empty()) {
+            ::chmod(c.readOnly.c_str(), 0755);
+        }
+        EXPECT_EQ(run.outcome.kind, KVUpdateOutcome::Kind::openDownloadPage) << c.name;
+        EXPECT_EQ(run.outcome.downloadPage, server.base() + "/download") << c.name;
+        EXPECT_TRUE(server.requests().empty()) << c.name;
+        expectUntouched();
+    }
+    EXPECT_EQ(KVBundleOfExecutable(bundle + "/bin/korvane"), bundle);
+}
+
+TEST_F(UpdaterDownloadIntegration, PlainHttpIsRefusedWhenPackaged) {
+    options = KVUpdaterOptions::standard(); // the environment's program is under /opt
+    options.bundle = bundle;
+    const Run run = install("/sized.zip");
+    EXPECT_EQ(run.outcome.kind, KVUpdateOutcome::Kind::failed);
+    EXPECT_NE(run.outcome.error.message.find("not a secure (https) one"), std::string::npos);
+    EXPECT_TRUE(server.requests().empty());
+    expectUntouched();
+}
+
+// The whole way, with the real start: the new copy runs in a session of its own, knows whom it
+// replaces and inherits none of our descriptors.
+TEST_F(UpdaterDownloadIntegration, TheNewCopyStartsDetachedAndKnowsWhomItReplaces) {
+    auto entries = KVAppEntries("Korvane", "0.1.39");
+    entries[2].data = "#!/bin/sh\nleak=no; [ -e /proc/$$/fd/57 ] && leak=yes\n"
+                      "echo \"$KORVANE_REPLACES_PID $(cut -d' ' -f6 /proc/$$/stat) $$ $leak\" "
+                      "> \"$(dirname \"$0\")/../started.tmp\"\n"
+                      "mv \"$(dirname \"$0\")/../started.tmp\" \"$(dirname \"$0\")/../started\"\n";
+    KVWriteZip(archivePath, entries);
+    zip = *KVReadFile(archivePath);
+    const int inherited = ::dup2(::open("/dev/null", O_RDONLY), 57); // no close-on-exec
+    ASSERT_EQ(inherited, 57);
+    pid_t child = 0;
+    options.start = [&child](const std::string& executable, KVError* error) {
+        return KVStartDetached(executable, ::getpid(), &child, error);
+    };
+    const Run run = install("/sized.zip");
+    ::close(inherited);
+    ASSERT_EQ(run.outcome.kind, KVUpdateOutcome::Kind::installed) << run.outcome.error.message;
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const std::string pid = std::to_string(child);
+    EXPECT_EQ(KVReadFile(bundle + "/started"),
+              std::to_string(::getpid()) + " " + pid + " " + pid + " no\n");
+}
+
+TEST(UpdaterProcesses, WaitingForTheReplacedCopyEndsWhenItQuitsOrAtTheLimit) {
+    const auto spawn = [](const char* seconds) {
+        pid_t pid = 0;
+        const char* argv[] = {"/bin/sleep", seconds, nullptr};
+        EXPECT_EQ(
+            ::posix_spawn(&pid, "/bin/sleep", nullptr, nullptr, const_cast<char**>(argv), nullptr),
+            0);
+        return pid;
+    };
+    const pid_t quick = spawn("0.2");
+    EXPECT_TRUE(KVWaitForProcessEnd(quick, 10));
+    ::waitpid(quick, nullptr, 0);
+    EXPECT_TRUE(KVWaitForProcessEnd(quick, 10)); // gone for good
+
+    const pid_t stays = spawn("30");
+    const auto started = Clock::now();
+    {
+        KVScopedEnvironment environment([stays](KVEnvironment& env) { env.replacesPid = stays; });
+        KVWaitForReplacedProcess(0.3);
+    }
+    EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(290));
+    EXPECT_FALSE(KVWaitForProcessEnd(stays, 0.05));
+    ::kill(stays, SIGKILL);
+    ::waitpid(stays, nullptr, 0);
+}
+
+} // namespace
