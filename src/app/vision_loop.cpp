@@ -93,9 +93,17 @@ KVVisionStep KVVisionLoop::tick(const KVVisionInputs& inputs) {
     if (!cards.empty()) {
         artHashes_->ensureArtHashesFor(cards); // this pack's art first
     }
-    std::vector<KVSlotMatch> matches =
-        KVVision::identifyPack(*image, *slots, artHashes_->candidates(cards));
+    std::optional<KVSlotTransform> hint;
+    if (transformLayout_ && KVVision::sameLayout(*slots, *transformLayout_)) {
+        hint = transform_;
+    }
+    KVPackIdentification pack =
+        KVVision::identifyPack(*image, *slots, artHashes_->candidates(cards), hint);
     image.reset();
+    registrations_ += pack.searched ? 1 : 0;
+    transform_ = pack.transform;
+    transformLayout_ = *slots;
+    std::vector<KVSlotMatch>& matches = pack.matches;
 
     std::vector<std::string> names;
     for (const KVSlotMatch& match : matches) {

@@ -3,6 +3,7 @@
 #include "draft/card.hpp"
 #include "platform/geometry.hpp"
 #include "vision/arena_window.hpp"
+#include "vision/vision.hpp"
 
 #include <memory>
 #include <optional>
@@ -52,6 +53,8 @@ public:
 
     bool onScreen() const { return onScreen_; }
     int stable() const { return stable_; }
+    // How often the slots were registered on the art: once per new layout.
+    int registrations() const { return registrations_; }
 
 private:
     // A tick without a pack; the third in a row while one was on screen loses it.
@@ -67,4 +70,9 @@ private:
     std::optional<std::vector<std::string>> lastNames_;
     std::optional<std::vector<KVNormRect>> lastSlots_;
     bool capturing_ = false; // a window capture is set up and worth ending when idle
+    // How the art says the detected slots sit on the cards, for the layout it was found on:
+    // searched once per layout, then handed back as the hint.
+    std::optional<KVSlotTransform> transform_;
+    std::optional<std::vector<KVNormRect>> transformLayout_;
+    int registrations_ = 0;
 };

@@ -2,7 +2,6 @@
 
 #include "vision/slot_side_samples.hpp"
 
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>

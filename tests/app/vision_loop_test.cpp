@@ -96,6 +96,7 @@ TEST_F(VisionLoop, ReportsAPackThreeTimesThenOnlyWhatChangesAndLosesItOnTheThird
     }
     EXPECT_FALSE(loop.tick(inputs).report); // steady: silent
     EXPECT_FALSE(loop.tick(inputs).report);
+    EXPECT_EQ(loop.registrations(), 1); // the layout was registered on the art once
 
     // The next pick: one card fewer, so the pack is read and reported afresh.
     show({1, 4, 0, 5, 2, 7, 6});
@@ -105,6 +106,7 @@ TEST_F(VisionLoop, ReportsAPackThreeTimesThenOnlyWhatChangesAndLosesItOnTheThird
     EXPECT_EQ(names(changed), (std::vector<std::string>{"Card 1", "Card 4", "Card 0", "Card 5",
                                                         "Card 2", "Card 7", "Card 6"}));
     EXPECT_EQ(loop.stable(), 0);
+    EXPECT_EQ(loop.registrations(), 2);
 
     showNothing();
     EXPECT_FALSE(loop.tick(inputs).lost);
