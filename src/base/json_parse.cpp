@@ -12,8 +12,8 @@ using simdjson::dom::element_type;
 constexpr char kDomain[] = "KorvaneJSON";
 
 // A parser's buffers grow to about fifteen times the largest text it read: each thread keeps
-// one for ordinary texts and lets a huge one go with its text.
-constexpr size_t kKeptParserBytes = size_t{1} << 20;
+// one for ordinary texts (answers, settings) and lets one for a larger text go with it.
+constexpr size_t kKeptParserBytes = size_t{256} << 10;
 
 void refuseTooDeep(KVError* error, int maxDepth) {
     KVSetError(error, kDomain, 2,
@@ -171,6 +171,7 @@ void prune(KVJson& value, int depth, const KVJsonMemberFilter& keep) {
 
 // nlohmann's reader for the numbers simdjson refuses (integers beyond 64 bits, which are
 // read as floating point), after a bounded check pass so that its own pass stays bounded too.
+// Here every value counts against the budget, kept or not: nlohmann builds them all.
 std::optional<KVJson> parseWithNlohmann(std::string_view text, const KVJsonMemberFilter* keep,
                                         KVError* error, int maxDepth) {
     BoundsCheck check(maxDepth);
