@@ -134,6 +134,16 @@ KV_VECTOR_CLONES void resampleAcross(const float* interleaved, const AxisTaps& a
     }
 }
 
+// One lane of the interleaved sums, rounded to whole values. Halves round up: the sums are never
+// negative, so truncating sum + 0.5 is that rounding (and vectorises, where floor does not);
+// they are at most a rounding error above 255.
+KV_VECTOR_CLONES void roundLane(const float* sums, size_t width, float* target) {
+    for (size_t x = 0; x < width; ++x) {
+        const float sum = sums[x * kLanes] + 0.5f;
+        target[x] = std::min(static_cast<float>(static_cast<int>(sum)), 255.0f);
+    }
+}
+
 // row[x] += weight · in[x] for the whole row.
 KV_VECTOR_CLONES void addWeightedRow(float* row, const uint8_t* in, float weight, int width) {
     for (int x = 0; x < width; ++x) {
@@ -152,30 +162,33 @@ KV_VECTOR_CLONES void interleaveFour(const float* r0, const float* r1, const flo
     }
 }
 
-// Halves round up. The sums are never negative, so truncating sum + 0.5 is that rounding
-// (and vectorises, where floor does not); they are at most a rounding error above 255.
-KV_VECTOR_CLONES void roundLane(const float* sums, size_t width, float* target) {
-    for (size_t x = 0; x < width; ++x) {
-        const float sum = sums[x * kLanes] + 0.5f;
-        target[x] = std::min(static_cast<float>(static_cast<int>(sum)), 255.0f);
+// KVLuma of the pixel at `rgba`, in single precision so that it vectorises: the weighted sum is
+// an exact whole number below 2^18, and (sum + 500.5) / 1000 never lies within 0.0005 of a whole
+// number, far more than the float product's error. Equal to KVLuma for every colour. The pixel
+// is read as a 32-bit word, which vectorises far better than bytes at a stride of four.
+[[gnu::always_inline]] inline int fastLuma(const uint8_t* rgba) {
+    uint32_t word = 0;
+    std::memcpy(&word, rgba, 4);
+    if constexpr (std::endian::native == std::endian::big) {
+        word = ((word >> 24) & 0xffu) | ((word >> 8) & 0xff00u) | ((word << 8) & 0xff0000u);
+    }
+    const float sum = 299.0f * static_cast<float>(word & 0xffu) +
+                      587.0f * static_cast<float>((word >> 8) & 0xffu) +
+                      114.0f * static_cast<float>((word >> 16) & 0xffu);
+    return static_cast<int>((sum + 500.5f) * 0.001f);
+}
+
+KV_VECTOR_CLONES void lumaRow(const uint8_t* in, int width, uint8_t* out) {
+    for (int x = 0; x < width; ++x) {
+        out[x] = static_cast<uint8_t>(fastLuma(in + 4 * static_cast<size_t>(x)));
     }
 }
 
-// KVLuma of `width` pixels, in single precision so that it vectorises: the weighted sum is an
-// exact whole number below 2^18, and (sum + 500.5) / 1000 never lies within 0.0005 of a whole
-// number, far more than the float product's error. Equal to KVLuma for every colour. Pixels are
-// read as 32-bit words, which vectorises far better than bytes at a stride of four.
-KV_VECTOR_CLONES void lumaRow(const uint8_t* in, int width, uint8_t* out) {
+// row[x] += weight · luma of pixel x, for the whole row: addWeightedRow over lumaRow's values
+// without storing them.
+KV_VECTOR_CLONES void addWeightedLuma(float* row, const uint8_t* in, float weight, int width) {
     for (int x = 0; x < width; ++x) {
-        uint32_t word = 0;
-        std::memcpy(&word, in + 4 * static_cast<size_t>(x), 4);
-        if constexpr (std::endian::native == std::endian::big) {
-            word = ((word >> 24) & 0xffu) | ((word >> 8) & 0xff00u) | ((word << 8) & 0xff0000u);
-        }
-        const float sum = 299.0f * static_cast<float>(word & 0xffu) +
-                          587.0f * static_cast<float>((word >> 8) & 0xffu) +
-                          114.0f * static_cast<float>((word >> 16) & 0xffu);
-        out[x] = static_cast<uint8_t>(static_cast<int>((sum + 500.5f) * 0.001f));
+        row[x] += weight * static_cast<float>(fastLuma(in + 4 * static_cast<size_t>(x)));
     }
 }
 
@@ -219,10 +232,11 @@ bool KVMakeGrayPlane(const KVImage& image, const KVPixelRect& rect, KVGrayPlane&
 namespace {
 
 // Resamples `sourceHeight` rows of `sourceWidth` gray values to width × height into `out`;
-// rowOf(j) gives source row j. Columns first, whole rows at a time (which vectorises), four
-// output rows at a time; then those four rows across to `width`, rounded to whole values.
-template <typename RowOf>
-void resampleRows(const RowOf& rowOf, int sourceWidth, int sourceHeight, int width, int height,
+// addRow(row, j, weight) adds source row j times weight to `row`. Columns first, whole rows at a
+// time (which vectorises), four output rows at a time; then those four rows across to `width`,
+// rounded to whole values.
+template <typename AddRow>
+void resampleRows(const AddRow& addRow, int sourceWidth, int sourceHeight, int width, int height,
                   float* out) {
     const AxisTaps& down = axisTaps(sourceHeight, height, nullptr);
     const AxisTaps& across = axisTaps(sourceWidth, width, &down);
@@ -247,7 +261,7 @@ void resampleRows(const RowOf& rowOf, int sourceWidth, int sourceHeight, int wid
                 if (w == 0.0f) {
                     continue; // padding; adding it would change nothing
                 }
-                addWeightedRow(row, rowOf(down.first[y] + k), w, sourceWidth);
+                addRow(row, down.first[y] + k, w);
             }
         }
         const float* r0 = rows.data();
@@ -272,10 +286,11 @@ bool KVResampleGray(const KVGrayPlane& plane, int width, int height, float* out)
         plane.pixels.size() < static_cast<size_t>(plane.width) * plane.height) {
         return false;
     }
-    const auto rowOf = [&plane](int j) {
-        return plane.pixels.data() + static_cast<size_t>(j) * plane.width;
+    const auto addRow = [&plane](float* row, int j, float weight) {
+        addWeightedRow(row, plane.pixels.data() + static_cast<size_t>(j) * plane.width, weight,
+                       plane.width);
     };
-    resampleRows(rowOf, plane.width, plane.height, width, height, out);
+    resampleRows(addRow, plane.width, plane.height, width, height, out);
     return true;
 }
 
@@ -286,26 +301,16 @@ std::optional<std::vector<float>> KVGrayPixels(const KVImage& image, int width, 
     std::vector<float> pixels(static_cast<size_t>(width) * height);
     if (height <= image.height) {
         // Each source row is read about once: its gray values are made as the columns are
-        // summed, one row at a time, instead of a gray copy of the whole picture first.
-        thread_local std::vector<uint8_t> gray;
-        thread_local int grayRow = -1;
-        gray.resize(static_cast<size_t>(image.width));
-        grayRow = -1;
-        const auto rowOf = [&image](int j) {
-            if (j != grayRow) {
-                lumaRow(image.pixel(0, j), image.width, gray.data());
-                grayRow = j;
-            }
-            return gray.data();
+        // summed, instead of a gray copy of the whole picture first.
+        const auto addRow = [&image](float* row, int j, float weight) {
+            addWeightedLuma(row, image.pixel(0, j), weight, image.width);
         };
-        resampleRows(rowOf, image.width, image.height, width, height, pixels.data());
-        trimScratch(gray);
+        resampleRows(addRow, image.width, image.height, width, height, pixels.data());
         return pixels;
     }
     thread_local KVGrayPlane plane;
     KVMakeGrayPlane(image, KVPixelRect{0, 0, image.width, image.height}, plane);
-    resampleRows([](int j) { return plane.pixels.data() + static_cast<size_t>(j) * plane.width; },
-                 plane.width, plane.height, width, height, pixels.data());
+    KVResampleGray(plane, width, height, pixels.data());
     trimScratch(plane.pixels);
     return pixels;
 }
