@@ -4,6 +4,7 @@
 #include "vision/image_codec.hpp"
 #include "vision/image_crop.hpp"
 #include "vision/phash.hpp"
+#include "vision/vision.hpp"
 
 #include "../tests/vision/test_images.hpp"
 
@@ -52,6 +53,15 @@ void BM_GrayPixels_ArtBox(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_GrayPixels_ArtBox)->Arg(160)->Arg(64)->Unit(benchmark::kMicrosecond);
+
+// The thumbnail that tells whether a 1080p frame changed, once per vision tick.
+void BM_Thumbnail_1080p(benchmark::State& state) {
+    const KVImage frame = KVTexturedImage(1920, 1080, 14);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(KVVision::thumbnail(frame));
+    }
+}
+BENCHMARK(BM_Thumbnail_1080p)->Unit(benchmark::kMicrosecond);
 
 // Decoding a downloaded card image, the other half of building the art-hash cache.
 void BM_DecodeCardJPEG(benchmark::State& state) {

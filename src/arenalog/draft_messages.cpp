@@ -68,7 +68,11 @@ void KVDecodePackNotification(KVLogEntry& entry, KVDraftEvents& out) {
         return;
     }
     // The notification's own object follows its word; the entry may hold others before it.
-    const auto body = KVFirstJSON(entry.text().substr(at));
+    static const KVJsonMemberFilter keep = [](int depth, const std::string& key) {
+        return depth > 1 || key == "PackCards" || key == "SelfPack" || key == "PackNumber" ||
+               key == "SelfPick" || key == "PickNumber" || key == "draftId" || key == "DraftId";
+    };
+    const auto body = KVFirstJSON(entry.text().substr(at), keep);
     if (!body || !body->contains("PackCards")) {
         return;
     }

@@ -1,6 +1,30 @@
 #include "arenalog/json_object_scanner.hpp"
 
+#include <array>
 #include <cstring>
+
+namespace {
+
+// The bytes that end a run the scanner can skip: in a string a quote or a backslash, outside
+// one a quote or a brace.
+constexpr std::array<bool, 256> stops(const char* bytes) {
+    std::array<bool, 256> table{};
+    for (const char* b = bytes; *b != '\0'; ++b) {
+        table[static_cast<unsigned char>(*b)] = true;
+    }
+    return table;
+}
+constexpr std::array<bool, 256> kStringStops = stops("\"\\");
+constexpr std::array<bool, 256> kOutsideStops = stops("\"{}");
+
+const char* skipTo(const char* p, const char* end, const std::array<bool, 256>& stop) {
+    while (p < end && !stop[static_cast<unsigned char>(*p)]) {
+        ++p;
+    }
+    return p;
+}
+
+} // namespace
 
 bool KVJSONObjectScanner::scan(std::string_view text) {
     if (complete() || scanned_ >= text.size()) {
@@ -17,29 +41,45 @@ bool KVJSONObjectScanner::scan(std::string_view text) {
         begin_ = static_cast<size_t>(static_cast<const char*>(brace) - data);
         pos = begin_;
     }
-    for (; pos < text.size(); ++pos) {
-        const char c = data[pos];
-        if (inString_) {
-            if (escape_) {
-                escape_ = false;
-            } else if (c == '\\') {
-                escape_ = true;
-            } else if (c == '"') {
-                inString_ = false;
+    // The state in locals: the text is chars, which may alias the members, so they would
+    // otherwise be read and written back for every byte.
+    bool inString = inString_;
+    bool escape = escape_;
+    size_t depth = depth_;
+    const char* end = data + text.size();
+    for (const char* p = data + pos; p < end; ++p) {
+        if (inString) {
+            if (escape) {
+                escape = false;
+                continue;
             }
-        } else if (c == '"') {
-            inString_ = true;
-        } else if (c == '{') {
-            ++depth_;
-        } else if (c == '}') {
-            if (depth_ == 1) {
-                end_ = pos + 1;
+            p = skipTo(p, end, kStringStops);
+            if (p == end) {
+                break;
+            }
+            escape = *p == '\\';
+            inString = escape;
+        } else {
+            p = skipTo(p, end, kOutsideStops);
+            if (p == end) {
+                break;
+            }
+            if (*p == '"') {
+                inString = true;
+            } else if (*p == '{') {
+                ++depth;
+            } else if (depth == 1) {
+                end_ = static_cast<size_t>(p - data) + 1;
                 scanned_ = end_;
                 return true;
+            } else {
+                --depth;
             }
-            --depth_;
         }
     }
+    inString_ = inString;
+    escape_ = escape;
+    depth_ = depth;
     scanned_ = text.size();
     return false;
 }

@@ -13,6 +13,8 @@ using KVDraftEvents = std::vector<KVDraftEvent>;
 // The first complete top-level JSON object in `text` (braces inside strings don't count),
 // parsed; nothing when there is none, it is not closed, or it is not valid JSON.
 std::optional<KVJson> KVFirstJSON(std::string_view text);
+// The same, building only the members `keep` accepts (see KVJsonParseFiltered).
+std::optional<KVJson> KVFirstJSON(std::string_view text, const KVJsonMemberFilter& keep);
 
 // One log entry while the decoders look at it: its text, its header, and its first JSON
 // object, parsed at most once however many decoders read it.
@@ -24,7 +26,7 @@ public:
     const KVLogHeader& header() const { return header_; }
     bool contains(std::string_view word) const { return text_.find(word) != text_.npos; }
 
-    // KVFirstJSON(text()), parsed on first use.
+    // KVFirstJSON(text()), parsed on first use, with the members the decoders read.
     const std::optional<KVJson>& body();
 
     // The body as far as the inventory decoder reads it: the "InventoryInfo" member with the

@@ -31,8 +31,9 @@ public:
     // Called once as the program starts.
     static void removeStaleTemporaries();
 
-    // Settings, sign-in and caches are small; a file larger than this is not ours.
-    static constexpr size_t kMaxJSONFileBytes = size_t{256} << 20;
+    // Settings, sign-in and caches are small (a set's cards, the largest, a few megabytes); a
+    // file larger than this is not ours.
+    static constexpr size_t kMaxJSONFileBytes = size_t{32} << 20;
 
     // The file's JSON value; nothing when it can't be read, is larger than `maxBytes` or is
     // not JSON.

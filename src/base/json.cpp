@@ -85,53 +85,6 @@ bool leadingTruth(std::string_view text) {
 
 } // namespace
 
-namespace {
-
-std::optional<KVJson> parseWithCallback(std::string_view text, const KVJsonMemberFilter* keep,
-                                        KVError* error, int maxDepth) {
-    bool tooDeep = false;
-    // The parser itself is iterative; the callback discards anything nested too deeply so
-    // that no recursive copy or dump ever sees it, and the whole document is then refused.
-    auto callback = [&tooDeep, maxDepth, keep](int depth, KVJson::parse_event_t event,
-                                               KVJson& parsed) {
-        switch (event) {
-        case KVJson::parse_event_t::object_start:
-        case KVJson::parse_event_t::array_start:
-            if (depth >= maxDepth) {
-                tooDeep = true;
-                return false;
-            }
-            return true;
-        case KVJson::parse_event_t::key:
-            return keep == nullptr || (*keep)(depth, parsed.get_ref<const std::string&>());
-        default:
-            return true;
-        }
-    };
-    KVJson value = KVJson::parse(text.begin(), text.end(), callback, /*allow_exceptions=*/false);
-    if (tooDeep) {
-        KVSetError(error, "KorvaneJSON", 2,
-                   "JSON nested deeper than " + std::to_string(maxDepth) + " levels");
-        return std::nullopt;
-    }
-    if (value.is_discarded()) {
-        KVSetError(error, "KorvaneJSON", 1, "The text is not valid JSON");
-        return std::nullopt;
-    }
-    return value;
-}
-
-} // namespace
-
-std::optional<KVJson> KVJsonParse(std::string_view text, KVError* error, int maxDepth) {
-    return parseWithCallback(text, nullptr, error, maxDepth);
-}
-
-std::optional<KVJson> KVJsonParseFiltered(std::string_view text, const KVJsonMemberFilter& keep,
-                                          KVError* error, int maxDepth) {
-    return parseWithCallback(text, &keep, error, maxDepth);
-}
-
 std::string KVJsonDump(const KVJson& value, int indent) {
     return value.dump(indent, ' ', false, KVJson::error_handler_t::replace);
 }

@@ -17,15 +17,25 @@ using KVJson = nlohmann::json;
 // unbounded depth would let a hostile file or answer overflow the stack.
 inline constexpr int kKVJsonMaxDepth = 128;
 
-// Parses outside text. Never throws: malformed text, or nesting deeper than `maxDepth`,
-// gives nothing and an error in domain "KorvaneJSON".
+// Outside documents that would build more values than this are refused, so that a file or an
+// answer of millions of tiny values cannot take gigabytes. The largest real ones (a set's
+// cards, Arena's start-up answer) build a few hundred thousand.
+inline constexpr size_t kKVJsonMaxValues = size_t{1} << 21;
+
+// Parses outside text in time linear in its length. Never throws: malformed text, nesting
+// deeper than `maxDepth` (at least 1) or more than kKVJsonMaxValues values give nothing and
+// an error in domain "KorvaneJSON" (code 1 malformed, 2 too deep, 3 too many values). The
+// whole text is checked, and the check stops at the first level too deep. A byte-order mark
+// at the start is skipped. Values are those nlohmann's own reader makes, except that "-0"
+// reads as the unsigned 0 rather than the signed one (they compare and print alike).
 std::optional<KVJson> KVJsonParse(std::string_view text, KVError* error = nullptr,
                                   int maxDepth = kKVJsonMaxDepth);
 
 // Like KVJsonParse, but builds only the members `keep` accepts: keep(depth, key) is asked for
-// every object member, with depth 1 for the members of the top-level object. What it refuses
-// is still checked for syntax but never stored, so a huge document costs little memory when
-// only a small part of it is wanted.
+// every object member of the values built, with depth 1 for the members of the top-level
+// object. What it refuses is still checked for syntax and depth but never built (nor asked
+// about), so a huge document costs little when only a small part of it is wanted; only the
+// values built count against kKVJsonMaxValues.
 using KVJsonMemberFilter = std::function<bool(int depth, const std::string& key)>;
 std::optional<KVJson> KVJsonParseFiltered(std::string_view text, const KVJsonMemberFilter& keep,
                                           KVError* error = nullptr, int maxDepth = kKVJsonMaxDepth);

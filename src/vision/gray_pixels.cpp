@@ -1,6 +1,7 @@
 #include "vision/gray_pixels.hpp"
 
 #include "vision/image_codec.hpp"
+#include "vision/vector_clones.hpp"
 
 #include <algorithm>
 #include <array>
@@ -97,7 +98,8 @@ const AxisTaps& axisTaps(int source, int target, const AxisTaps* keep) {
 constexpr int kLanes = 4;
 
 template <int Taps>
-void resampleAcross(const float* interleaved, const AxisTaps& axis, int taps, float* out) {
+[[gnu::always_inline]] inline void resampleAcross(const float* interleaved, const AxisTaps& axis,
+                                                  int taps, float* out) {
     const float* weight = axis.weights.data();
     for (int x = 0; x < axis.target; ++x, weight += taps) {
         const float* source = interleaved + static_cast<size_t>(axis.first[x]) * kLanes;
@@ -113,7 +115,7 @@ void resampleAcross(const float* interleaved, const AxisTaps& axis, int taps, fl
     }
 }
 
-void resampleAcross(const float* interleaved, const AxisTaps& axis, float* out) {
+KV_VECTOR_CLONES void resampleAcross(const float* interleaved, const AxisTaps& axis, float* out) {
     switch (axis.taps) {
     case 1:
         return resampleAcross<1>(interleaved, axis, 1, out);
@@ -129,6 +131,64 @@ void resampleAcross(const float* interleaved, const AxisTaps& axis, float* out) 
         return resampleAcross<6>(interleaved, axis, 6, out);
     default:
         return resampleAcross<0>(interleaved, axis, axis.taps, out);
+    }
+}
+
+// One lane of the interleaved sums, rounded to whole values. Halves round up: the sums are never
+// negative, so truncating sum + 0.5 is that rounding (and vectorises, where floor does not);
+// they are at most a rounding error above 255.
+KV_VECTOR_CLONES void roundLane(const float* sums, size_t width, float* target) {
+    for (size_t x = 0; x < width; ++x) {
+        const float sum = sums[x * kLanes] + 0.5f;
+        target[x] = std::min(static_cast<float>(static_cast<int>(sum)), 255.0f);
+    }
+}
+
+// row[x] += weight · in[x] for the whole row.
+KV_VECTOR_CLONES void addWeightedRow(float* row, const uint8_t* in, float weight, int width) {
+    for (int x = 0; x < width; ++x) {
+        row[x] += weight * static_cast<float>(in[x]);
+    }
+}
+
+// Four rows of `width` values, value by value: r0[0], r1[0], r2[0], r3[0], r0[1], …
+KV_VECTOR_CLONES void interleaveFour(const float* r0, const float* r1, const float* r2,
+                                     const float* r3, size_t width, float* mixed) {
+    for (size_t x = 0; x < width; ++x) {
+        mixed[4 * x] = r0[x];
+        mixed[4 * x + 1] = r1[x];
+        mixed[4 * x + 2] = r2[x];
+        mixed[4 * x + 3] = r3[x];
+    }
+}
+
+// KVLuma of the pixel at `rgba`, in single precision so that it vectorises: the weighted sum is
+// an exact whole number below 2^18, and (sum + 500.5) / 1000 never lies within 0.0005 of a whole
+// number, far more than the float product's error. Equal to KVLuma for every colour. The pixel
+// is read as a 32-bit word, which vectorises far better than bytes at a stride of four.
+[[gnu::always_inline]] inline int fastLuma(const uint8_t* rgba) {
+    uint32_t word = 0;
+    std::memcpy(&word, rgba, 4);
+    if constexpr (std::endian::native == std::endian::big) {
+        word = ((word >> 24) & 0xffu) | ((word >> 8) & 0xff00u) | ((word << 8) & 0xff0000u);
+    }
+    const float sum = 299.0f * static_cast<float>(word & 0xffu) +
+                      587.0f * static_cast<float>((word >> 8) & 0xffu) +
+                      114.0f * static_cast<float>((word >> 16) & 0xffu);
+    return static_cast<int>((sum + 500.5f) * 0.001f);
+}
+
+KV_VECTOR_CLONES void lumaRow(const uint8_t* in, int width, uint8_t* out) {
+    for (int x = 0; x < width; ++x) {
+        out[x] = static_cast<uint8_t>(fastLuma(in + 4 * static_cast<size_t>(x)));
+    }
+}
+
+// row[x] += weight · luma of pixel x, for the whole row: addWeightedRow over lumaRow's values
+// without storing them.
+KV_VECTOR_CLONES void addWeightedLuma(float* row, const uint8_t* in, float weight, int width) {
+    for (int x = 0; x < width; ++x) {
+        row[x] += weight * static_cast<float>(fastLuma(in + 4 * static_cast<size_t>(x)));
     }
 }
 
@@ -162,40 +222,24 @@ bool KVMakeGrayPlane(const KVImage& image, const KVPixelRect& rect, KVGrayPlane&
     plane.width = rect.width;
     plane.height = rect.height;
     plane.pixels.resize(static_cast<size_t>(rect.width) * rect.height);
-    const int width = rect.width;
     for (int y = 0; y < rect.height; ++y) {
-        const uint8_t* in = image.pixel(rect.x, rect.y + y);
-        uint8_t* out = plane.pixels.data() + static_cast<size_t>(y) * width;
-        // KVLuma in single precision, so that it vectorises: the weighted sum is an exact whole
-        // number below 2^18, and (sum + 500.5) / 1000 never lies within 0.0005 of a whole number,
-        // far more than the float product's error. Equal to KVLuma for every colour. Pixels are
-        // read as 32-bit words, which vectorises far better than bytes at a stride of four.
-        for (int x = 0; x < width; ++x) {
-            uint32_t word = 0;
-            std::memcpy(&word, in + 4 * static_cast<size_t>(x), 4);
-            if constexpr (std::endian::native == std::endian::big) {
-                word = ((word >> 24) & 0xffu) | ((word >> 8) & 0xff00u) | ((word << 8) & 0xff0000u);
-            }
-            const float sum = 299.0f * static_cast<float>(word & 0xffu) +
-                              587.0f * static_cast<float>((word >> 8) & 0xffu) +
-                              114.0f * static_cast<float>((word >> 16) & 0xffu);
-            out[x] = static_cast<uint8_t>(static_cast<int>((sum + 500.5f) * 0.001f));
-        }
+        lumaRow(image.pixel(rect.x, rect.y + y), rect.width,
+                plane.pixels.data() + static_cast<size_t>(y) * rect.width);
     }
     return true;
 }
 
-bool KVResampleGray(const KVGrayPlane& plane, int width, int height, float* out) {
-    if (plane.width <= 0 || plane.height <= 0 || width <= 0 || height <= 0 ||
-        plane.pixels.size() < static_cast<size_t>(plane.width) * plane.height) {
-        return false;
-    }
-    const AxisTaps& down = axisTaps(plane.height, height, nullptr);
-    const AxisTaps& across = axisTaps(plane.width, width, &down);
+namespace {
 
-    // Columns first, whole rows at a time (which vectorises), four output rows at a time; then
-    // those four rows across to `width`, rounded to whole gray values.
-    const int sourceWidth = plane.width;
+// Resamples `sourceHeight` rows of `sourceWidth` gray values to width × height into `out`;
+// addRow(row, j, weight) adds source row j times weight to `row`. Columns first, whole rows at a
+// time (which vectorises), four output rows at a time; then those four rows across to `width`,
+// rounded to whole values.
+template <typename AddRow>
+void resampleRows(const AddRow& addRow, int sourceWidth, int sourceHeight, int width, int height,
+                  float* out) {
+    const AxisTaps& down = axisTaps(sourceHeight, height, nullptr);
+    const AxisTaps& across = axisTaps(sourceWidth, width, &down);
     thread_local std::vector<float> rows;
     thread_local std::vector<float> interleaved;
     thread_local std::vector<float> across4;
@@ -217,56 +261,56 @@ bool KVResampleGray(const KVGrayPlane& plane, int width, int height, float* out)
                 if (w == 0.0f) {
                     continue; // padding; adding it would change nothing
                 }
-                const uint8_t* in =
-                    plane.pixels.data() + static_cast<size_t>(down.first[y] + k) * sourceWidth;
-                for (int x = 0; x < sourceWidth; ++x) {
-                    row[x] += w * static_cast<float>(in[x]);
-                }
+                addRow(row, down.first[y] + k, w);
             }
         }
         const float* r0 = rows.data();
-        const float* r1 = r0 + sourceWidth;
-        const float* r2 = r1 + sourceWidth;
-        const float* r3 = r2 + sourceWidth;
-        float* mixed = interleaved.data();
-        for (size_t x = 0; x < static_cast<size_t>(sourceWidth); ++x) {
-            mixed[4 * x] = r0[x];
-            mixed[4 * x + 1] = r1[x];
-            mixed[4 * x + 2] = r2[x];
-            mixed[4 * x + 3] = r3[x];
-        }
-        resampleAcross(mixed, across, across4.data());
-        // Halves round up. The sums are never negative, so truncating sum + 0.5 is that rounding
-        // (and vectorises, where floor does not); they are at most a rounding error above 255.
+        interleaveFour(r0, r0 + sourceWidth, r0 + 2 * sourceWidth, r0 + 3 * sourceWidth,
+                       static_cast<size_t>(sourceWidth), interleaved.data());
+        resampleAcross(interleaved.data(), across, across4.data());
         for (int lane = 0; lane < lanes; ++lane) {
-            float* target = out + static_cast<size_t>(y0 + lane) * width;
-            const float* sums = across4.data() + lane;
-            for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
-                const float sum = sums[x * kLanes] + 0.5f;
-                target[x] = std::min(static_cast<float>(static_cast<int>(sum)), 255.0f);
-            }
+            roundLane(across4.data() + lane, static_cast<size_t>(width),
+                      out + static_cast<size_t>(y0 + lane) * width);
         }
     }
     trimScratch(interleaved);
     trimScratch(across4);
     trimAxisCache();
     trimScratch(rows);
+}
+
+} // namespace
+
+bool KVResampleGray(const KVGrayPlane& plane, int width, int height, float* out) {
+    if (plane.width <= 0 || plane.height <= 0 || width <= 0 || height <= 0 ||
+        plane.pixels.size() < static_cast<size_t>(plane.width) * plane.height) {
+        return false;
+    }
+    const auto addRow = [&plane](float* row, int j, float weight) {
+        addWeightedRow(row, plane.pixels.data() + static_cast<size_t>(j) * plane.width, weight,
+                       plane.width);
+    };
+    resampleRows(addRow, plane.width, plane.height, width, height, out);
     return true;
 }
 
 std::optional<std::vector<float>> KVGrayPixels(const KVImage& image, int width, int height) {
-    if (width <= 0 || height <= 0 || width > KVImageMaxPixels / height) {
-        return std::nullopt;
-    }
-    thread_local KVGrayPlane plane;
-    if (!KVMakeGrayPlane(image, KVPixelRect{0, 0, image.width, image.height}, plane)) {
+    if (width <= 0 || height <= 0 || width > KVImageMaxPixels / height || !KVImageIsUsable(image)) {
         return std::nullopt;
     }
     std::vector<float> pixels(static_cast<size_t>(width) * height);
-    const bool done = KVResampleGray(plane, width, height, pixels.data());
-    trimScratch(plane.pixels);
-    if (!done) {
-        return std::nullopt;
+    if (height <= image.height) {
+        // Each source row is read about once: its gray values are made as the columns are
+        // summed, instead of a gray copy of the whole picture first.
+        const auto addRow = [&image](float* row, int j, float weight) {
+            addWeightedLuma(row, image.pixel(0, j), weight, image.width);
+        };
+        resampleRows(addRow, image.width, image.height, width, height, pixels.data());
+        return pixels;
     }
+    thread_local KVGrayPlane plane;
+    KVMakeGrayPlane(image, KVPixelRect{0, 0, image.width, image.height}, plane);
+    KVResampleGray(plane, width, height, pixels.data());
+    trimScratch(plane.pixels);
     return pixels;
 }

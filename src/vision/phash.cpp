@@ -3,12 +3,14 @@
 
 #include "vision/gray_pixels.hpp"
 #include "vision/image_crop.hpp"
+#include "vision/vector_clones.hpp"
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace {
 
@@ -36,39 +38,16 @@ const CosineTable& cosines() {
     return table;
 }
 
-// The gate and the transform on a gray plane already cut to the picture to hash.
-std::optional<KVArtHash> hashPlane(const KVGrayPlane& plane) {
-    thread_local std::array<float, kContrastPixels> large;
-    thread_local std::array<float, size_t{kSize} * kSize> small;
-
-    if (!KVResampleGray(plane, kContrastSize, kContrastSize, large.data())) {
-        return std::nullopt;
-    }
-    // The values are whole numbers, so both sums are exact: added as integers (which vectorises)
-    // they are the very doubles a running double sum would give. 160² · 255² fits in 31 bits.
-    static_assert(int64_t{kContrastSize} * kContrastSize * 255 * 255 < (int64_t{1} << 31));
-    int32_t sum = 0;
-    int32_t squares = 0;
-    for (const float value : large) {
-        sum += static_cast<int32_t>(value);
-        squares += static_cast<int32_t>(value * value); // exact: at most 65025
-    }
-    const double mean = static_cast<double>(sum) / kContrastPixels;
-    const double variance = static_cast<double>(squares) / kContrastPixels - mean * mean;
-    if (variance <= 0 || static_cast<float>(std::sqrt(variance)) < kMinDeviation) {
-        return std::nullopt;
-    }
-
-    if (!KVResampleGray(plane, kSize, kSize, small.data())) {
-        return std::nullopt;
-    }
+// The 16 × 16 lowest frequencies of the 64 × 64 thumbnail `small`, D[v][u] at 16v + u.
+KV_VECTOR_CLONES void transform(const float* small,
+                                std::array<double, kCoefficients>& coefficients) {
     // Each sum runs over increasing x (then y) as its own accumulator; running the 16
     // frequencies side by side keeps that order while letting the compiler vectorise.
     const CosineTable& table = cosines();
     std::array<std::array<double, kFrequencies>, kSize> rows; // T[y][u]
     for (int y = 0; y < kSize; ++y) {
         std::array<double, kFrequencies> acc{};
-        const float* g = small.data() + static_cast<size_t>(y) * kSize;
+        const float* g = small + static_cast<size_t>(y) * kSize;
         for (int x = 0; x < kSize; ++x) {
             const double value = g[x];
             for (int u = 0; u < kFrequencies; ++u) {
@@ -88,12 +67,47 @@ std::optional<KVArtHash> hashPlane(const KVGrayPlane& plane) {
             }
         }
     }
-    std::array<double, kCoefficients> coefficients; // D[v][u] at 16v + u
     for (int v = 0; v < kFrequencies; ++v) {
         for (int u = 0; u < kFrequencies; ++u) {
             coefficients[static_cast<size_t>(v) * kFrequencies + u] = 2.0 * acc[v][u];
         }
     }
+}
+
+// The sum of the values and of their squares. The values are whole numbers, so both sums are
+// exact: added as integers (which vectorises) they are the very doubles a running double sum
+// would give. 160² · 255² fits in 31 bits.
+KV_VECTOR_CLONES std::pair<int32_t, int32_t> sumAndSquares(const float* values) {
+    static_assert(int64_t{kContrastSize} * kContrastSize * 255 * 255 < (int64_t{1} << 31));
+    int32_t sum = 0;
+    int32_t squares = 0;
+    for (size_t i = 0; i < kContrastPixels; ++i) {
+        sum += static_cast<int32_t>(values[i]);
+        squares += static_cast<int32_t>(values[i] * values[i]); // exact: at most 65025
+    }
+    return {sum, squares};
+}
+
+// The gate and the transform on a gray plane already cut to the picture to hash.
+std::optional<KVArtHash> hashPlane(const KVGrayPlane& plane) {
+    thread_local std::array<float, kContrastPixels> large;
+    thread_local std::array<float, size_t{kSize} * kSize> small;
+
+    if (!KVResampleGray(plane, kContrastSize, kContrastSize, large.data())) {
+        return std::nullopt;
+    }
+    const auto [sum, squares] = sumAndSquares(large.data());
+    const double mean = static_cast<double>(sum) / kContrastPixels;
+    const double variance = static_cast<double>(squares) / kContrastPixels - mean * mean;
+    if (variance <= 0 || static_cast<float>(std::sqrt(variance)) < kMinDeviation) {
+        return std::nullopt;
+    }
+
+    if (!KVResampleGray(plane, kSize, kSize, small.data())) {
+        return std::nullopt;
+    }
+    std::array<double, kCoefficients> coefficients; // D[v][u] at 16v + u
+    transform(small.data(), coefficients);
 
     // The median of 256 values: the mean of the 128th and 129th smallest.
     std::array<double, kCoefficients> sorted = coefficients;

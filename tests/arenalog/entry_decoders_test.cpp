@@ -126,6 +126,9 @@ TEST(DraftMessages, HostileTextYieldsNothingAndNeverCrashes) {
         {"==> EventJoin " + std::string(5000, '{') + std::string(5000, '}'), "[]"},
         {"Draft.Notify {\"PackCards\":\"\xff\xfe\"}", "[]"}, // invalid UTF-8
         {"Draft.Notify {\"PackCards\":1", "[]"},
+        // A closed nesting bomb as long as an unfinished entry may grow: refused, not read.
+        {"Draft.Notify {\"PackCards\":" + std::string(499990, '[') + std::string(499990, ']') + "}",
+         "[]"},
         {"==> EventJoin DraftCompleteDraft BotDraftDraftStatus", "[]"},
         {"", "[]"},
     });

@@ -131,6 +131,34 @@ TEST(LogParser, DropsARunawayEntryAfterDecodingItOnce) {
     EXPECT_EQ(kinds(whole.feed(inventory + kMarker)), std::vector<std::string>{"inventory"});
 }
 
+TEST(LogParser, ANotificationOfManySmallObjectsDecodesWholeOrTrickled) {
+    // 900,000 characters: 200,000 objects no decoder reads, then the pack.
+    std::string entry = kMarker + "[UnityCrossThreadLogger]Draft.Notify {\"Decoys\":[";
+    for (int i = 0; i < 200000; ++i) {
+        entry += "{},";
+    }
+    entry += "{\"PackCards\":\"1,2\"}],\"Note\":\"" + std::string(900000 - entry.size() - 80, 'x');
+    entry += "\",\"SelfPack\":2,\"SelfPick\":3,\"PackCards\":\"71,72,73\",\"draftId\":\"d\"}\n";
+    const std::string expected = R"([["pack",{"pack":2,"pick":3,"arena_ids":[71,72,73],)"
+                                 R"("draft_id":"d","source":"notify","num_to_pick":1}]])";
+    const auto asJson = [](const KVDraftEvents& events) {
+        KVJson out = KVJson::array();
+        for (const auto& e : events) {
+            out.push_back({e.kind, e.payload});
+        }
+        return out;
+    };
+    KVLogParser whole;
+    EXPECT_EQ(asJson(whole.feed(entry + kMarker)), KVJson::parse(expected));
+    KVLogParser trickled;
+    std::vector<std::string> pieces;
+    for (size_t at = 0; at < entry.size(); at += 4096) {
+        pieces.push_back(entry.substr(at, 4096));
+    }
+    pieces.push_back(kMarker);
+    EXPECT_EQ(asJson(feedAll(trickled, pieces)), KVJson::parse(expected));
+}
+
 TEST(LogParser, ARunawayEntryAlreadyDecodedAsTheTailIsNotGivenAgain) {
     KVLogParser parser;
     const std::string pick = kMarker + "==> EventPlayerDraftMakePick {\"request\":{\"Pack\":1,"

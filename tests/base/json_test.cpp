@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -27,37 +30,114 @@ TEST(JsonParse, RefusesMalformedTextAndInvalidUtf8WithAnErrorNotAThrow) {
     EXPECT_EQ((*ok)["a"][1], "x");
 }
 
-TEST(JsonParse, CapsNestingDepthWithoutOverflowingTheStack) {
+// nlohmann's own reader, the values the program always had: the new reader must give the same
+// value, of the same type, or refuse what nlohmann refuses.
+void expectAsNlohmannReadsIt(const std::string& text) {
+    const KVJson reference = KVJson::parse(text, nullptr, /*allow_exceptions=*/false);
+    const auto read = KVJsonParse(text);
+    ASSERT_EQ(read.has_value(), !reference.is_discarded()) << text;
+    if (read) {
+        EXPECT_EQ(read->dump(), reference.dump()) << text;
+        EXPECT_EQ(read->type(), reference.type()) << text;
+    }
+}
+
+TEST(JsonParse, ReadsEveryValueAsNlohmannDoes) {
+    for (const char* text :
+         {// numbers: unsigned unless signed, floats, the 64-bit edges and beyond them
+          "0", "7", "-7", "1.5", "-0.0", "1e3", "1E-3", "2.5e+2", "1e-400", "-1e-400",
+          "9223372036854775807", "9223372036854775808", "18446744073709551615",
+          "18446744073709551616", "-9223372036854775808", "-9223372036854775809",
+          "123456789012345678901234567890", "0.30000000000000004", "1e400", "-1e400", "01", "1.",
+          ".5", "-", "+1", "0x10", "Infinity", "NaN",
+          // strings: escapes, surrogate pairs, a lone half, NUL, control and invalid bytes
+          R"("a\"b\\c\/d\b\f\n\r\t")", R"("\u00e9\ud83d\ude00")", R"("\ud800")", R"("\udc00")",
+          R"("a\u0000b")", "\"\x01\"", "\"\x7f\"", "\"\xc3\xa9\"", "\"\xc3\"", "\"\xed\xa0\x80\"",
+          R"("\x")",
+          // structure: repeated keys, white space, a byte-order mark, trailing text
+          R"({"a":1,"a":[2],"b":{}})", " \t\r\n[ 1 , {\"k\" : null} ]\n", "\xEF\xBB\xBF{}", "[1,]",
+          "{\"a\":1,}", "[1] 2", "true", "false", "null", "tru", "[", "}", "",
+          // a number only nlohmann reads, inside a document
+          R"({"id":18446744073709551616,"list":[1,"x",{"y":-0}]})"}) {
+        expectAsNlohmannReadsIt(text);
+    }
+}
+
+TEST(JsonParse, CapsNestingDepthAndStopsThere) {
     EXPECT_TRUE(KVJsonParse(nested(kKVJsonMaxDepth)).has_value());
     KVError error;
     EXPECT_FALSE(KVJsonParse(nested(kKVJsonMaxDepth + 1), &error).has_value());
+    EXPECT_EQ(error.code, 2);
     EXPECT_NE(error.message.find("nested"), std::string::npos);
-    // Deep enough that a recursive copy or dump would crash if the value were kept.
-    EXPECT_FALSE(KVJsonParse(nested(200000)).has_value());
-    const std::string deepObjects = [] {
-        std::string s;
-        for (int i = 0; i < 100000; ++i) {
-            s += "{\"a\":";
+    // Objects and arrays count alike, also on the path for numbers only nlohmann reads.
+    std::string mixed;
+    for (int i = 0; i < kKVJsonMaxDepth; ++i) {
+        mixed += i % 2 == 0 ? "{\"a\":" : "[";
+    }
+    const auto closeMixed = [](std::string s) {
+        for (int i = kKVJsonMaxDepth - 1; i >= 0; --i) {
+            s += i % 2 == 0 ? "}" : "]";
         }
-        s += "1";
-        s += std::string(100000, '}');
         return s;
-    }();
-    EXPECT_FALSE(KVJsonParse(deepObjects).has_value());
+    };
+    EXPECT_TRUE(KVJsonParse(closeMixed(mixed + "1")).has_value());
+    EXPECT_FALSE(KVJsonParse(closeMixed(mixed + "[1]")).has_value());
+    EXPECT_TRUE(KVJsonParse(closeMixed(mixed + "18446744073709551616")).has_value());
+    EXPECT_FALSE(KVJsonParse(closeMixed(mixed + "[18446744073709551616]"), &error).has_value());
+    EXPECT_EQ(error.code, 2);
+    // An empty container one level too deep, and bombs as large as any reader takes: closed,
+    // unclosed (refused as malformed before any depth is reached), and one behind a number
+    // simdjson refuses.
+    EXPECT_FALSE(KVJsonParse(closeMixed(mixed + "[]"), &error).has_value());
+    EXPECT_EQ(error.code, 2);
+    EXPECT_FALSE(KVJsonParse(nested(4 << 20), &error).has_value());
+    EXPECT_EQ(error.code, 2);
+    EXPECT_FALSE(KVJsonParse(std::string(size_t{8} << 20, '['), &error).has_value());
+    EXPECT_TRUE(error.code == 1 || error.code == 2) << error.code;
+    EXPECT_FALSE(KVJsonParse("[1e999999," + std::string(1 << 20, '['), &error).has_value());
+    EXPECT_TRUE(error.code == 1 || error.code == 2) << error.code;
+    EXPECT_FALSE(KVJsonParse("[18446744073709551616," + nested(1 << 20) + "]", &error));
+    EXPECT_EQ(error.code, 2);
+}
+
+TEST(JsonParse, RefusesMoreValuesThanItWillBuild) {
+    std::string many = "[";
+    for (size_t i = 0; i + 2 < kKVJsonMaxValues; ++i) {
+        many += "{},";
+    }
+    KVError error;
+    EXPECT_TRUE(KVJsonParse(many + "0]").has_value()); // the budget exactly: array + values
+    EXPECT_FALSE(KVJsonParse(many + "0,0]", &error).has_value());
+    EXPECT_EQ(error.code, 3);
+    EXPECT_FALSE(KVJsonParse(many + "0,18446744073709551616]", &error).has_value());
+    EXPECT_EQ(error.code, 3);
+    // Values left out by a filter are not built, so they do not count.
+    const KVJsonMemberFilter keepNone = [](int, const std::string&) { return false; };
+    EXPECT_TRUE(KVJsonParseFiltered("{\"a\":" + many + "0,0]}", keepNone).has_value());
 }
 
 TEST(JsonParse, FilteredParsingKeepsOnlyWantedMembersButChecksAll) {
     const std::string text =
         R"({"Skip":{"Wanted":1,"deep":[{"a":1}]},"Keep":{"Wanted":2,"Other":3,"List":[{"x":1}]}})";
-    const KVJsonMemberFilter keep = [](int depth, const std::string& key) {
+    std::vector<std::pair<int, std::string>> asked;
+    const KVJsonMemberFilter keep = [&asked](int depth, const std::string& key) {
+        asked.emplace_back(depth, key);
         return depth == 1 ? key == "Keep" : depth > 2 || key != "Other";
     };
     const auto kept = KVJsonParseFiltered(text, keep);
     ASSERT_TRUE(kept.has_value());
     EXPECT_EQ(*kept, KVJson::parse(R"({"Keep":{"Wanted":2,"List":[{"x":1}]}})"));
+    // Depth counts arrays too; nothing inside a refused member is asked about.
+    EXPECT_EQ(asked,
+              (std::vector<std::pair<int, std::string>>{
+                  {1, "Skip"}, {1, "Keep"}, {2, "Wanted"}, {2, "Other"}, {2, "List"}, {4, "x"}}));
+    // The same on the path for numbers only nlohmann reads.
+    const std::string big = R"({"Skip":18446744073709551616,"Keep":{"Other":1,"Wanted":2}})";
+    EXPECT_EQ(KVJsonParseFiltered(big, keep), KVJson::parse(R"({"Keep":{"Wanted":2}})"));
     // A refused member must still be valid JSON, and the depth cap still holds inside it.
     EXPECT_FALSE(KVJsonParseFiltered(R"({"Skip":{"a":tru},"Keep":1})", keep).has_value());
     EXPECT_FALSE(KVJsonParseFiltered("{\"Skip\":" + nested(500) + "}", keep).has_value());
+    EXPECT_FALSE(KVJsonParseFiltered("{\"Skip\":\"\xff\",\"Keep\":1}", keep).has_value());
 }
 
 TEST(JsonDump, ReplacesInvalidUtf8InsteadOfThrowing) {

@@ -1,5 +1,9 @@
 #include "vision/phash.hpp"
 
+#include "base/files.hpp"
+#include "draft_screen/arena_screen.hpp"
+#include "vision/vision.hpp"
+
 #include "vision/gray_pixels.hpp"
 #include "vision/image_codec.hpp"
 #include "vision/image_crop.hpp"
@@ -11,7 +15,9 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <numbers>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -168,6 +174,77 @@ TEST(PHash, ReEncodingKeepsAHashAndOtherArtIsFar) {
             EXPECT_GE(KVPHashDistance(hashes[i], hashes[j]), 70) << i << " vs " << j;
         }
     }
+}
+
+std::string hexOrDash(const std::optional<KVArtHash>& hash) {
+    return hash ? KVPHashToHex(*hash) : "-";
+}
+
+// The test pictures' hashes and thumbnails as pinned before the hash was last made faster:
+// whole card pictures of many sizes, card art cut from rendered draft screens (JPEG too), and
+// the thumbnails of those screens.
+TEST(PHash, PinnedHashesAndThumbnailsOfTheTestPicturesNeverChange) {
+    std::istringstream pins(KVReadFile(KV_FIXTURES_DIR "/phash_pins.txt").value_or(""));
+    std::string kind;
+    int checked = 0;
+    KVArenaScreen screen;
+    std::pair<int, int> screenOf{-1, -1};
+    const auto render = [&](int layout, int quality) {
+        if (screenOf != std::pair{layout, quality}) {
+            KVArenaScreenSpec spec;
+            kKVArenaLayouts.at(static_cast<size_t>(layout)).applyTo(spec);
+            spec.seed = 3 + static_cast<uint32_t>(layout);
+            spec.jpegQuality = quality;
+            screen = KVRenderArenaScreen(spec);
+            screenOf = {layout, quality};
+        }
+    };
+    for (std::string line; std::getline(pins, line);) {
+        std::istringstream fields(line);
+        if (!(fields >> kind) || kind[0] == '#') {
+            continue;
+        }
+        SCOPED_TRACE(line);
+        if (kind == "textured") {
+            int width = 0, height = 0;
+            uint32_t seed = 0;
+            std::string art, whole;
+            fields >> width >> height >> seed >> art >> whole;
+            const KVImage image = KVTexturedImage(width, height, seed);
+            EXPECT_EQ(hexOrDash(KVPHashOfArt(image)), art);
+            EXPECT_EQ(hexOrDash(KVPHash(image)), whole);
+        } else if (kind == "slot") {
+            int layout = 0, quality = 0;
+            size_t slot = 0;
+            std::string art;
+            fields >> layout >> quality >> slot >> art;
+            render(layout, quality);
+            ASSERT_LT(slot, screen.slots.size());
+            const KVNormRect& r = screen.slots[slot];
+            const double w = screen.image.width, h = screen.image.height;
+            const KVImage crop =
+                KVCropImage(screen.image, r.x * w, r.y * h, r.width * w, r.height * h);
+            EXPECT_EQ(hexOrDash(KVPHashOfArt(crop)), art);
+        } else if (kind == "thumbnail") {
+            int layout = 0, quality = 0;
+            size_t values = 0;
+            uint64_t pinned = 0;
+            fields >> layout >> quality >> values >> pinned;
+            render(layout, quality);
+            const auto thumbnail = KVVision::thumbnail(screen.image);
+            ASSERT_TRUE(thumbnail.has_value());
+            ASSERT_EQ(thumbnail->size(), values);
+            uint64_t fnv = 1469598103934665603ull;
+            for (const float value : *thumbnail) {
+                uint32_t bits = 0;
+                std::memcpy(&bits, &value, sizeof bits);
+                fnv = (fnv ^ bits) * 1099511628211ull;
+            }
+            EXPECT_EQ(fnv, pinned);
+        }
+        ++checked;
+    }
+    EXPECT_EQ(checked, 100);
 }
 
 TEST(PHashIntegration, ThreadsHashingAtOnceAgreeWithOneThread) {
