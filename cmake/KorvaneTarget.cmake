@@ -21,6 +21,12 @@ if(NOT KV_SANITIZE STREQUAL "" AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     target_compile_options(kv_options INTERFACE -Wthread-safety -Werror)
 endif()
 
+# Debug and sanitizer builds abort when a main-thread-only object is used from another thread
+# (base/sequence_checker.hpp).
+if(NOT KV_SANITIZE STREQUAL "" OR CMAKE_BUILD_TYPE STREQUAL "Debug")
+    target_compile_definitions(kv_options INTERFACE KV_SEQUENCE_CHECKS)
+endif()
+
 if(KV_BUILD_FUZZ)
     if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
         message(FATAL_ERROR "The fuzz targets need clang (CXX=clang++)")

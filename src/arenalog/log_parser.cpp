@@ -24,6 +24,7 @@ void append(KVDraftEvents& to, KVDraftEvents&& more) {
 } // namespace
 
 KVDraftEvents KVLogParser::feed(std::string_view text) {
+    KV_CHECK_SEQUENCE(sequence_);
     KVDraftEvents events;
     buffer_.append(text);
 
@@ -96,6 +97,7 @@ std::string_view KVLogParser::tailText() const {
 }
 
 KVDraftEvents KVLogParser::parseTail() {
+    KV_CHECK_SEQUENCE(sequence_);
     const std::string_view trimmed = KVTrimmed(tailText());
     if (trimmed.empty() || tailKnownDecoded_) {
         return {};
@@ -117,6 +119,7 @@ KVDraftEvents KVLogParser::parseTail() {
 }
 
 KVDraftEvents KVLogParser::flush() {
+    KV_CHECK_SEQUENCE(sequence_);
     const std::string trimmed(KVTrimmed(buffer_));
     const bool already = decodedAlready(trimmed);
     tailParsed_.clear();
@@ -128,6 +131,7 @@ KVDraftEvents KVLogParser::flush() {
 }
 
 void KVLogParser::reset() {
+    KV_CHECK_SEQUENCE(sequence_);
     replaceBuffer(buffer_.size());
     lastTs_.clear();
     tailParsed_.clear();

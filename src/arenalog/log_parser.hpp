@@ -4,6 +4,7 @@
 #include "arenalog/event_name.hpp"
 #include "arenalog/tail_watch.hpp"
 #include "base/json.hpp"
+#include "base/sequence_checker.hpp"
 
 #include <optional>
 #include <string>
@@ -69,4 +70,5 @@ private:
     bool tailKnownDecoded_ = false; // tailParsed_ is a prefix of the current tail
     std::string isoSource_;
     std::string iso_;
+    KVSequenceChecker sequence_; // the main thread feeds the parser
 };

@@ -194,6 +194,7 @@ KVLogTail::~KVLogTail() {
 }
 
 void KVLogTail::start(Handler handler) {
+    KV_CHECK_SEQUENCE(sequence_);
     stop();
     if (!core_->queue) {
         core_->queue = KVSerialQueue::create("kv.logtail");
@@ -206,6 +207,7 @@ void KVLogTail::start(Handler handler) {
 }
 
 void KVLogTail::stop() {
+    KV_CHECK_SEQUENCE(sequence_);
     if (core_->stopped) {
         core_->stopped->store(true);
     }

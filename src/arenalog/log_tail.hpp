@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/dispatch/queue.hpp"
+#include "base/sequence_checker.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -47,4 +48,5 @@ public:
 
 private:
     std::shared_ptr<Core> core_;
+    KVSequenceChecker sequence_; // start and stop come from the main thread
 };

@@ -23,6 +23,7 @@ struct KVCard {
     std::vector<std::string> colorIdentity;
     std::string typeLine;
     std::string rarity;
+    std::string collectorNumber; // of the printing that made the card, for Arena's deck import
     std::optional<std::string> imageURI;
     // The images whose art identifies the card on screen, one per Arena printing, and their
     // hashes. Both are read and written under the catalog's lock.

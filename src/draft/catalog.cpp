@@ -65,6 +65,7 @@ KVCardRef makeCard(const KVJson& printing, const std::string& name, int64_t aren
     card->colorIdentity = stringList(KVJsonAt(printing, "color_identity"));
     card->typeLine = KVJsonString(KVJsonAt(printing, "type_line"), "");
     card->rarity = KVJsonString(KVJsonAt(printing, "rarity"), "");
+    card->collectorNumber = KVJsonString(KVJsonAt(printing, "collector_number"), "");
     card->imageURI = image;
     if (image && arenaId != 0) {
         card->artURIs.push_back(*image);

@@ -59,6 +59,7 @@ KVDraftSession::KVDraftSession(std::shared_ptr<KVCatalog> cardCatalog)
 
 void KVDraftSession::setEvent(std::string_view name, std::string_view eventFormat,
                               std::string_view set) {
+    KV_CHECK_SEQUENCE(sequence_);
     if (!name.empty()) {
         eventName = name;
     }
@@ -72,6 +73,7 @@ void KVDraftSession::setEvent(std::string_view name, std::string_view eventForma
 }
 
 void KVDraftSession::startNewDraft() {
+    KV_CHECK_SEQUENCE(sequence_);
     key.clear();
     draftId.clear();
     pool.clear();
@@ -84,6 +86,7 @@ void KVDraftSession::startNewDraft() {
 
 void KVDraftSession::recordPack(int64_t packNo, int64_t pickNo,
                                 const std::vector<KVCardRef>& cards) {
+    KV_CHECK_SEQUENCE(sequence_);
     if (cards.empty()) {
         return;
     }
@@ -102,6 +105,7 @@ void KVDraftSession::applyLogPack(int64_t packNo, int64_t pickNo,
                                   const std::vector<int64_t>& arenaIds, int64_t toPick,
                                   const std::optional<std::vector<int64_t>>& picked,
                                   std::string_view arenaDraftId) {
+    KV_CHECK_SEQUENCE(sequence_);
     // The first pick of the first pack on a used session is a new draft.
     if (packNo < 2 && pickNo < 2 && (!pool.empty() || !seen.empty())) {
         startNewDraft();
@@ -128,6 +132,7 @@ void KVDraftSession::applyLogPack(int64_t packNo, int64_t pickNo,
 
 bool KVDraftSession::applyCourse(std::string_view courseId, std::string_view module,
                                  std::string_view courseEventName) {
+    KV_CHECK_SEQUENCE(sequence_);
     if (courseId.empty() || KVLowercase(module).find("draft") == std::string::npos) {
         return false;
     }
@@ -143,6 +148,7 @@ bool KVDraftSession::applyCourse(std::string_view courseId, std::string_view mod
 
 void KVDraftSession::applyLogPick(int64_t packNo, int64_t pickNo,
                                   const std::vector<int64_t>& arenaIds) {
+    KV_CHECK_SEQUENCE(sequence_);
     const std::vector<KVCardRef> taken = catalog->resolveIds(arenaIds);
     pool.insert(pool.end(), taken.begin(), taken.end());
     packNumber = packNo;
@@ -154,6 +160,7 @@ void KVDraftSession::applyLogPick(int64_t packNo, int64_t pickNo,
 }
 
 void KVDraftSession::applyVision(const std::vector<KVSlotMatch>& matches) {
+    KV_CHECK_SEQUENCE(sequence_);
     if (pack.empty()) {
         return;
     }
@@ -174,6 +181,7 @@ void KVDraftSession::applyVision(const std::vector<KVSlotMatch>& matches) {
 }
 
 void KVDraftSession::completeWithIds(const std::vector<int64_t>& arenaIds) {
+    KV_CHECK_SEQUENCE(sequence_);
     if (!arenaIds.empty()) {
         pool = catalog->resolveIds(arenaIds);
     }
@@ -184,6 +192,7 @@ void KVDraftSession::completeWithIds(const std::vector<int64_t>& arenaIds) {
 }
 
 void KVDraftSession::reresolve() {
+    KV_CHECK_SEQUENCE(sequence_);
     const auto better = [this](const KVCardRef& card) {
         KVCardRef found;
         if (card->arenaId != 0) {
@@ -231,6 +240,7 @@ std::string KVDraftSession::fingerprint() const {
 }
 
 std::string KVDraftSession::consumeKey() {
+    KV_CHECK_SEQUENCE(sequence_);
     if (!key.empty()) {
         return key;
     }

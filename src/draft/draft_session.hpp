@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/json.hpp"
+#include "base/sequence_checker.hpp"
 #include "draft/card.hpp"
 #include "draft/catalog.hpp"
 
@@ -98,4 +99,7 @@ public:
     void clearAnalysis();
     // One row per pack card to show: best pick first, then the second pick, then pack order.
     std::vector<KVAdvice> advice() const;
+
+private:
+    KVSequenceChecker sequence_;
 };

@@ -11,6 +11,7 @@ std::string KVS(const KVJson& value) {
 }
 
 void KVDraftSession::setAnalysis(const KVJson& answer) {
+    KV_CHECK_SEQUENCE(sequence_);
     std::map<std::string, KVGrade> graded;
     const KVJson& picks = KVJsonAt(answer, "picks");
     if (picks.is_array()) {
@@ -56,6 +57,7 @@ void KVDraftSession::setAnalysis(const KVJson& answer) {
 }
 
 void KVDraftSession::clearAnalysis() {
+    KV_CHECK_SEQUENCE(sequence_);
     grades.clear();
     bestPick.clear();
     runnerUp.clear();

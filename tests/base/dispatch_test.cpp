@@ -3,6 +3,7 @@
 #include "base/dispatch/semaphore.hpp"
 #include "base/dispatch/serial_queue.hpp"
 #include "base/dispatch/timer.hpp"
+#include "base/sequence_checker.hpp"
 
 #include <gtest/gtest.h>
 
@@ -351,6 +352,26 @@ TEST(SemaphoreIntegration, WaitsUntilSignalledOrTheDeadline) {
     std::thread signaller([&] { semaphore.signal(); });
     EXPECT_TRUE(semaphore.waitFor(5));
     signaller.join();
+}
+
+TEST(SequenceChecker, BindsToTheFirstThreadUntilDetachedAndCopiesStartUnbound) {
+    KVSequenceChecker checker;
+    const auto onOtherThread = [](const KVSequenceChecker& used) {
+        bool valid = true;
+        std::thread([&] { valid = used.calledOnValidSequence(); }).join();
+        return valid;
+    };
+    EXPECT_TRUE(checker.calledOnValidSequence());
+    EXPECT_TRUE(checker.calledOnValidSequence());
+    EXPECT_FALSE(onOtherThread(checker));
+
+    const KVSequenceChecker copy = checker;
+    EXPECT_TRUE(onOtherThread(copy));
+    EXPECT_FALSE(copy.calledOnValidSequence());
+
+    checker.detach();
+    EXPECT_TRUE(onOtherThread(checker));
+    EXPECT_FALSE(checker.calledOnValidSequence());
 }
 
 } // namespace

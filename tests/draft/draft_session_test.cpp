@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace {
 
 using Ids = std::vector<int64_t>;
@@ -297,6 +299,16 @@ TEST_F(DraftSession, DraftDebuggingLogsSlotsAndAdvice) {
     EXPECT_NE(said.find("  [draft] advice Card 2 = ? -> slot 4\n"), std::string::npos);
     KVLogFlush();
 }
+
+#if defined(KV_SEQUENCE_CHECKS)
+// Debug and sanitizer builds catch the session touched from a second thread.
+TEST_F(DraftSession, UseFromASecondThreadAbortsInCheckedBuilds) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    session.startNewDraft();
+    EXPECT_DEATH(std::thread([&] { session.applyLogPick(1, 1, {1001}); }).join(),
+                 "applyLogPick called off its owning thread");
+}
+#endif
 
 TEST(DraftSessionSets, FormatsAndSnapshotKinds) {
     EXPECT_EQ(LimitedFormats().size(), 7u);
