@@ -23,9 +23,7 @@ constexpr int kScreenWidth = 1600;
 constexpr int kScreenHeight = 900;
 
 QImage gamePicture() {
-    KVArenaScreenSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
+    const KVArenaScreenSpec spec = KVSampleScreenSpec(kWidth, kHeight);
     const KVImage image = KVRenderArenaScreen(spec).image;
     return QImage(image.rgba.data(), image.width, image.height, int(image.stride()),
                   QImage::Format_RGBA8888)
@@ -34,9 +32,7 @@ QImage gamePicture() {
 
 // The stamps' shapes over the game's window, as the demo lays them.
 QRegion stampsRegion(const QRect& arena) {
-    KVArenaScreenSpec spec;
-    spec.width = arena.width();
-    spec.height = arena.height();
+    const KVArenaScreenSpec spec = KVSampleScreenSpec(arena.width(), arena.height());
     KVStampsView view;
     view.width = arena.width();
     view.height = arena.height();

@@ -91,9 +91,7 @@ void panels(const QDir& out) {
 
 void stamps(const QDir& out) {
     for (const auto& [width, height] : {std::pair{1280, 720}, {3840, 2160}}) {
-        KVArenaScreenSpec spec;
-        spec.width = width;
-        spec.height = height;
+        const KVArenaScreenSpec spec = KVSampleScreenSpec(width, height);
         const KVArenaScreen screen = KVRenderArenaScreen(spec);
         const QImage game = toQImage(screen.image);
         for (const bool pending : {true, false}) {

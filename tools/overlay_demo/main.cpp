@@ -82,9 +82,7 @@ struct Demo {
             if (!(in >> x >> y >> width >> height >> state) || width < 1 || height < 1) {
                 return "error usage: stamps X Y W H pending|graded";
             }
-            KVArenaScreenSpec spec;
-            spec.width = int(width);
-            spec.height = int(height);
+            const KVArenaScreenSpec spec = KVSampleScreenSpec(int(width), int(height));
             const std::vector<KVNormRect> slots = KVArenaScreenSlots(spec);
             stamps.setFrame({x, primaryHeight() - y - height, width, height});
             const bool pending = state == "pending";
