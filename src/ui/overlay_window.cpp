@@ -4,6 +4,7 @@
 #include "platform/screens.hpp"
 #include "ui/drawing.hpp"
 
+#include <QAbstractEventDispatcher>
 #include <QBitmap>
 #include <QGuiApplication>
 #include <QPainterPath>
@@ -38,6 +39,14 @@ QtPlacement placementOf(const QScreen* screen) {
     return placement;
 }
 
+// Qt sends its X requests when its event loop next wakes; a request made from a socket or timer
+// handler would otherwise wait for the next event from the X server.
+void sendSoon() {
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
+        dispatcher->wakeUp();
+    }
+}
+
 } // namespace
 
 void KVMakeOverlayWindow(QWidget& window, bool transparentForInput) {
@@ -61,6 +70,7 @@ void KVSetClickThrough(QWidget& window, bool through) {
     // place in the stacking order.
     if (QWindow* handle = window.windowHandle()) {
         handle->setFlag(Qt::WindowTransparentForInput, through);
+        sendSoon();
     } else {
         window.setWindowFlag(Qt::WindowTransparentForInput, through);
     }
@@ -69,6 +79,7 @@ void KVSetClickThrough(QWidget& window, bool through) {
 void KVFloatOverEverything(QWidget& window) {
     if (window.isVisible()) {
         window.raise();
+        sendSoon();
     }
 }
 

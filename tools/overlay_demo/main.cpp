@@ -13,6 +13,7 @@
 //   raise                 floats both windows over everything again
 //   clickthrough 0|1      the panel lets clicks through or takes them
 //   ontop 0|1             the panel's always-on-top switch
+//   opacity V             the panel's opacity
 //   ids                   "ok PANEL STAMPS": the X window ids
 //   hide                  hides both windows
 //   quit
@@ -95,6 +96,12 @@ struct Demo {
         if (command == "raise") {
             KVFloatOverEverything(*stamps.window());
             panel->floatOver();
+            return "ok";
+        }
+        if (command == "opacity") {
+            double value = 1;
+            in >> value;
+            panel->setOpacity(value);
             return "ok";
         }
         if (command == "clickthrough" || command == "ontop") {

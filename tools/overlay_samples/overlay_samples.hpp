@@ -1,8 +1,8 @@
 #pragma once
 
 #include "draft/card.hpp"
-#include "draft_screen/arena_screen.hpp"
 #include "draft/draft_session.hpp"
+#include "draft_screen/arena_screen.hpp"
 
 #include <memory>
 #include <string>
