@@ -4,6 +4,8 @@
 #include "platform/screens.hpp"
 #include "ui/drawing.hpp"
 
+#include <QAbstractEventDispatcher>
+#include <QBitmap>
 #include <QGuiApplication>
 #include <QPainterPath>
 #include <QScreen>
@@ -37,6 +39,14 @@ QtPlacement placementOf(const QScreen* screen) {
     return placement;
 }
 
+// Qt sends its X requests when its event loop next wakes; a request made from a socket or timer
+// handler would otherwise wait for the next event from the X server.
+void sendSoon() {
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
+        dispatcher->wakeUp();
+    }
+}
+
 } // namespace
 
 void KVMakeOverlayWindow(QWidget& window, bool transparentForInput) {
@@ -60,6 +70,7 @@ void KVSetClickThrough(QWidget& window, bool through) {
     // place in the stacking order.
     if (QWindow* handle = window.windowHandle()) {
         handle->setFlag(Qt::WindowTransparentForInput, through);
+        sendSoon();
     } else {
         window.setWindowFlag(Qt::WindowTransparentForInput, through);
     }
@@ -68,6 +79,7 @@ void KVSetClickThrough(QWidget& window, bool through) {
 void KVFloatOverEverything(QWidget& window) {
     if (window.isVisible()) {
         window.raise();
+        sendSoon();
     }
 }
 
@@ -154,6 +166,10 @@ void KVOverlayShape::update() {
     // An empty mask would show the whole window: one with nothing to show is shaped to a pixel
     // outside itself.
     window_.setMask(region.isEmpty() ? QRegion(-8, -8, 1, 1) : region);
+}
+
+QRegion KVPaintedRegion(const QImage& image) {
+    return QRegion(QBitmap::fromImage(image.createAlphaMask(Qt::ThresholdAlphaDither)));
 }
 
 QRegion KVRoundedRegion(const KVRect& rect, double radius) {
