@@ -126,6 +126,7 @@ void KVSettings::build() {
     KVFormLabel(&card, "Settings", bold(18), "#e8d5a3", Qt::AlignLeft, {24, 20, 200, 24});
     KVFormLabel(&card, "Esc to close", regular(11), "#6f7b8b", Qt::AlignLeft, {296, 24, 100, 16});
     account_ = KVFormLabel(&card, "", regular(13), "#c7d0dc", Qt::AlignLeft, {24, 60, 272, 20});
+    account_->setWordWrap(false);
     signOut_ = new QPushButton("Sign out", &card);
     signOut_->setFont(regular(12));
     KVPlace(*signOut_, {306, 56, 90, 28});
@@ -205,8 +206,11 @@ QWidget* KVSettings::scrim() const {
 
 void KVSettings::setAccount(const std::string& email, const KVJson& credits) {
     const std::optional<std::string> amount = KVJsonText(credits);
-    const std::string text = amount ? email + " \u00B7 " + *amount + " credits" : email;
-    account_->setText(QString::fromStdString(text));
+    const QString text =
+        QString::fromStdString(amount ? email + " \u00B7 " + *amount + " credits" : email);
+    // One line: a long address gives up its middle, so the credits stay in view.
+    account_->setText(account_->fontMetrics().elidedText(text, Qt::ElideMiddle, account_->width()));
+    account_->setToolTip(text);
 }
 
 void KVSettings::setOpacityPercent(long percent, bool clickThrough) {

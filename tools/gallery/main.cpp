@@ -3,10 +3,10 @@
 //   gallery [OUTPUT_DIR] [--no-live]
 //
 // Offscreen: the panel in every state and tab, and the stamps (pending and graded) over
-// rendered draft screens at 1280 × 720 and 3840 × 2160. Live (unless --no-live): the windows
-// over fake-arena on a private Xvfb, without and with a compositing manager. Each picture is
-// checked: no paint outside the drawn shapes, no opaque black, every text inside its box. Prints
-// one line per picture; exits 1 when a check failed.
+// rendered draft screens at 1280 × 720 and 3840 × 2160; the sign-in, settings and deck windows.
+// Live (unless --no-live): the windows over fake-arena on a private Xvfb, without and with a
+// compositing manager. Each picture is checked: no paint outside the drawn shapes, no opaque black,
+// every text inside its box. Prints one line per picture; exits 1 when a check failed.
 #include "checks.hpp"
 #include "draft_screen/arena_screen.hpp"
 #include "live.hpp"
@@ -16,6 +16,7 @@
 #include "ui/panel_view.hpp"
 #include "ui/qt_canvas.hpp"
 #include "ui/stamps.hpp"
+#include "windows.hpp"
 
 #include <QApplication>
 #include <QDir>
@@ -154,6 +155,9 @@ int main(int argc, char** argv) {
     }
     panels(out);
     stamps(out);
+    for (const GalleryShot& shot : WindowShots(out.absolutePath().toStdString())) {
+        report(QString::fromStdString(shot.path), shot.description, shot.problems);
+    }
     if (live) {
         for (const GalleryShot& shot : LiveShots(out.absolutePath().toStdString())) {
             report(QString::fromStdString(shot.path), shot.description, shot.problems);
