@@ -93,8 +93,11 @@ std::shared_ptr<KVDeckWindow> KVDeckWindow::create(std::shared_ptr<KVCanvas> met
     QObject::connect(bar, &QScrollBar::valueChanged, inner, &QScrollBar::setValue);
     deck->bar_ = bar;
 
+    // Content shorter than the window's least height leaves the rest unpainted: without a
+    // compositor that part would show black, so the shape ends with the content.
     deck->shape_ = std::make_unique<KVOverlayShape>(*deck->window_, [raw = deck.get()] {
-        return KVRoundedRegion({0, 0, KVDeckView::kWidth, raw->frame_.height}, 14);
+        const double height = std::min(raw->view.contentHeight, raw->frame_.height);
+        return KVRoundedRegion({0, 0, KVDeckView::kWidth, height}, 14);
     });
     deck->setFrame(deck->frame_);
     KVHideFromCapture(*deck->window_);
