@@ -1,6 +1,7 @@
 #include "ui/settings.hpp"
 
 #include "base/platform_texts.hpp"
+#include "platform/window_stacking.hpp"
 #include "ui/drawing.hpp"
 #include "ui/form_controls.hpp"
 #include "ui/overlay_window.hpp"
@@ -55,6 +56,16 @@ protected:
         if (auto settings = owner.lock()) {
             settings->closeSettings();
         }
+    }
+    bool event(QEvent* event) override {
+        // By the time the card has the keyboard the window manager has framed it: the scrim
+        // can go right under it.
+        if (event->type() == QEvent::WindowActivate) {
+            if (auto settings = owner.lock()) {
+                settings->keepScrimUnderCard();
+            }
+        }
+        return QWidget::event(event);
     }
 };
 
@@ -256,6 +267,14 @@ void KVSettings::showOver(const KVRect& arenaFrame, bool haveArena) {
     // The card takes the keyboard from the game, so Esc and the letter fields work.
     card.activateWindow();
     card.setFocus(Qt::ActiveWindowFocusReason);
+    keepScrimUnderCard();
+}
+
+void KVSettings::keepScrimUnderCard() {
+    if (scrim_->isVisible() && scrim_->windowHandle() != nullptr &&
+        window_->windowHandle() != nullptr) {
+        KVStackBelow(*scrim_->windowHandle(), *window_->windowHandle());
+    }
 }
 
 void KVSettings::hide() {

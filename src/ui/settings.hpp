@@ -54,6 +54,9 @@ public:
     void showOver(const KVRect& arenaFrame, bool haveArena);
     void hide();
     bool isVisible() const;
+    // Restacks the scrim right under the card (the card's window manager frame may come late);
+    // the controller calls it again whenever it raises the scrim.
+    void keepScrimUnderCard();
 
     // The actions of the card's controls.
     void closeSettings();

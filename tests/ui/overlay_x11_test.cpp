@@ -41,6 +41,13 @@ public:
         std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
     }
 
+    // A press and release of the key with X key code `code`.
+    void key(uint8_t code) {
+        xcb_test_fake_input(c_, XCB_KEY_PRESS, code, XCB_CURRENT_TIME, root_, 0, 0, 0);
+        xcb_test_fake_input(c_, XCB_KEY_RELEASE, code, XCB_CURRENT_TIME, root_, 0, 0, 0);
+        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+    }
+
     xcb_window_t focus() {
         auto* reply = xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr);
         const xcb_window_t window = reply != nullptr ? reply->focus : 0;
@@ -263,6 +270,40 @@ TEST_F(OverlayX11Integration, WhileArenaHoldsAPointerGrabClicksGoToArena) {
     const std::string line = fake->process.readLine(5);
     EXPECT_EQ(line.rfind("click ", 0), 0u) << "the grab takes the click: " << line;
     EXPECT_EQ(tap(1), "") << "the panel hears nothing while Arena holds the pointer";
+}
+
+TEST_F(OverlayX11Integration, TheSettingsCardTakesTheKeyboardAndEscGivesItBackToArena) {
+    constexpr uint8_t kEscape = 9; // Xvfb's default key map
+    ASSERT_EQ(x->focus(), fake->window);
+    const Display::Frame a = x->frame(fake->window);
+    std::ostringstream show;
+    show << "settings " << a.x << " " << a.y << " " << a.width << " " << a.height;
+    ASSERT_EQ(demo->command(show.str()), "ok");
+    demo->write("settings-ids\n");
+    unsigned card = 0;
+    unsigned scrim = 0;
+    for (int i = 0; i < 10 && card == 0; ++i) {
+        std::istringstream line(demo->readLine());
+        std::string ok;
+        line >> ok;
+        if (ok == "ok") {
+            line >> card >> scrim;
+        }
+    }
+    ASSERT_NE(card, 0u);
+    EXPECT_TRUE(eventually([&] { return x->focus() == card; })) << "the card has the keyboard";
+    EXPECT_TRUE(eventually([&] { return x->above(x->topLevel(card), scrim); }))
+        << "the card lies over its scrim";
+    EXPECT_TRUE(x->above(scrim, x->topLevel(fake->window))) << "the scrim covers Arena";
+    const Display::Frame c = x->frame(card);
+    EXPECT_EQ(c.x, a.x + (a.width - 420) / 2);
+    EXPECT_EQ(c.y, a.y + a.height / 3);
+
+    x->key(kEscape);
+    EXPECT_EQ(tap(5), "settings closed");
+    EXPECT_TRUE(eventually([&] { return x->focus() == fake->window; }))
+        << "Arena has the keyboard again";
+    EXPECT_EQ(tap(0.5), "") << "closed once";
 }
 
 } // namespace

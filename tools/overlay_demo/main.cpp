@@ -15,6 +15,10 @@
 //   ontop 0|1             the panel's always-on-top switch
 //   opacity V             the panel's opacity
 //   ids                   "ok PANEL STAMPS": the X window ids
+//   settings X Y W H      shows the settings card over that desktop rectangle (Arena's), with
+//                         the scrim; "settings none" shows it without Arena. Closing it prints
+//                         "settings closed"
+//   settings-ids          "ok CARD SCRIM": the settings windows' X ids
 //   hide                  hides both windows
 //   quit
 // Taps on the panel are printed as "tap ACTION".
@@ -23,6 +27,7 @@
 #include "overlay_samples/overlay_samples.hpp"
 #include "ui/overlay_window.hpp"
 #include "ui/panel.hpp"
+#include "ui/settings.hpp"
 #include "ui/stamps.hpp"
 
 #include <QApplication>
@@ -51,6 +56,7 @@ double primaryHeight() {
 struct Demo {
     std::shared_ptr<KVPanel> panel = KVPanel::create();
     KVStamps stamps;
+    std::shared_ptr<KVSettings> settings = KVSettings::create();
 
     std::string run(const std::string& line, bool& done) {
         std::istringstream in(line);
@@ -118,6 +124,19 @@ struct Demo {
             return "ok " + std::to_string(panel->window()->winId()) + " " +
                    std::to_string(stamps.window()->winId());
         }
+        if (command == "settings") {
+            double x = 0, y = 0, width = 0, height = 0;
+            if (in >> x >> y >> width >> height) {
+                settings->showOver({x, primaryHeight() - y - height, width, height}, true);
+            } else {
+                settings->showOver({}, false);
+            }
+            return "ok";
+        }
+        if (command == "settings-ids") {
+            return "ok " + std::to_string(settings->window()->winId()) + " " +
+                   std::to_string(settings->scrim()->winId());
+        }
         if (command == "hide") {
             panel->hide();
             stamps.hide();
@@ -146,6 +165,7 @@ int main(int argc, char** argv) {
                                        {&demo.panel->onMoved, "moved"}}) {
         *action = [name = std::string(name)] { say("tap " + name); };
     }
+    demo.settings->onClose = [] { say("settings closed"); };
 
     std::string buffer;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
