@@ -57,8 +57,10 @@ QLabel* DarkLabel(QWidget* parent, std::string_view text, bool semibold, std::st
 void makeBorderless(QPushButton& button, std::string_view hex, std::string_view align) {
     button.setFlat(true);
     button.setCursor(Qt::PointingHandCursor);
+    button.setAttribute(Qt::WA_Hover, false);
     button.setStyleSheet(QString("QPushButton { border: none; background: transparent; padding: 0;"
                                  " color: %1; text-align: %2; }"
+                                 "QPushButton:hover, QPushButton:focus { background: transparent; }"
                                  "QPushButton:pressed { color: #a1a1aa; }"
                                  "QPushButton:disabled { color: #a1a1aa; }")
                              .arg(QString::fromUtf8(hex.data(), qsizetype(hex.size())),
@@ -137,6 +139,12 @@ void KVLogin::build() {
     toggle_ =
         button(root, "Create an account", KVFormFont(13, QFont::DemiBold), {224, 478, 148, 24});
     makeBorderless(*toggle_, "#111111", "left");
+    // Tab goes through the form as it reads, not in the order the controls were made: from the
+    // e-mail straight to the password.
+    QWidget* const order[] = {email_, password_, submit_, google_, toggle_, forgot_};
+    for (size_t i = 1; i < std::size(order); ++i) {
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    }
     // Light whatever the desktop's theme; set last so every control takes it.
     root->setStyle(KVFusionStyle());
     for (QWidget* child : root->findChildren<QWidget*>()) {

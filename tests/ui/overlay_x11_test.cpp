@@ -1,5 +1,7 @@
 // The live overlay windows on a private X server with openbox, beside fake-arena: focus, clicks,
 // stacking and what shows without and with a compositing manager.
+#include "base/json.hpp"
+#include "support/fake_http_server.hpp"
 #include "support/x11_fixture.hpp"
 
 #include <xcb/xcb.h>
@@ -7,6 +9,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -46,6 +50,36 @@ public:
         xcb_test_fake_input(c_, XCB_KEY_PRESS, code, XCB_CURRENT_TIME, root_, 0, 0, 0);
         xcb_test_fake_input(c_, XCB_KEY_RELEASE, code, XCB_CURRENT_TIME, root_, 0, 0, 0);
         std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+    }
+
+    // Types `text` (lower-case letters, digits, "@" and ".") on Xvfb's default US key map.
+    void type(const std::string& text) {
+        static const std::string rows[] = {"1234567890", "qwertyuiop", "asdfghjkl", "zxcvbnm"};
+        static const uint8_t starts[] = {10, 24, 38, 52};
+        constexpr uint8_t kShift = 50;
+        for (const char c : text) {
+            uint8_t code = 0;
+            bool shift = false;
+            if (c == '@') {
+                code = 11; // Shift+2
+                shift = true;
+            } else if (c == '.') {
+                code = 60;
+            }
+            for (int row = 0; row < 4 && code == 0; ++row) {
+                const size_t at = rows[row].find(c);
+                if (at != std::string::npos) {
+                    code = uint8_t(starts[row] + at);
+                }
+            }
+            if (shift) {
+                xcb_test_fake_input(c_, XCB_KEY_PRESS, kShift, XCB_CURRENT_TIME, root_, 0, 0, 0);
+            }
+            key(code);
+            if (shift) {
+                xcb_test_fake_input(c_, XCB_KEY_RELEASE, kShift, XCB_CURRENT_TIME, root_, 0, 0, 0);
+            }
+        }
     }
 
     xcb_window_t focus() {
@@ -304,6 +338,85 @@ TEST_F(OverlayX11Integration, TheSettingsCardTakesTheKeyboardAndEscGivesItBackTo
     EXPECT_TRUE(eventually([&] { return x->focus() == fake->window; }))
         << "Arena has the keyboard again";
     EXPECT_EQ(tap(0.5), "") << "closed once";
+}
+
+// A new user's way through the sign-in window: typing, Tab, Return, a refused password, then
+// Google in a stand-in browser (an xdg-open that hands the address to curl). With
+// KV_SIGNIN_SHOTS set to a directory, the screen is saved there at each step.
+TEST_F(OverlayX11Integration, ANewUserSignsInWithTheKeyboardThenWithGoogle) {
+    constexpr uint8_t kTab = 23;
+    constexpr uint8_t kReturn = 36;
+    KVFakeHTTPServer service([](KVFakeHTTPServer::Routes& routes) {
+        routes.Post("/api/auth/login", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 401;
+            res.set_content(R"({"error": "invalid_credentials"})", "application/json");
+        });
+        routes.Get("/auth/desktop", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_redirect(req.get_param_value("redirect_uri") +
+                                 "?token=kor_new&state=" + req.get_param_value("state"),
+                             302);
+        });
+        routes.Get("/api/me", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(R"({"email": "ana@example.com", "credits": 3})", "application/json");
+        });
+    });
+    const std::filesystem::path bin =
+        std::filesystem::temp_directory_path() / ("kv-browser-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(bin);
+    {
+        std::ofstream browser(bin / "xdg-open");
+        browser << "#!/bin/sh\nsleep 1\nexec curl -s -L -o /dev/null --max-time 10 \"$1\"\n";
+    }
+    std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
+    const char* path = std::getenv("PATH");
+    KVChildProcess app({KV_OVERLAY_DEMO},
+                       {"DISPLAY=" + display(), "QT_QPA_PLATFORM=xcb",
+                        "PATH=" + bin.string() + ":" + (path != nullptr ? path : "/usr/bin")});
+    ASSERT_EQ(app.readLine(30), "ready");
+    const char* shots = std::getenv("KV_SIGNIN_SHOTS");
+    const auto shot = [&](const char* name) {
+        if (shots != nullptr) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400)); // the keys drawn
+            EXPECT_EQ(app.command("shot " + std::string(shots) + "/" + name + ".png"), "ok");
+        }
+    };
+    app.write("signin " + service.base() + "\n");
+    unsigned window = 0;
+    for (int i = 0; i < 10 && window == 0; ++i) {
+        std::istringstream line(app.readLine());
+        std::string ok;
+        line >> ok;
+        if (ok == "ok") {
+            line >> window;
+        }
+    }
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(eventually([&] { return x->focus() == window; })) << "the window has the keyboard";
+    shot("signin-live-1-open");
+
+    x->type("ana@example.com");
+    x->key(kTab);
+    x->type("wrongpass1");
+    shot("signin-live-2-typed");
+    x->key(kReturn);
+    ASSERT_TRUE(eventually([&] { return !service.requests().empty(); }));
+    const KVJson body = KVJson::parse(service.lastRequest().body);
+    EXPECT_EQ(body["email"], "ana@example.com");
+    EXPECT_EQ(body["password"], "wrongpass1") << "Tab took the cursor to the password";
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    shot("signin-live-3-refused");
+
+    // The Google button, in the middle of its frame in the window.
+    const Display::Frame w = x->frame(window);
+    x->click(w.x + 48 + 162, w.y + 420 + 18);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    shot("signin-live-4-google-waiting");
+    EXPECT_EQ(app.readLine(20), "signed in ana@example.com");
+    EXPECT_TRUE(eventually([&] { return x->frame(window).width == 0 || x->focus() != window; }))
+        << "the window closed";
+    shot("signin-live-5-done");
+    app.command("quit");
+    std::filesystem::remove_all(bin);
 }
 
 } // namespace

@@ -19,12 +19,16 @@
 //                         the scrim; "settings none" shows it without Arena. Closing it prints
 //                         "settings closed"
 //   settings-ids          "ok CARD SCRIM": the settings windows' X ids
+//   signin BASE           shows the sign-in window for the service at BASE: "ok WINDOW"; a
+//                         sign-in prints "signed in EMAIL", closing it "sign-in cancelled"
+//   shot FILE             saves a picture of the whole screen as FILE (PNG)
 //   hide                  hides both windows
 //   quit
 // Taps on the panel are printed as "tap ACTION".
 #include "base/dispatch/run_loop.hpp"
 #include "draft_screen/arena_screen.hpp"
 #include "overlay_samples/overlay_samples.hpp"
+#include "ui/login.hpp"
 #include "ui/overlay_window.hpp"
 #include "ui/panel.hpp"
 #include "ui/settings.hpp"
@@ -57,6 +61,7 @@ struct Demo {
     std::shared_ptr<KVPanel> panel = KVPanel::create();
     KVStamps stamps;
     std::shared_ptr<KVSettings> settings = KVSettings::create();
+    std::shared_ptr<KVLogin> login;
 
     std::string run(const std::string& line, bool& done) {
         std::istringstream in(line);
@@ -136,6 +141,28 @@ struct Demo {
         if (command == "settings-ids") {
             return "ok " + std::to_string(settings->window()->winId()) + " " +
                    std::to_string(settings->scrim()->winId());
+        }
+        if (command == "signin") {
+            std::string base;
+            if (!(in >> base)) {
+                return "error usage: signin BASE";
+            }
+            login = KVLogin::create(base);
+            login->onSignedIn = [](const std::string&, const KVJson& user) {
+                say("signed in " + KVJsonString(KVJsonAt(user, "email"), ""));
+            };
+            login->onCancelled = [] { say("sign-in cancelled"); };
+            login->show();
+            return "ok " + std::to_string(login->window()->winId());
+        }
+        if (command == "shot") {
+            std::string file;
+            QScreen* screen = QGuiApplication::primaryScreen();
+            if (!(in >> file) || screen == nullptr) {
+                return "error usage: shot FILE";
+            }
+            return screen->grabWindow(0).save(QString::fromStdString(file)) ? "ok"
+                                                                            : "error not saved";
         }
         if (command == "hide") {
             panel->hide();
