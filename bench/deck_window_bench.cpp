@@ -50,7 +50,7 @@ void BM_Refit(benchmark::State& state) {
     for (auto _ : state) {
         deck->refit();
     }
-    state.counters["rows"] = double(deck->view.maindeck.size());
+    state.counters["rows"] = double(deck->view.content.maindeck.size());
 }
 BENCHMARK(BM_Refit)->Unit(benchmark::kMillisecond);
 

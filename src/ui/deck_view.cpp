@@ -56,23 +56,23 @@ void KVDeckView::layout(KVCanvas& canvas, bool draw) {
         KVDrawText(canvas, "\u2715", KVFont(14, false), KVHex("#8a94a3"), 1, false, closeRect);
     }
 
-    const double th = KVTextHeight(canvas, title, KVFont(14, true), true, W - 32);
+    const double th = KVTextHeight(canvas, content.title, KVFont(14, true), true, W - 32);
     if (draw) {
-        KVDrawText(canvas, title, KVFont(14, true), KVHex("#f2f5fa"), 0, true,
+        KVDrawText(canvas, content.title, KVFont(14, true), KVHex("#f2f5fa"), 0, true,
                    {16, 42, W - 32, th});
     }
     double y = 42 + th + 4;
-    if (!sub.empty()) {
-        const double sh = KVTextHeight(canvas, sub, KVFont(12, false), true, W - 32);
+    if (!content.sub.empty()) {
+        const double sh = KVTextHeight(canvas, content.sub, KVFont(12, false), true, W - 32);
         if (draw) {
-            KVDrawText(canvas, sub, KVFont(12, false), KVHex("#8a94a3"), 0, true,
+            KVDrawText(canvas, content.sub, KVFont(12, false), KVHex("#8a94a3"), 0, true,
                        {16, y, W - 32, sh});
         }
         y += sh + 8;
     }
     for (const auto& [heading, text] :
-         {std::pair<const char*, const std::string&>{"WHY THIS BUILD", reasoning},
-          {"HOW TO PLAY IT", howToPlay}}) {
+         {std::pair<const char*, const std::string&>{"WHY THIS BUILD", content.reasoning},
+          {"HOW TO PLAY IT", content.howToPlay}}) {
         if (text.empty()) {
             continue;
         }
@@ -89,7 +89,7 @@ void KVDeckView::layout(KVCanvas& canvas, bool draw) {
     }
 
     copyRect = {};
-    if (maindeck.empty() && sideboard.empty()) {
+    if (content.maindeck.empty() && content.sideboard.empty()) {
         // Building or failed: no tabs.
         deckTab = {};
         sideTab = {};
@@ -114,7 +114,7 @@ void KVDeckView::layout(KVCanvas& canvas, bool draw) {
     y += 34;
     y = drawRows(canvas, y, draw);
 
-    if (tab == "deck" && !arenaText.empty()) {
+    if (tab == "deck" && !content.arenaText.empty()) {
         y += 8;
         copyRect = {16, y, W - 32, 30};
         if (draw) {
@@ -130,7 +130,7 @@ void KVDeckView::layout(KVCanvas& canvas, bool draw) {
 
 double KVDeckView::drawRows(KVCanvas& canvas, double y, bool draw) {
     const double W = kWidth;
-    const std::vector<KVDeckRow>& rows = tab == "deck" ? maindeck : sideboard;
+    const std::vector<KVDeckRow>& rows = tab == "deck" ? content.maindeck : content.sideboard;
     if (rows.empty()) {
         if (draw) {
             KVDrawText(canvas,

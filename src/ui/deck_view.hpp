@@ -20,14 +20,9 @@ public:
     static constexpr double kWidth = 360;
 
     bool dragged = false;
-    std::string title = "Building your deck\u2026";
-    std::string sub;
-    std::string reasoning;
-    std::string howToPlay;
-    std::vector<KVDeckRow> maindeck;
-    std::vector<KVDeckRow> sideboard;
-    // The build in Arena's import format; the footer is offered only when there is one.
-    std::string arenaText;
+    // The texts and rows shown, and the build in Arena's import format (the footer is offered
+    // only when there is one).
+    KVDeckContent content;
     bool copied = false; // the footer says so until the next build
     std::string tab = "deck";
     double contentHeight = 0;

@@ -62,6 +62,7 @@ std::shared_ptr<KVDeckWindow> KVDeckWindow::create(std::shared_ptr<KVCanvas> met
     std::shared_ptr<KVDeckWindow> deck(new KVDeckWindow());
     deck->metrics_ = metrics ? std::move(metrics) : std::make_shared<KVQtCanvas>();
     deck->view.owner = deck;
+    deck->view.content.title = "Building your deck\u2026";
     deck->window_ = std::make_unique<QWidget>();
     KVMakeOverlayWindow(*deck->window_, false);
 
@@ -136,13 +137,9 @@ void KVDeckWindow::refit() {
 }
 
 void KVDeckWindow::showContent(const std::string& title, const std::string& sub) {
-    view.title = title;
-    view.sub = sub;
-    view.reasoning.clear();
-    view.howToPlay.clear();
-    view.maindeck.clear();
-    view.sideboard.clear();
-    view.arenaText.clear();
+    view.content = KVDeckContent();
+    view.content.title = title;
+    view.content.sub = sub;
     view.copied = false;
     refit();
 }
@@ -157,14 +154,7 @@ void KVDeckWindow::setError(const std::string& message) {
 
 void KVDeckWindow::setDeck(const KVJson& answer, const std::vector<std::string>& poolNames,
                            const KVCatalog* catalog) {
-    KVDeckContent content = KVDeckContentFrom(answer, poolNames, catalog);
-    view.title = std::move(content.title);
-    view.sub = std::move(content.sub);
-    view.reasoning = std::move(content.reasoning);
-    view.howToPlay = std::move(content.howToPlay);
-    view.maindeck = std::move(content.maindeck);
-    view.sideboard = std::move(content.sideboard);
-    view.arenaText = std::move(content.arenaText);
+    view.content = KVDeckContentFrom(answer, poolNames, catalog);
     view.copied = false;
     view.tab = "deck";
     refit();
@@ -189,10 +179,10 @@ void KVDeckWindow::dragBy(const KVPoint& delta) {
 }
 
 void KVDeckWindow::copyForArena() {
-    if (view.arenaText.empty()) {
+    if (view.content.arenaText.empty()) {
         return;
     }
-    QGuiApplication::clipboard()->setText(QString::fromStdString(view.arenaText));
+    QGuiApplication::clipboard()->setText(QString::fromStdString(view.content.arenaText));
     view.copied = true;
     widget_->update();
 }

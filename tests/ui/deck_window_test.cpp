@@ -85,9 +85,9 @@ TEST_F(DeckWindowTest, BuildingAndErrorStatesHaveNoTabs) {
 TEST_F(DeckWindowTest, RowsPipsAndTheEmptySideboard) {
     // Cards the catalog does not know carry no cost: set the rows as a build of known cards.
     deck->setDeck(buildOf(1), poolOf(1), nullptr);
-    deck->view.maindeck = {{"Maindeck", "Head", std::nullopt},
-                           {"Odd One", "Row", "{2/W}{W/U}{X}{r}{12}"},
-                           {"17x Plains", "Land", std::nullopt}};
+    deck->view.content.maindeck = {{"Maindeck", "Head", std::nullopt},
+                                   {"Odd One", "Row", "{2/W}{W/U}{X}{r}{12}"},
+                                   {"17x Plains", "Land", std::nullopt}};
     deck->refit();
     KVRecordingCanvas canvas = paint();
     const double y = deck->view.deckTab.y + 34; // the first row's top
