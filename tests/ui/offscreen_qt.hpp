@@ -11,6 +11,8 @@ inline QApplication& OffscreenQt() {
     static char name[] = "ui_tests";
     static char* argv[] = {name, nullptr};
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: at exit, QTest's input devices would be torn down after the application
+    // they belong to, and crash.
+    static QApplication* const app = new QApplication(argc, argv);
+    return *app;
 }
