@@ -234,11 +234,13 @@ std::optional<KVJson> KVAPI::latestVersion(KVError* error) {
     return call(path, "GET", nullptr, 10, error);
 }
 
-bool KVAPI::sendTelemetry(const KVJson& events, const std::string& sessionId, bool* retryable) {
+bool KVAPI::sendTelemetry(const KVJson& events, const std::string& sessionId, bool* retryable,
+                          double timeout) {
     const KVJson body = {
         {"sessionId", sessionId}, {"appVersion", KVPlatformTexts::kVersion}, {"events", events}};
     long status = 0;
-    const auto answer = perform(request("/api/telemetry", "POST", &body, 20), &status, nullptr);
+    const auto answer =
+        perform(request("/api/telemetry", "POST", &body, timeout), &status, nullptr);
     if (!answer) {
         if (retryable != nullptr) {
             *retryable = true;

@@ -80,8 +80,9 @@ public:
 
     // True when the service took the events (a status below 300; redirects are not followed).
     // Otherwise `retryable` tells whether sending the same batch later may work (no connection,
-    // 401, 408, 429, 5xx); it is left alone on success.
-    bool sendTelemetry(const KVJson& events, const std::string& sessionId, bool* retryable);
+    // 401, 408, 429, 5xx); it is left alone on success. `timeout` bounds the whole request.
+    bool sendTelemetry(const KVJson& events, const std::string& sessionId, bool* retryable,
+                       double timeout = 20);
 
 private:
     std::string host() const;

@@ -33,3 +33,14 @@ KVSCardIndex& KVSIndexOf(KVSCardIndex& index, const std::vector<KVSTestCard>& ca
     index.add(objects);
     return index;
 }
+
+int KVSDeckSize(const KVJson& deck) {
+    int total = 0;
+    for (const KVJson& spell : deck["spells"]) {
+        total += spell["count"].get<int>();
+    }
+    for (const auto& [color, count] : deck["lands"].items()) {
+        total += count.get<int>();
+    }
+    return total;
+}

@@ -26,3 +26,6 @@ KVSTestCard KVSVanilla(const std::string& name, const std::string& color, int cm
 KVSTestCard KVSRareRemoval(const std::string& name, const std::string& color, int cmc = 2);
 
 KVSCardIndex& KVSIndexOf(KVSCardIndex& index, const std::vector<KVSTestCard>& cards);
+
+// The cards in a deck the service built: its spells and its basic lands.
+int KVSDeckSize(const KVJson& deck);

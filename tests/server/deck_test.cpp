@@ -7,30 +7,14 @@
 
 namespace {
 
-int deckSize(const KVJson& deck) {
-    int total = 0;
-    for (const KVJson& spell : deck["spells"]) {
-        total += spell["count"].get<int>();
-    }
-    for (const auto& [color, count] : deck["lands"].items()) {
-        total += count.get<int>();
-    }
-    return total;
-}
-
 TEST(ServerDeck, LargestRemainderSplitsExactly) {
-    struct Case {
-        std::vector<double> weights;
-        int total;
-        std::vector<int> parts;
-    };
-    const Case cases[] = {
+    const std::tuple<std::vector<double>, int, std::vector<int>> cases[] = {
         {{10, 10}, 17, {9, 8}},     {{12, 4}, 17, {13, 4}}, {{1, 1, 1}, 17, {6, 6, 5}},
         {{20, 1}, 17, {16, 1}},     {{0, 5}, 17, {0, 17}},  {{0, 0}, 17, {0, 0}},
         {{2, 3, 5}, 10, {2, 3, 5}},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(KVSDeckBuilder::largestRemainder(c.weights, c.total), c.parts);
+    for (const auto& [weights, total, parts] : cases) {
+        EXPECT_EQ(KVSDeckBuilder::largestRemainder(weights, total), parts);
     }
 }
 
@@ -58,7 +42,7 @@ TEST(ServerDeck, BuildsOnTheDeepestTwoColoursWithBasicsByPips) {
 
     const KVJson deck = KVSDeckBuilder(index).build(pool);
     EXPECT_EQ(deck["colors"], KVJson::array({"W", "U"}));
-    EXPECT_EQ(deckSize(deck), 40);
+    EXPECT_EQ(KVSDeckSize(deck), 40);
     for (const KVJson& spell : deck["spells"]) {
         EXPECT_EQ(spell["name"].get<std::string>().rfind("Red", 0), std::string::npos);
         EXPECT_NE(spell["name"], "Plains");
@@ -93,7 +77,7 @@ TEST(ServerDeck, EveryPoolWithTwentyThreeSpellsMakesFortyCards) {
         }
         KVSIndexOf(index, cards);
         const KVJson deck = KVSDeckBuilder(index).build(pool);
-        EXPECT_EQ(deckSize(deck), 40) << "round " << round;
+        EXPECT_EQ(KVSDeckSize(deck), 40) << "round " << round;
         std::shuffle(pool.begin(), pool.end(), random);
         EXPECT_EQ(KVSDeckBuilder(index).build(pool), deck) << "round " << round;
     }

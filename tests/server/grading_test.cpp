@@ -29,15 +29,11 @@ std::string gradeOf(const KVJson& answer, const std::string& name) {
 }
 
 TEST(ServerGrading, ScoresFallIntoTheThirteenGrades) {
-    struct Case {
-        double score;
-        std::string grade;
-    };
-    const Case cases[] = {{5.0, "A+"}, {4.4, "A+"}, {4.39, "A"}, {3.8, "A-"},
-                          {3.2, "B"},  {2.9, "B-"}, {2.3, "C"},  {2.0, "C-"},
-                          {1.0, "D-"}, {0.99, "F"}, {0.0, "F"}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(KVSGradeFor(c.score), c.grade) << c.score;
+    const std::pair<double, std::string> cases[] = {
+        {5.0, "A+"}, {4.4, "A+"}, {4.39, "A"}, {3.8, "A-"}, {3.2, "B"}, {2.9, "B-"},
+        {2.3, "C"},  {2.0, "C-"}, {1.0, "D-"}, {0.99, "F"}, {0.0, "F"}};
+    for (const auto& [score, grade] : cases) {
+        EXPECT_EQ(KVSGradeFor(score), grade) << score;
     }
 }
 
@@ -91,10 +87,9 @@ TEST(ServerGrading, RareRemovalOutranksAVanillaCommonOfItsColour) {
     }
 }
 
-TEST(ServerGrading, OffColourCardsFallOnceTheLaneIsSet) {
+TEST(ServerGrading, OffColourCardsFallOnceTheLaneIsSetAndUnknownOnesAreMarked) {
     KVSCardIndex index;
-    std::vector<KVSTestCard> cards = {KVSVanilla("White Bear", "W"), KVSVanilla("Red Bear", "R"),
-                                      KVSVanilla("Gold Blue Red", "U")};
+    std::vector<KVSTestCard> cards = {KVSVanilla("White Bear", "W"), KVSVanilla("Red Bear", "R")};
     std::vector<std::string> pool;
     for (int i = 0; i < 14; ++i) {
         const std::string name = "Pool " + std::to_string(i);
@@ -117,42 +112,21 @@ TEST(ServerGrading, OffColourCardsFallOnceTheLaneIsSet) {
     EXPECT_EQ(late["runnerUp"], "Red Bear");
     EXPECT_EQ(late["second"], "") << "one card is taken from this pack";
     EXPECT_EQ(KVSAnalyzePack(index, stateOf(pack, pool, 2))["second"], "Red Bear");
-}
+    // The pool holds as many white as blue cards: its order must not break the tie.
+    std::mt19937 random(5);
+    for (int i = 0; i < 20; ++i) {
+        std::shuffle(pool.begin(), pool.end(), random);
+        EXPECT_EQ(KVJsonDump(KVSAnalyzePack(index, stateOf(pack, pool))), KVJsonDump(late));
+    }
 
-TEST(ServerGrading, UnknownNamesGetAQuestionMarkAndAWarning) {
-    KVSCardIndex index;
-    KVSIndexOf(index, {KVSVanilla("Bear", "G")});
-    const KVJson answer = KVSAnalyzePack(index, stateOf({"Mystery Card", "Bear"}));
-    EXPECT_EQ(gradeOf(answer, "Mystery Card"), "?");
-    EXPECT_EQ(answer["best"], "Bear");
-    EXPECT_NE(answer["warning"].get<std::string>().find("1 card is missing"), std::string::npos);
+    // A name the index does not know gets a question mark and a warning.
+    const KVJson unknown = KVSAnalyzePack(index, stateOf({"Mystery Card", "White Bear"}));
+    EXPECT_EQ(gradeOf(unknown, "Mystery Card"), "?");
+    EXPECT_EQ(unknown["best"], "White Bear");
+    EXPECT_NE(unknown["warning"].get<std::string>().find("1 card is missing"), std::string::npos);
     const KVJson empty = KVSAnalyzePack(index, stateOf({}));
     EXPECT_EQ(empty["best"], "");
     EXPECT_TRUE(empty["picks"].empty());
-}
-
-TEST(ServerGrading, TheSamePoolAlwaysGetsTheSameAnswer) {
-    std::mt19937 random(5);
-    KVSCardIndex index;
-    std::vector<KVSTestCard> cards;
-    std::vector<std::string> names;
-    for (int i = 0; i < 40; ++i) {
-        names.push_back("Card " + std::to_string(i));
-        cards.push_back(i % 7 == 0
-                            ? KVSRareRemoval(names.back(), std::string(1, "WUBRG"[i % 5]))
-                            : KVSVanilla(names.back(), std::string(1, "WUBRG"[i % 5]), 1 + i % 5));
-    }
-    KVSIndexOf(index, cards);
-    KVSDraftState state =
-        stateOf({names.begin(), names.begin() + 14}, {names.begin() + 14, names.begin() + 30});
-    state.seen = {{1, 1, {names.begin(), names.begin() + 14}},
-                  {1, 9, {names.begin() + 2, names.begin() + 8}}};
-    const std::string first = KVJsonDump(KVSAnalyzePack(index, state));
-    for (int i = 0; i < 20; ++i) {
-        std::shuffle(state.pool.begin(), state.pool.end(), random);
-        const KVJson answer = KVSAnalyzePack(index, state);
-        EXPECT_EQ(KVJsonDump(answer), first);
-    }
 }
 
 TEST(ServerGrading, TheTableReadsLateCardsAndWhatWheeled) {

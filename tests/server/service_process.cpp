@@ -1,11 +1,13 @@
 #include "service_process.hpp"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <regex>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,12 +34,9 @@ Spawned spawn(const std::string& program, const std::vector<std::string>& args) 
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    std::vector<std::string> all{program};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    argv.reserve(all.size() + 1);
-    for (std::string& arg : all) {
-        argv.push_back(arg.data());
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
     Spawned child;
@@ -72,6 +71,23 @@ int exitStatus(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Runs `program` to its end, `input` on its standard input.
+KVSProgramResult run(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& input) {
+    const Spawned child = spawn(program, args);
+    if (!input.empty() && write(child.in, input.data(), input.size()) < 0) {
+        ADD_FAILURE() << "cannot write to " << program;
+    }
+    close(child.in);
+    KVSProgramResult result;
+    for (std::string more; !(more = readSome(child.out, 60)).empty();) {
+        result.output += more;
+    }
+    close(child.out);
+    result.status = child.pid > 0 ? exitStatus(child.pid) : -1;
+    return result;
+}
+
 } // namespace
 
 KVSServiceProcess::KVSServiceProcess(const std::string& database,
@@ -81,26 +97,21 @@ KVSServiceProcess::KVSServiceProcess(const std::string& database,
     const Spawned child = spawn(KV_SERVICE_PROGRAM, all);
     close(child.in);
     pid_ = child.pid;
-    std::string line;
-    const auto announced = [&line] {
-        const size_t at = line.find("listening on");
-        return at != std::string::npos && line.find('\n', at) != std::string::npos;
-    };
-    while (pid_ > 0 && !announced()) {
-        const std::string more = readSome(child.out, 30);
-        if (more.empty()) {
+    const std::regex announced("listening on [^\n]*:([0-9]+)\n");
+    std::string output;
+    std::smatch match;
+    for (std::string more; pid_ > 0 && !std::regex_search(output, match, announced);
+         output += more) {
+        if ((more = readSome(child.out, 30)).empty()) {
             break;
         }
-        line += more;
     }
     close(child.out);
-    if (!announced()) {
-        ADD_FAILURE() << "the service did not start: " << line;
+    if (match.empty()) {
+        ADD_FAILURE() << "the service did not start: " << output;
         return;
     }
-    line = line.substr(0, line.find('\n', line.find("listening on")));
-    const size_t colon = line.rfind(':');
-    port_ = std::atoi(line.c_str() + colon + 1);
+    port_ = std::stoi(match[1].str());
 }
 
 KVSServiceProcess::~KVSServiceProcess() {
@@ -120,32 +131,40 @@ int KVSServiceProcess::stop() {
 
 KVSProgramResult KVSRunServiceProgram(const std::vector<std::string>& args,
                                       const std::string& input) {
-    const Spawned child = spawn(KV_SERVICE_PROGRAM, args);
-    if (!input.empty() && write(child.in, input.data(), input.size()) < 0) {
-        ADD_FAILURE() << "cannot write to the program";
-    }
-    close(child.in);
-    KVSProgramResult result;
-    for (std::string more; !(more = readSome(child.out, 60)).empty();) {
-        result.output += more;
-    }
-    close(child.out);
-    result.status = child.pid > 0 ? exitStatus(child.pid) : -1;
-    return result;
+    return run(KV_SERVICE_PROGRAM, args, input);
 }
 
 std::string KVSCurl(const std::vector<std::string>& args) {
     std::vector<std::string> all{"-s"};
     all.insert(all.end(), args.begin(), args.end());
-    const Spawned child = spawn("/usr/bin/curl", all);
-    close(child.in);
-    std::string output;
-    for (std::string more; !(more = readSome(child.out, 60)).empty();) {
-        output += more;
+    return run("/usr/bin/curl", all, "").output;
+}
+
+KVSPage KVSCurlPage(std::vector<std::string> args) {
+    args.insert(args.end(), {"-w", "\n%{http_code} %{redirect_url}"});
+    const std::string out = KVSCurl(args);
+    const size_t cut = out.rfind('\n');
+    if (cut == std::string::npos) {
+        ADD_FAILURE() << "curl printed no status: " << out;
+        return {};
     }
-    close(child.out);
-    if (child.pid > 0) {
-        exitStatus(child.pid);
+    const size_t space = out.find(' ', cut);
+    return {std::atoi(out.c_str() + cut + 1),
+            space == std::string::npos ? "" : out.substr(space + 1), out.substr(0, cut)};
+}
+
+int64_t KVSQueryNumber(const std::string& database, const std::string& sql) {
+    sqlite3* db = nullptr;
+    int64_t number = -1;
+    if (sqlite3_open(database.c_str(), &db) == SQLITE_OK) {
+        sqlite3_exec(
+            db, sql.c_str(),
+            [](void* out, int, char** values, char**) {
+                *static_cast<int64_t*>(out) = std::atoll(values[0]);
+                return 0;
+            },
+            &number, nullptr);
     }
-    return output;
+    sqlite3_close(db);
+    return number;
 }

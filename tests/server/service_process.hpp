@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -16,7 +17,6 @@ public:
     KVSServiceProcess& operator=(const KVSServiceProcess&) = delete;
 
     bool running() const { return port_ > 0; }
-    int port() const { return port_; }
     std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
     // SIGTERM, then the exit status.
     int stop();
@@ -37,3 +37,16 @@ KVSProgramResult KVSRunServiceProgram(const std::vector<std::string>& args,
 
 // Runs `curl` with `args` (-s is added) and gives its standard output.
 std::string KVSCurl(const std::vector<std::string>& args);
+
+// One request's answer as curl saw it.
+struct KVSPage {
+    int status = 0;
+    std::string location; // where a redirect points, or ""
+    std::string body;
+};
+
+// Runs `curl` with `args` (-s is added) for one request and gives its answer.
+KVSPage KVSCurlPage(std::vector<std::string> args);
+
+// The number in the first column of the first row `sql` finds in `database`, or -1.
+int64_t KVSQueryNumber(const std::string& database, const std::string& sql);

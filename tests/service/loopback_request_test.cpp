@@ -20,11 +20,7 @@ std::string callback(const std::string& query) {
 
 TEST(LoopbackRequest, ReadsTheQueryLikeAURLAndTakesOnlyURLSafeTokens) {
     const std::string longest = "kor_" + std::string(512, 'x');
-    struct Case {
-        std::string query;
-        std::optional<std::string> token;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
         {"s=1&token=kor_second", "kor_second"},
         {"tok%65n=kor_named", "kor_named"},
         {"token=kor_first&token=kor_last", "kor_last"},
@@ -50,19 +46,15 @@ TEST(LoopbackRequest, ReadsTheQueryLikeAURLAndTakesOnlyURLSafeTokens) {
         {"token=kor_%C3%A9", std::nullopt},
         {"token=kor_good&token=kor_bad%0A", "kor_good"}, // a refused item replaces nothing
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.query);
-        EXPECT_EQ(KVJudgeLoopbackRequest(callback("state=" + kState + "&" + c.query), kState).token,
-                  c.token);
+    for (const auto& [query, token] : cases) {
+        SCOPED_TRACE(query);
+        EXPECT_EQ(KVJudgeLoopbackRequest(callback("state=" + kState + "&" + query), kState).token,
+                  token);
     }
 }
 
 TEST(LoopbackRequest, OnlyTheTokenWithTheExpectedStateEndsTheWait) {
-    struct Case {
-        std::string target;
-        bool signsIn;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<std::string, bool>> cases = {
         {"/callback?state=9f1c2e&token=kor_ok", true},
         {"/callback?token=kor_ok&state=9f1c2e", true},
         {"/callback?state=%39f1c2e&token=kor_ok", true}, // an escaped digit is still the digit
@@ -78,13 +70,13 @@ TEST(LoopbackRequest, OnlyTheTokenWithTheExpectedStateEndsTheWait) {
         {"/callback", false},
         {"/favicon.ico?state=9f1c2e&token=kor_ok", false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.target);
-        const KVLoopbackVerdict verdict = KVJudgeLoopbackRequest(get(c.target), kState);
-        EXPECT_EQ(verdict.ends, c.signsIn);
-        EXPECT_EQ(verdict.status, c.signsIn ? 200 : 404);
-        EXPECT_EQ(verdict.message, c.signsIn ? kKVLoopbackSignedIn : kKVLoopbackNotSignedIn);
-        EXPECT_EQ(verdict.token, c.signsIn ? std::optional<std::string>("kor_ok") : std::nullopt);
+    for (const auto& [target, signsIn] : cases) {
+        SCOPED_TRACE(target);
+        const KVLoopbackVerdict verdict = KVJudgeLoopbackRequest(get(target), kState);
+        EXPECT_EQ(verdict.ends, signsIn);
+        EXPECT_EQ(verdict.status, signsIn ? 200 : 404);
+        EXPECT_EQ(verdict.message, signsIn ? kKVLoopbackSignedIn : kKVLoopbackNotSignedIn);
+        EXPECT_EQ(verdict.token, signsIn ? std::optional<std::string>("kor_ok") : std::nullopt);
     }
     // Without a state to expect, nothing signs in: not even a callback with an empty one.
     for (const char* target : {"/callback?state=&token=kor_ok", "/callback?token=kor_ok"}) {
@@ -93,11 +85,7 @@ TEST(LoopbackRequest, OnlyTheTokenWithTheExpectedStateEndsTheWait) {
 }
 
 TEST(LoopbackRequest, ABlankLineEndsTheHeadWithOrWithoutCarriageReturns) {
-    struct Case {
-        std::string bytes;
-        bool complete;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<std::string, bool>> cases = {
         {"GET / HTTP/1.0\r\n\r\n", true},
         {"GET / HTTP/1.0\n\n", true},
         {"GET / HTTP/1.0\r\nHost: x\n\n", true},
@@ -108,9 +96,9 @@ TEST(LoopbackRequest, ABlankLineEndsTheHeadWithOrWithoutCarriageReturns) {
         {"GET / HTTP/1.0\r\nHost: x\r\n\r", false},
         {std::string(kKVLoopbackMaxRequestBytes, 'a'), true}, // all that will be judged
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.bytes);
-        EXPECT_EQ(KVLoopbackRequestComplete(c.bytes), c.complete);
+    for (const auto& [bytes, complete] : cases) {
+        SCOPED_TRACE(bytes);
+        EXPECT_EQ(KVLoopbackRequestComplete(bytes), complete);
     }
     // The request line ends at a bare LF too, with or without a version after the target.
     for (const char* request : {"GET /callback?state=9f1c2e&token=kor_lf\n\n",

@@ -34,20 +34,17 @@ struct Answer {
 
 // GET through the curl command line, as a browser would come back.
 Answer curlGet(const std::string& url) {
-    std::string command =
+    const std::string command =
         "curl -s --noproxy '*' --max-time 20 -o - -w '\\n%{http_code}' '" + url + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "could not run curl";
-        return {};
-    }
     std::string out;
-    char chunk[4096];
-    while (size_t n = fread(chunk, 1, sizeof chunk, pipe)) {
-        out.append(chunk, n);
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char chunk[4096];
+        while (const size_t n = fread(chunk, 1, sizeof chunk, pipe)) {
+            out.append(chunk, n);
+        }
+        pclose(pipe);
     }
-    pclose(pipe);
-    size_t cut = out.rfind('\n');
+    const size_t cut = out.rfind('\n');
     if (cut == std::string::npos) {
         ADD_FAILURE() << "curl printed no status: " << out;
         return {};
@@ -77,17 +74,12 @@ void sendAll(int fd, const std::string& bytes) {
 std::string readToEnd(int fd) {
     std::string out;
     char chunk[4096];
-    while (true) {
-        ssize_t n = recv(fd, chunk, sizeof chunk, 0);
-        if (n == 0) {
-            return out;
-        }
-        if (n < 0) {
-            ADD_FAILURE() << "no end of answer: " << strerror(errno);
-            return out;
-        }
+    ssize_t n = 0;
+    while ((n = recv(fd, chunk, sizeof chunk, 0)) > 0) {
         out.append(chunk, static_cast<size_t>(n));
     }
+    EXPECT_EQ(n, 0) << "no end of answer: " << strerror(errno);
+    return out;
 }
 
 // Checks the answer's header, byte for byte, against the length of its body.
@@ -155,13 +147,6 @@ protected:
     std::string callback(const std::string& query) const {
         return url("/callback?state=" + kState + "&" + query);
     }
-    // The receiver is still waiting: a good callback now is taken.
-    void expectStillWaiting() {
-        EXPECT_FALSE(loopback_->done().waitFor(0));
-        EXPECT_EQ(curlGet(callback("token=kor_good")).status, 200);
-        ASSERT_TRUE(finished());
-        EXPECT_EQ(loopback_->token(), "kor_good");
-    }
     int port() const { return loopback_->port(); }
     bool finished() { return loopback_->done().waitFor(10); }
 
@@ -169,43 +154,33 @@ protected:
     std::thread server_;
 };
 
-TEST_F(LoopbackIntegration, AnswersOtherRequestsWith404ThenTakesTheCallbacksToken) {
-    ASSERT_TRUE(start());
-    // A browser's icon request, and a callback from a page that found the port but not the
-    // state, planting its own account.
-    for (const char* target : {"/favicon.ico", "/callback?token=kor_planted"}) {
-        Answer answer = curlGet(url(target));
-        EXPECT_EQ(answer.status, 404);
-        EXPECT_NE(answer.body.find(kNotSignedIn), std::string::npos);
-    }
-
-    Answer callback = curlGet(this->callback("token=kor_abc123"));
-    EXPECT_EQ(callback.status, 200);
-    EXPECT_NE(callback.body.find(kSignedIn), std::string::npos);
-    EXPECT_NE(callback.body.find("<title>Korvane</title>"), std::string::npos);
-    ASSERT_TRUE(finished());
-    EXPECT_EQ(loopback_->token(), "kor_abc123");
-    EXPECT_EQ(loopback_->fd(), -1);
-}
-
 TEST_F(LoopbackIntegration, SurvivesHostileRequestsAndJudgesOnlyTheFirst8191Bytes) {
     ASSERT_TRUE(start());
-    const std::vector<std::string> unanswerable = {
-        "GET /callback?token=kor_\xff\xfe HTTP/1.0\r\n\r\n", // not UTF-8: an empty request
-        "\r\n\r\n",
-        "garbage-without-a-request-line\r\n\r\n",
-        "GET\r\n\r\n",
-        "GET  /callback?token=kor_x HTTP/1.0\r\n\r\n", // two spaces: the target is empty
+    // A browser's icon request gets the page that says so.
+    const Answer icon = curlGet(url("/favicon.ico"));
+    EXPECT_EQ(icon.status, 404);
+    EXPECT_NE(icon.body.find(kNotSignedIn), std::string::npos);
+    // Requests that sign no one in, each answered with that page, and whether the peer stops
+    // sending after it (it is then answered on what it sent).
+    const std::pair<std::string, bool> unanswerable[] = {
+        {"GET /callback?token=kor_\xff\xfe HTTP/1.0\r\n\r\n", false}, // not UTF-8: an empty request
+        {"\r\n\r\n", false},
+        {"garbage-without-a-request-line\r\n\r\n", false},
+        {"GET\r\n\r\n", false},
+        {"GET  /callback?token=kor_x HTTP/1.0\r\n\r\n", false}, // two spaces: the target is empty
+        {"GET /favicon.ico", true},
+        {"GET /favicon.ico HTTP/1.0\n\n", false}, // a blank line of bare line feeds
+        // The token lies beyond the 8191 judged bytes, so this callback carries none.
+        {"GET /callback?state=" + kState + "&pad=" + std::string(9000, 'a') +
+             "&token=kor_late HTTP/1.0\r\n\r\n",
+         false},
     };
-    for (const auto& request : unanswerable) {
-        SCOPED_TRACE(request);
-        Answer answer = exchange(port(), request);
+    for (const auto& [request, halfClose] : unanswerable) {
+        SCOPED_TRACE(request.substr(0, 40));
+        const Answer answer = exchange(port(), request, halfClose);
         EXPECT_EQ(answer.status, 404);
         EXPECT_NE(answer.body.find(kNotSignedIn), std::string::npos);
     }
-    // A peer that sends part of a request and stops sending is answered on what it sent.
-    EXPECT_EQ(exchange(port(), "GET /favicon.ico", true).status, 404);
-
     // Peers that leave without a word, or reset the connection before the answer.
     close(connectTo(port()));
     int resetting = connectTo(port());
@@ -215,79 +190,43 @@ TEST_F(LoopbackIntegration, SurvivesHostileRequestsAndJudgesOnlyTheFirst8191Byte
     close(resetting);
     EXPECT_EQ(exchange(port(), "GET /favicon.ico HTTP/1.0\r\n\r\n").status, 404);
 
-    // The token lies beyond the judged part, so this callback carries none.
-    std::string huge = "GET /callback?state=" + kState + "&pad=" + std::string(9000, 'a') +
-                       "&token=kor_late HTTP/1.0\r\n\r\n";
-    Answer answer = exchange(port(), huge);
-    EXPECT_EQ(answer.status, 404);
-    EXPECT_NE(answer.body.find(kNotSignedIn), std::string::npos);
-    expectStillWaiting();
+    // Still waiting: the callback with the token is taken, and serving ends.
+    EXPECT_FALSE(loopback_->done().waitFor(0));
+    const Answer signedIn = curlGet(callback("token=kor_good"));
+    EXPECT_EQ(signedIn.status, 200);
+    EXPECT_NE(signedIn.body.find(kSignedIn), std::string::npos);
+    EXPECT_NE(signedIn.body.find("<title>Korvane</title>"), std::string::npos);
+    ASSERT_TRUE(finished());
+    EXPECT_EQ(loopback_->token(), "kor_good");
+    EXPECT_EQ(loopback_->fd(), -1);
 }
 
-TEST_F(LoopbackIntegration, AnswersARequestEndedByBareLineFeeds) {
-    ASSERT_TRUE(start()); // the client keeps its side open: only the blank line ends it
-    EXPECT_EQ(exchange(port(), "GET /favicon.ico HTTP/1.0\n\n").status, 404);
-    Answer answer =
-        exchange(port(), "GET /callback?state=" + kState + "&token=kor_lf HTTP/1.0\n\n");
-    EXPECT_EQ(answer.status, 200);
-    ASSERT_TRUE(finished());
-    EXPECT_EQ(loopback_->token(), "kor_lf");
-}
-
-TEST_F(LoopbackIntegration, SilentConnectionsDoNotHoldUpTheCallback) {
-    ASSERT_TRUE(start()); // the ordinary 10 s idle time-out
-    int silent = connectTo(port());
-    int halfLine = connectTo(port());
-    sendAll(halfLine, "GET /callb");
-
-    auto began = Clock::now();
-    Answer answer = curlGet(callback("token=kor_prompt"));
-    EXPECT_EQ(answer.status, 200);
-    ASSERT_TRUE(finished());
-    EXPECT_LT(Clock::now() - began, 5s);
-    EXPECT_EQ(loopback_->token(), "kor_prompt");
-    // Serving over, the held connections are let go.
-    EXPECT_TRUE(closedByPeer(silent));
-    EXPECT_TRUE(closedByPeer(halfLine));
-    close(silent);
-    close(halfLine);
-}
-
-TEST_F(LoopbackIntegration, ClosesIdleConnectionsWithoutAnAnswer) {
-    ASSERT_TRUE(start(0.5));
-    int silent = connectTo(port());
-    int halfLine = connectTo(port());
-    sendAll(halfLine, "GET /callback?state=" + kState + "&token=kor_slow");
-    EXPECT_TRUE(closedByPeer(silent));
-    EXPECT_TRUE(closedByPeer(halfLine)); // no answer bytes came first
-    close(silent);
-    close(halfLine);
-
-    EXPECT_EQ(curlGet(callback("token=kor_after")).status, 200);
-    ASSERT_TRUE(finished());
-    EXPECT_EQ(loopback_->token(), "kor_after");
-}
-
-TEST_F(LoopbackIntegration, ANinthConnectionPushesOutTheOldest) {
-    ASSERT_TRUE(start(60)); // long enough that only the cap closes anything
-    std::vector<int> clients;
-    for (size_t i = 0; i <= KVLoopback::kMaxConnections; ++i) {
-        clients.push_back(connectTo(port()));
-    }
-    EXPECT_TRUE(closedByPeer(clients.front()));
-    for (size_t i = 1; i < clients.size(); ++i) {
-        EXPECT_TRUE(stillOpen(clients[i])) << "connection " << i;
-    }
-    sendAll(clients.back(),
-            "GET /callback?state=" + kState + "&token=kor_newest HTTP/1.1\r\nHost: x\r\n\r\n");
-    EXPECT_EQ(parse(readToEnd(clients.back())).status, 200);
-    ASSERT_TRUE(finished());
-    EXPECT_EQ(loopback_->token(), "kor_newest");
-    for (int fd : clients) {
-        close(fd);
+// Connections that say nothing more are closed without an answer after the idle time; until
+// then they do not hold up the callback, and when serving ends they are let go.
+TEST_F(LoopbackIntegration, IdleConnectionsNeitherHoldUpTheCallbackNorStay) {
+    for (const double idle : {10.0, 0.5}) {
+        SCOPED_TRACE(idle);
+        ASSERT_TRUE(start(idle));
+        int silent = connectTo(port());
+        int halfLine = connectTo(port());
+        sendAll(halfLine, "GET /callback?state=" + kState + "&token=kor_slow");
+        if (idle < 1) {
+            EXPECT_TRUE(closedByPeer(silent)); // no answer bytes came first
+            EXPECT_TRUE(closedByPeer(halfLine));
+        }
+        const auto began = Clock::now();
+        EXPECT_EQ(curlGet(callback("token=kor_prompt")).status, 200);
+        ASSERT_TRUE(finished());
+        EXPECT_LT(Clock::now() - began, 5s);
+        EXPECT_EQ(loopback_->token(), "kor_prompt");
+        EXPECT_TRUE(closedByPeer(silent));
+        EXPECT_TRUE(closedByPeer(halfLine));
+        close(silent);
+        close(halfLine);
     }
 }
 
+// One connection more than the receiver holds pushes out the oldest that sent nothing.
 TEST_F(LoopbackIntegration, WhenFullASilentConnectionGoesBeforeOneMidRequest) {
     ASSERT_TRUE(start(60)); // long enough that only the cap closes anything
     int talking = connectTo(port());
@@ -301,6 +240,8 @@ TEST_F(LoopbackIntegration, WhenFullASilentConnectionGoesBeforeOneMidRequest) {
     for (size_t i = 1; i < silent.size(); ++i) {
         EXPECT_TRUE(stillOpen(silent[i])) << "silent connection " << i;
     }
+    sendAll(silent.back(), "GET /favicon.ico HTTP/1.1\r\nHost: x\r\n\r\n"); // the newcomer
+    EXPECT_EQ(parse(readToEnd(silent.back())).status, 404);
     sendAll(talking, "en=kor_patient HTTP/1.0\r\n\r\n");
     EXPECT_EQ(parse(readToEnd(talking)).status, 200);
     ASSERT_TRUE(finished());
@@ -330,41 +271,31 @@ TEST_F(LoopbackIntegration, CloseSocketFromAnotherThreadEndsServing) {
     }
 }
 
-TEST(LoopbackSetUpIntegration, ListensOn127001Only) {
-    KVLoopback loopback(kState);
+TEST(LoopbackSetUpIntegration, ListensOnLoopbackOnlyAndServesNothingWithoutASocket) {
+    KVLoopback never(kState); // never listened
+    never.serve();
+    never.serve();
+    EXPECT_TRUE(never.done().waitFor(0));
+    EXPECT_FALSE(never.done().waitFor(0));
+    EXPECT_FALSE(never.cancelled());
+
+    KVLoopback closed(kState); // listening on 127.0.0.1 only, then closed twice before serving
     KVError error;
-    ASSERT_TRUE(loopback.listenOnLoopback(&error)) << error.message;
+    ASSERT_TRUE(closed.listenOnLoopback(&error)) << error.message;
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    ASSERT_EQ(getsockname(loopback.fd(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ASSERT_EQ(getsockname(closed.fd(), reinterpret_cast<sockaddr*>(&address), &length), 0);
     EXPECT_EQ(ntohl(address.sin_addr.s_addr), INADDR_LOOPBACK);
-    EXPECT_GT(loopback.port(), 0);
-    EXPECT_EQ(ntohs(address.sin_port), loopback.port());
-    EXPECT_EQ(loopback.redirectURI(),
-              "http://127.0.0.1:" + std::to_string(loopback.port()) + "/callback");
-}
-
-TEST(LoopbackSetUpIntegration, CloseSocketBeforeServeAndTwiceIsSafe) {
-    KVLoopback loopback(kState);
-    ASSERT_TRUE(loopback.listenOnLoopback());
-    int listening = loopback.fd();
-    loopback.closeSocket();
-    loopback.closeSocket();
-    EXPECT_EQ(loopback.fd(), -1);
+    EXPECT_EQ(ntohs(address.sin_port), closed.port());
+    const int listening = closed.fd();
+    closed.closeSocket();
+    closed.closeSocket();
+    EXPECT_EQ(closed.fd(), -1);
     EXPECT_EQ(fcntl(listening, F_GETFD), -1); // really closed, not just forgotten
-    loopback.serve();                         // returns at once
-    EXPECT_TRUE(loopback.done().waitFor(0));
-    loopback.serve();
-    EXPECT_FALSE(loopback.done().waitFor(0)); // done is signalled once only
-}
-
-TEST(LoopbackSetUpIntegration, ServeWithoutListeningSignalsDoneOnce) {
-    KVLoopback loopback(kState);
-    loopback.serve();
-    loopback.serve();
-    EXPECT_TRUE(loopback.done().waitFor(0));
-    EXPECT_FALSE(loopback.done().waitFor(0));
-    EXPECT_FALSE(loopback.cancelled());
+    closed.serve();                           // returns at once
+    EXPECT_TRUE(closed.done().waitFor(0));
+    closed.serve();
+    EXPECT_FALSE(closed.done().waitFor(0)); // done is signalled once only
 }
 
 } // namespace
