@@ -4,6 +4,7 @@
 #include "platform/screens.hpp"
 #include "ui/drawing.hpp"
 
+#include <QBitmap>
 #include <QGuiApplication>
 #include <QPainterPath>
 #include <QScreen>
@@ -154,6 +155,10 @@ void KVOverlayShape::update() {
     // An empty mask would show the whole window: one with nothing to show is shaped to a pixel
     // outside itself.
     window_.setMask(region.isEmpty() ? QRegion(-8, -8, 1, 1) : region);
+}
+
+QRegion KVPaintedRegion(const QImage& image) {
+    return QRegion(QBitmap::fromImage(image.createAlphaMask(Qt::ThresholdAlphaDither)));
 }
 
 QRegion KVRoundedRegion(const KVRect& rect, double radius) {

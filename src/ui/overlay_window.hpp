@@ -3,6 +3,7 @@
 #include "platform/geometry.hpp"
 #include "ui/canvas.hpp"
 
+#include <QImage>
 #include <QRegion>
 #include <QTimer>
 
@@ -73,6 +74,10 @@ private:
     std::function<QRegion()> shape_;
     int token_;
 };
+
+// The pixels of `image` painted at least half opaque: the shape of a window that draws it, so
+// that without a compositor no faint edge pixel shows as black over the game.
+QRegion KVPaintedRegion(const QImage& image);
 
 // The region of a rounded rectangle, for shaping.
 QRegion KVRoundedRegion(const KVRect& rect, double radius);

@@ -3,6 +3,7 @@
 #include "ui/overlay_window.hpp"
 #include "ui/qt_canvas.hpp"
 
+#include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWidget>
@@ -48,15 +49,18 @@ private:
     KVPanelView& view_;
 };
 
+QRegion KVPanelShape(double height) {
+    return KVRoundedRegion({0, 0, KVPanelView::kWidth, height}, 14);
+}
+
 std::shared_ptr<KVPanel> KVPanel::create(std::shared_ptr<KVCanvas> metrics) {
     std::shared_ptr<KVPanel> panel(new KVPanel());
     panel->metrics_ = metrics ? std::move(metrics) : std::make_shared<KVQtCanvas>();
     panel->window_ = std::make_unique<KVPanelWidget>(panel->view);
     KVMakeOverlayWindow(*panel->window_, false);
     panel->view.owner = panel;
-    panel->shape_ = std::make_unique<KVOverlayShape>(*panel->window_, [raw = panel.get()] {
-        return KVRoundedRegion({0, 0, KVPanelView::kWidth, raw->frame_.height}, 14);
-    });
+    panel->shape_ = std::make_unique<KVOverlayShape>(
+        *panel->window_, [raw = panel.get()] { return raw->painted(); });
     panel->setFrame({100, 100, KVPanelView::kWidth, 200});
     panel->onTop = true;
     KVHideFromCapture(*panel->window_);
@@ -68,20 +72,43 @@ KVPanel::~KVPanel() {
     window_.reset();
 }
 
+QRegion KVPanel::painted() {
+    if (view.contentHeight <= 0) {
+        return KVPanelShape(frame_.height);
+    }
+    QImage image(int(KVPanelView::kWidth), int(std::ceil(view.contentHeight)),
+                 QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    KVQtCanvas canvas(&painter);
+    KVPanelView copy = view; // painting rebuilds the hits, which belong to the live view
+    copy.layout(canvas, true);
+    painter.end();
+    return KVPaintedRegion(image);
+}
+
 QWidget* KVPanel::window() const {
     return window_.get();
 }
 
 void KVPanel::setFrame(const KVRect& frame) {
+    const bool resized = frame.width != frame_.width || frame.height != frame_.height;
     frame_ = frame;
     KVSetWindowScreenFrame(*window_, frame);
+    if (resized) {
+        shape_->update();
+    }
+}
+
+void KVPanel::contentChanged() {
     shape_->update();
+    window_->update();
 }
 
 void KVPanel::renderSession(std::shared_ptr<const KVDraftSession> session) {
     view.session = std::move(session);
     fitToContent();
-    window_->update();
+    contentChanged();
 }
 
 void KVPanel::fitToContent() {
@@ -107,7 +134,7 @@ void KVPanel::setArenaRunning(bool running, bool installed) {
     view.arenaInstalled = installed;
     // The notice and its button change the height: fit as a render does, so nothing is cut off.
     fitToContent();
-    window_->update();
+    contentChanged();
 }
 
 void KVPanel::setInDraft(bool flag) {

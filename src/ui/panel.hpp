@@ -8,10 +8,15 @@
 #include <memory>
 #include <string>
 
+#include <QRegion>
+
 class KVDraftSession;
 class KVOverlayShape;
 class KVPanelWidget;
 class QWidget;
+
+// The panel's outline at a height, in window coordinates: its shape without a compositor.
+QRegion KVPanelShape(double height);
 
 // The overlay panel: a floating window over Arena that never takes focus, showing the draft.
 // The controller drives it (show, hide, move, re-render, click-through, opacity) and hears of
@@ -71,6 +76,9 @@ private:
     KVPanel() = default;
     void rerender();
     void setFrame(const KVRect& frame);
+    void contentChanged();
+    // What the panel paints, at least half opaque: its shape without a compositor.
+    QRegion painted();
 
     std::shared_ptr<KVCanvas> metrics_;
     std::unique_ptr<KVPanelWidget> window_;

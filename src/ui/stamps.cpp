@@ -17,33 +17,33 @@ namespace {
 constexpr double kPulseSeconds = 0.4;
 constexpr double kPulseLeeway = 0.05;
 
-QRect outerRect(const KVRect& rect) {
-    return QRectF(rect.x, rect.y, rect.width, rect.height).toAlignedRect().adjusted(-2, -2, 2, 2);
+KVRect grown(const KVRect& rect, double by) {
+    return {rect.x - by, rect.y - by, rect.width + 2 * by, rect.height + 2 * by};
 }
 
-// Where the stamps paint: badges, ring outlines and tags.
-QRegion stampRegion(const KVStampsView& view, bool badgesOnly) {
+// The antialiased fringe a shape paints beyond its geometry.
+constexpr double kFringe = 1.5;
+
+} // namespace
+
+QRegion KVStampsRegion(const KVStampsView& view, bool badgesOnly) {
     QRegion region;
     for (const KVStampsView::Stamp& stamp : view.stamps()) {
-        region += outerRect(stamp.badge);
+        // The badge's outline is 2 wide, half of it outside the badge.
+        region += KVRoundedRegion(grown(stamp.badge, 1 + kFringe), 4 + 1 + kFringe);
         if (badgesOnly || stamp.ring == KVStampsView::Stamp::none) {
             continue;
         }
-        const KVRect& card = stamp.card;
-        const double half = stamp.ring == KVStampsView::Stamp::take ? 2.5 : 2;
-        QRegion outline = KVRoundedRegion({card.x + 2 - half, card.y + 2 - half,
-                                           card.width - 4 + 2 * half, card.height - 4 + 2 * half},
-                                          6 + half);
-        outline -= KVRoundedRegion({card.x + 2 + half, card.y + 2 + half, card.width - 4 - 2 * half,
-                                    card.height - 4 - 2 * half},
-                                   std::max(0.0, 6 - half));
+        const KVRect card = grown(stamp.card, -2);
+        const double half = (stamp.ring == KVStampsView::Stamp::take ? 1.5 : 1) + kFringe;
+        QRegion outline = KVRoundedRegion(grown(card, half), 6 + half);
+        outline -= KVRoundedRegion(grown(card, -half), std::max(0.0, 6 - half));
         region += outline;
-        region += outerRect(KVStampsView::tagRect(card));
+        const KVRect tag = KVStampsView::tagRect(stamp.card);
+        region += KVRoundedRegion(grown(tag, kFringe), tag.height * 0.5 + kFringe);
     }
     return region;
 }
-
-} // namespace
 
 // The stamps' window: paints the view, only its badges when that is all a pulse changed.
 class KVStampsWidget : public QWidget {
@@ -59,7 +59,7 @@ protected:
         }
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         KVQtCanvas canvas(&painter);
-        const bool badgesOnly = event->region().subtracted(stampRegion(view_, true)).isEmpty();
+        const bool badgesOnly = event->region().subtracted(KVStampsRegion(view_, true)).isEmpty();
         if (badgesOnly) {
             view_.drawBadges(canvas);
         } else {
@@ -77,8 +77,7 @@ KVStamps::KVStamps(KVQueue& mainQueue)
     : queue_(mainQueue), window_(std::make_unique<KVStampsWidget>(view)) {
     KVMakeOverlayWindow(*window_, true);
     window_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    shape_ =
-        std::make_unique<KVOverlayShape>(*window_, [this] { return stampRegion(view, false); });
+    shape_ = std::make_unique<KVOverlayShape>(*window_, [this] { return paintedRegion(); });
     KVSetWindowScreenFrame(*window_, frame_);
     view.width = window_->width();
     view.height = window_->height();
@@ -93,6 +92,22 @@ KVStamps::~KVStamps() {
 
 QWidget* KVStamps::window() const {
     return window_.get();
+}
+
+QRegion KVStamps::paintedRegion() {
+    // Painted once more, off screen, only when what the stamps show changes.
+    const QRect bounds = KVStampsRegion(view, false).boundingRect();
+    if (bounds.isEmpty()) {
+        return {};
+    }
+    QImage image(bounds.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.translate(-bounds.topLeft());
+    KVQtCanvas canvas(&painter);
+    view.drawRect(canvas);
+    painter.end();
+    return KVPaintedRegion(image).translated(bounds.topLeft());
 }
 
 void KVStamps::redraw() {
@@ -162,7 +177,7 @@ void KVStamps::stopPulse() {
 void KVStamps::step() {
     ++view.tick;
     ++badgeRedraws_;
-    window_->update(stampRegion(view, true));
+    window_->update(KVStampsRegion(view, true));
 }
 
 void KVStamps::show() {

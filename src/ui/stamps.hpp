@@ -10,11 +10,17 @@
 #include <string>
 #include <vector>
 
+#include <QRegion>
+
 class KVOverlayShape;
 class KVQueue;
 class KVStampsWidget;
 class KVTimer;
 class QWidget;
+
+// Where the stamps paint, in window coordinates: the badges, and unless `badgesOnly` the ring
+// outlines and tags. The window's shape without a compositor, and what a pulse step repaints.
+QRegion KVStampsRegion(const KVStampsView& view, bool badgesOnly);
 
 // The grade stamps' window: laid exactly over Arena's captured frame, transparent to every
 // click, never focused. While grades are pending a pulse on the main queue moves the dots every
@@ -50,6 +56,7 @@ public:
 
 private:
     void stopPulse();
+    QRegion paintedRegion();
     void redraw();
 
     KVQueue& queue_;

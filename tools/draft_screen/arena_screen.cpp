@@ -137,11 +137,22 @@ KVArenaScreen KVRenderArenaScreen(const KVArenaScreenSpec& spec) {
         } else {
             paintCardImage(screen.image, card, spec.cardImages[i % spec.cardImages.size()]);
         }
-        screen.slots.push_back({card.x0 / spec.width, card.y0 / spec.height,
-                                card.width() / spec.width, card.height() / spec.height});
     }
+    screen.slots = KVArenaScreenSlots(spec);
     screen.image = throughJpeg(std::move(screen.image), spec.jpegQuality);
     return screen;
+}
+
+std::vector<KVNormRect> KVArenaScreenSlots(const KVArenaScreenSpec& spec) {
+    std::vector<KVNormRect> slots;
+    if (spec.width <= 0 || spec.height <= 0) {
+        return slots;
+    }
+    for (const Box& card : cardBoxes(spec)) {
+        slots.push_back({card.x0 / spec.width, card.y0 / spec.height, card.width() / spec.width,
+                         card.height() / spec.height});
+    }
+    return slots;
 }
 
 std::string KVArenaLayoutProblem(const KVArenaScreenSpec& spec) {

@@ -68,6 +68,9 @@ struct KVArenaScreen {
 // shows them; the truth rectangles are the cards' outer edges, black border included.
 KVArenaScreen KVRenderArenaScreen(const KVArenaScreenSpec& spec);
 
+// The truth rectangles of the draft screen so described, without painting it.
+std::vector<KVNormRect> KVArenaScreenSlots(const KVArenaScreenSpec& spec);
+
 // Why the pack's layout falls outside the layouts the pack reader is built for (card height
 // 0.11…0.38 of the window, column pitch 1…1.35 card widths, row pitch at most 1.35 card heights,
 // the first column within 35 % of the width, the first row below the top tenth and in the top

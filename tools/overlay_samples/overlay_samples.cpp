@@ -166,3 +166,11 @@ std::vector<KVAdvice> KVSampleAdvice(bool graded) {
     }
     return rows;
 }
+
+KVArenaScreenSpec KVSampleScreenSpec(int width, int height) {
+    KVArenaScreenSpec spec;
+    spec.width = width;
+    spec.height = height;
+    kKVArenaLayouts[0].applyTo(spec);
+    return spec;
+}

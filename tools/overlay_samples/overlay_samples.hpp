@@ -1,6 +1,7 @@
 #pragma once
 
 #include "draft/card.hpp"
+#include "draft_screen/arena_screen.hpp"
 #include "draft/draft_session.hpp"
 
 #include <memory>
@@ -31,3 +32,6 @@ std::vector<KVPanelSample> KVPanelSamples();
 
 // The full pack's advice rows with slots 0…14, for the stamps.
 std::vector<KVAdvice> KVSampleAdvice(bool graded);
+
+// The draft screen the stamps are shown over: 15 cards in a layout Arena uses at that size.
+KVArenaScreenSpec KVSampleScreenSpec(int width, int height);
