@@ -1,5 +1,7 @@
 #include "app/run_mode.hpp"
 
+#include "app/gui_start.hpp"
+
 #include "base/config.hpp"
 
 #include <algorithm>
@@ -46,7 +48,7 @@ int KVRunProgram(const std::vector<std::string>& arguments) {
     case KVRunMode::captureTest:
         return unavailable("the capture test (--capture-test)");
     case KVRunMode::gui:
-        return unavailable("the overlay application");
+        return KVRunGUI();
     }
     return 2;
 }
