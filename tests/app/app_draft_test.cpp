@@ -279,6 +279,30 @@ TEST(AppDraftIntegration, ADeckNeedsTwentyCardsAndOneRequestAtATime) {
         << h.app->deckWindow->view.sub;
 }
 
+TEST(AppDraftIntegration, AnOlderSetsLoadEndingLeavesTheNewerOnesStateAlone) {
+    AppHarness h;
+    h.launch();
+    h.scryfall.gate->close();
+    h.scryfall.otherGate->close();
+    KVDraftEvent first("pack", {{"arena_ids", {1001, 1002}}, {"set_code", "TST"}});
+    h.app->onLogEvent(first);
+    ASSERT_TRUE(h.runUntil([&] { return h.scryfall.searches("tst") == 1; }));
+    KVDraftEvent second("pack", {{"arena_ids", {5, 6}}, {"set_code", "OTH"}});
+    h.app->onLogEvent(second);
+    EXPECT_EQ(h.app->catalogLoading, "OTH");
+
+    // The first set's load ends while the second's is still out.
+    h.scryfall.gate->open();
+    ASSERT_TRUE(h.runUntil([&] { return h.scryfall.searches("oth") == 1; }));
+    h.settle(0.3);
+    EXPECT_EQ(h.app->catalogLoading, "OTH") << "the first load cleared the second's mark";
+    EXPECT_NE(h.app->session->status, "Could not load TST") << "the set given up on was reported";
+
+    h.scryfall.otherGate->open();
+    ASSERT_TRUE(h.runUntil([&] { return h.app->catalogLoading.empty(); }));
+    EXPECT_EQ(h.app->session->status, "Could not load OTH");
+}
+
 TEST(AppDraft, AccountSnapshotsAreRecordedOncePerContent) {
     AppHarness h;
     h.launch();

@@ -75,11 +75,12 @@ std::vector<KVJson> FakeService::bodies(const std::string& path) const {
 }
 
 FakeScryfall::FakeScryfall() {
-    server_ = std::make_unique<KVFakeHTTPServer>([gate = gate](KVFakeHTTPServer::Routes& routes) {
-        routes.Get("/cards/search", [gate](const httplib::Request& req, httplib::Response& res) {
-            gate->wait();
+    server_ = std::make_unique<KVFakeHTTPServer>([this](KVFakeHTTPServer::Routes& routes) {
+        routes.Get("/cards/search", [this](const httplib::Request& req, httplib::Response& res) {
+            const bool known = req.get_param_value("q").rfind("e:tst ", 0) == 0;
+            (known ? gate : otherGate)->wait();
             KVJson data = KVJson::array();
-            if (req.get_param_value("q").rfind("e:tst ", 0) == 0) {
+            if (known) {
                 for (int i = 1; i <= 40; ++i) {
                     data.push_back({{"object", "card"},
                                     {"name", "Card " + std::to_string(i)},
@@ -104,6 +105,14 @@ FakeScryfall::FakeScryfall() {
             res.set_content(R"({"object":"list","has_more":false,"data":[]})", "application/json");
         });
     });
+}
+
+size_t FakeScryfall::searches(const std::string& code) const {
+    size_t count = 0;
+    for (const auto& request : server_->requests()) {
+        count += request.path.find("q=e:" + code + "%20") != std::string::npos;
+    }
+    return count;
 }
 
 namespace ArenaLog {
@@ -154,6 +163,7 @@ AppHarness::AppHarness(const std::string& apiBase) {
 
 AppHarness::~AppHarness() {
     scryfall.gate->open();
+    scryfall.otherGate->open();
     if (app) {
         app->applicationWillTerminate();
         app.reset();

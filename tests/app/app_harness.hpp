@@ -53,13 +53,16 @@ private:
     std::unique_ptr<KVFakeHTTPServer> server_;
 };
 
-// Scryfall with one set, "TST": cards "Card 1"… "Card 40", Arena ids 1001… 1040. Its search
-// waits for `gate`.
+// Scryfall with one set, "TST": cards "Card 1"… "Card 40", Arena ids 1001… 1040; other sets
+// have no cards. Searches for TST wait for `gate`, the others for `otherGate`.
 class FakeScryfall {
 public:
     FakeScryfall();
     std::string base() const { return server_->base(); }
+    // Searches asked for `code` (lower case).
+    size_t searches(const std::string& code) const;
     std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+    std::shared_ptr<Gate> otherGate = std::make_shared<Gate>();
 
 private:
     std::unique_ptr<KVFakeHTTPServer> server_;
