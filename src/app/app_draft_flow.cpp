@@ -359,9 +359,10 @@ void KVApp::buildDeck() {
         deckWindow = views_->makeDeckWindow();
     }
     deckWindow->setBuilding();
-    // 40 in from the left and 60 below the top of the screen (Arena's window, once tracked).
+    // 40 in from the left and 60 below the top of the screen (Arena's window, once tracked),
+    // in screen coordinates.
     const KVRect frame = views_->mainScreenFrame();
-    deckWindow->showAt(KVPoint{frame.x + 40, frame.y + 60});
+    deckWindow->showAt(KVPoint{frame.x + 40, frame.y + frame.height - 60});
     if (deckInFlight) {
         return;
     }

@@ -39,7 +39,9 @@ KVRect KVAppViews::mainScreenFrame() {
         return {0, 0, 1280, 800};
     }
     const QRect area = screen->availableGeometry();
-    return {double(area.x()), double(area.y()), double(area.width()), double(area.height())};
+    const double primaryHeight = screen->geometry().height();
+    return {double(area.x()), primaryHeight - area.y() - area.height(), double(area.width()),
+            double(area.height())};
 }
 
 std::shared_ptr<KVPanel> KVHeadlessViews::makePanel() {

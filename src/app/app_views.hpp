@@ -27,8 +27,8 @@ public:
     virtual std::shared_ptr<KVLogin> makeLogin(const std::string& base);
     virtual std::shared_ptr<KVDeckWindow> makeDeckWindow();
 
-    // The primary monitor's area for windows (desktop coordinates): where the deck window
-    // goes when the Arena window is not known.
+    // The primary monitor's area for windows, in screen coordinates (bottom-left origin, y
+    // up): where the deck window goes when the Arena window is not known.
     virtual KVRect mainScreenFrame();
 };
 

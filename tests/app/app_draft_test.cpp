@@ -261,6 +261,10 @@ TEST(AppDraftIntegration, ADeckNeedsTwentyCardsAndOneRequestAtATime) {
     EXPECT_EQ(h.service.count(kDeck), 1u);
     ASSERT_NE(h.app->deckWindow, nullptr);
     EXPECT_TRUE(h.app->deckWindow->isVisible());
+    // Its top-left corner 40 in from the left and 60 below the top (screen coordinates, y up).
+    const KVRect frame = h.app->deckWindow->frame();
+    EXPECT_EQ(frame.x, 40);
+    EXPECT_EQ(frame.y + frame.height, h.views->screen.height - 60);
     EXPECT_EQ(h.service.bodies(kDeck)[0]["pool"].size(), 20u);
     EXPECT_EQ(h.service.bodies(kDeck)[0]["format"], "QuickDraft");
     held->open();
