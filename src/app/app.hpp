@@ -10,6 +10,7 @@
 #include "platform/geometry.hpp"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -150,6 +151,9 @@ private:
     KVApp(KVAppServices services, std::shared_ptr<KVAppViews> views);
     void construct();
     std::weak_ptr<KVApp> weak() { return weak_from_this(); }
+    // A call of `method` for windows and menus to hold: it does nothing once the controller is
+    // gone.
+    std::function<void()> bound(void (KVApp::*method)());
     void restoreFailed(const KVError& error, const std::string& email);
     void scheduleAccountCheck();
     void checkAccount();

@@ -156,20 +156,13 @@ void KVApp::buildWindows() {
     panel = views_->makePanel();
     stamps = views_->makeStamps();
     settings = views_->makeSettings();
-    auto call = [weak = weak()](void (KVApp::*method)()) {
-        return [weak, method] {
-            if (auto self = weak.lock()) {
-                ((*self).*method)();
-            }
-        };
-    };
-    panel->onHide = call(&KVApp::hideToTray);
-    panel->onBuild = call(&KVApp::buildDeck);
-    panel->onLaunchArena = call(&KVApp::launchArena);
-    panel->onMoved = call(&KVApp::panelMoved);
-    settings->onClose = call(&KVApp::closeSettings);
-    settings->onSignOut = call(&KVApp::logout);
-    settings->onBuildDeck = call(&KVApp::buildDeck);
+    panel->onHide = bound(&KVApp::hideToTray);
+    panel->onBuild = bound(&KVApp::buildDeck);
+    panel->onLaunchArena = bound(&KVApp::launchArena);
+    panel->onMoved = bound(&KVApp::panelMoved);
+    settings->onClose = bound(&KVApp::closeSettings);
+    settings->onSignOut = bound(&KVApp::logout);
+    settings->onBuildDeck = bound(&KVApp::buildDeck);
     settings->onOpacity = [weak = weak()](int percent) {
         if (auto self = weak.lock()) {
             self->cfg["panel_opacity"] = double(percent) / 100.0;
@@ -187,6 +180,14 @@ void KVApp::buildWindows() {
             self->cfg["key_settings"] = key.empty() ? "S" : key;
             self->cfg["key_draft_data"] = draft.empty() ? "D" : draft;
             KVConfig::save(self->cfg);
+        }
+    };
+}
+
+std::function<void()> KVApp::bound(void (KVApp::*method)()) {
+    return [weak = weak(), method] {
+        if (auto self = weak.lock()) {
+            ((*self).*method)();
         }
     };
 }

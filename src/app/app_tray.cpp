@@ -9,19 +9,6 @@
 
 #include <cmath>
 
-namespace {
-
-// A menu action that reaches the controller only while it exists.
-std::function<void()> menuAction(std::weak_ptr<KVApp> weak, void (KVApp::*method)()) {
-    return [weak = std::move(weak), method] {
-        if (auto self = weak.lock()) {
-            ((*self).*method)();
-        }
-    };
-}
-
-} // namespace
-
 void KVApp::ensureTray() {
     const auto shell = services_.platform()->shell;
     if (!shell || shell->trayShown()) {
@@ -31,10 +18,10 @@ void KVApp::ensureTray() {
     tray.toolTip = "Korvane";
     tray.iconTitle = "\u25C6";
     tray.menu = {
-        {"Show Korvane", menuAction(weak(), &KVApp::showFromTray), ""},
-        {"Launch MTG Arena", menuAction(weak(), &KVApp::launchArenaFromMenu), ""},
+        {"Show Korvane", bound(&KVApp::showFromTray), ""},
+        {"Launch MTG Arena", bound(&KVApp::launchArenaFromMenu), ""},
         {"", {}, ""},
-        {"Sign out", menuAction(weak(), &KVApp::signOutFromMenu), ""},
+        {"Sign out", bound(&KVApp::signOutFromMenu), ""},
         {"Quit Korvane",
          [weak = weak()] {
              if (auto self = weak.lock()) {
@@ -43,7 +30,7 @@ void KVApp::ensureTray() {
          },
          "q"},
     };
-    tray.onActivated = menuAction(weak(), &KVApp::showFromTray);
+    tray.onActivated = bound(&KVApp::showFromTray);
     shell->showTray(std::move(tray));
 }
 
