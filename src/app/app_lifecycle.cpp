@@ -16,6 +16,7 @@
 #include "ui/settings.hpp"
 #include "ui/stamps.hpp"
 #include "vision/art_hashes.hpp"
+#include "vision/capture.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -241,8 +242,7 @@ void KVApp::enterOverlay(const KVJson& account) {
     settings->setHotkeys(KVJsonString(KVJsonAt(cfg, "key_settings"), "S"),
                          KVJsonString(KVJsonAt(cfg, "key_draft_data"), "D"));
     applyAccount(account);
-    // (Whether Arena is installed is the tracker's to tell, once it exists.)
-    panel->setArenaRunning(true, false);
+    panel->setArenaRunning(true, KVCapture::arenaInstalled());
     panel->show();
     startHotkeys();
     if (!tracker) {
