@@ -1,5 +1,7 @@
 #include "app/run_mode.hpp"
 
+#include "app/gui_start.hpp"
+
 #include "base/config.hpp"
 #include "service/update_bundle.hpp"
 
@@ -50,7 +52,7 @@ int KVRunProgram(const std::vector<std::string>& arguments) {
         // A copy an update started lets the one it replaces quit before looking for another
         // instance of the program.
         KVWaitForReplacedProcess();
-        return unavailable("the overlay application");
+        return KVRunGUI();
     }
     return 2;
 }

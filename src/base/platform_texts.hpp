@@ -18,6 +18,13 @@ inline constexpr std::string_view kModifierName = "Alt"; // the key the hot keys
 inline constexpr std::string_view kSettingsKeyChord = "Alt+S";
 inline constexpr std::string_view kArenaSteamAppId = "2141910";
 
+// The notification of the first hide to the tray, with a tray host and without one (then the
+// hot key is the way back).
+inline constexpr std::string_view kTrayHint =
+    "You're still signed in. Click the tray icon to bring it back.";
+inline constexpr std::string_view kTrayHintNoTray =
+    "You're still signed in. Press Ctrl+Alt+H to bring it back.";
+
 // The distribution's name and version ("Debian GNU/Linux 12 (bookworm)") from an os-release
 // file, for reports; "Linux" when the file says nothing usable.
 std::string operatingSystemName(const std::string& osReleasePath = "/etc/os-release");

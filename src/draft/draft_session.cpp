@@ -205,6 +205,25 @@ void KVDraftSession::reresolve() {
     };
     std::transform(pack.begin(), pack.end(), pack.begin(), better);
     std::transform(pool.begin(), pool.end(), pool.begin(), better);
+    // Packs seen before the set loaded hold stand-in names ("Unknown <id>"): the service is
+    // told the real ones, and the draft's identity is made from them.
+    constexpr std::string_view kStandIn = "Unknown ";
+    for (KVJson& entry : seen) {
+        const auto names = entry.is_object() ? entry.find("names") : entry.end();
+        if (names == entry.end() || !names->is_array()) {
+            continue;
+        }
+        for (KVJson& name : *names) {
+            const std::string* text = name.get_ptr<const std::string*>();
+            if (text == nullptr || text->rfind(kStandIn, 0) != 0) {
+                continue;
+            }
+            const int64_t id = KVJsonInt64(KVJson(text->substr(kStandIn.size())), 0);
+            if (const KVCardRef found = id != 0 ? catalog->cardForArenaId(id) : nullptr) {
+                name = found->name;
+            }
+        }
+    }
 }
 
 std::string KVDraftSession::fingerprint() const {

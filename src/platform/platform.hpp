@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/desktop_shell.hpp"
 #include "platform/hot_key_service.hpp"
 #include "platform/launcher.hpp"
 #include "platform/screen_capture.hpp"
@@ -16,6 +17,8 @@ struct KVPlatform {
     std::shared_ptr<KVLauncher> launcher;
     // Needs the GUI's own X connection, so the GUI installs it once Qt runs; none before.
     std::shared_ptr<KVHotKeyService> hotKeys;
+    // Tray, notifications, alerts: needs the GUI's QApplication too; none before.
+    std::shared_ptr<KVDesktopShell> shell;
 
     // The X11 services, each on its own connection to $DISPLAY, opened at first use.
     static KVPlatform x11();

@@ -26,6 +26,8 @@ public:
     KVAPI(std::string_view base, std::string_view token);
 
     std::string baseURL() const;
+    // The host name of the base URL, as the user's texts name the service.
+    std::string host() const;
     void setBaseURL(std::string_view base); // one trailing "/" dropped
     std::string token() const;
     // Refuses (false, token unchanged) a token with control characters: it could not be sent
@@ -85,8 +87,6 @@ public:
                        double timeout = 20);
 
 private:
-    std::string host() const;
-
     mutable std::mutex mutex_; // the token is set on the main thread, read by every request
     std::string baseURL_;
     std::string token_;

@@ -72,3 +72,41 @@ bool KVFakeHotKeys::press(char letter, uint32_t modifiers) {
     }
     return false;
 }
+
+void KVFakeDesktopShell::showTray(Tray item) {
+    tray = std::move(item);
+    ++traysShown;
+}
+
+void KVFakeDesktopShell::notify(const std::string& title, const std::string& text) {
+    notes.push_back({title, text});
+}
+
+int KVFakeDesktopShell::alert(const std::string& title, const std::string& text,
+                              const std::vector<std::string>& buttons) {
+    alerts.push_back({title, text, buttons});
+    const size_t asked = alerts.size() - 1;
+    return asked < answers.size() ? answers[asked] : -1;
+}
+
+void KVFakeDesktopShell::showProgress(const std::string&, const std::string& label,
+                                      std::optional<double> fraction) {
+    progressLabel = label;
+    progressFraction = fraction;
+    progressShown = true;
+}
+
+bool KVFakeDesktopShell::choose(const std::string& title) {
+    if (!tray) {
+        return false;
+    }
+    for (const auto& item : tray->menu) {
+        if (item.title == title && item.action) {
+            // The action may replace the tray (sign-out removes it): run a copy.
+            const auto action = item.action;
+            action();
+            return true;
+        }
+    }
+    return false;
+}

@@ -84,6 +84,44 @@ private:
     Handler handler_;
 };
 
+// Remembers the tray item, notifications, alerts and progress; alerts are answered from
+// `answers` in order (-1, closed without a choice, once it runs out).
+class KVFakeDesktopShell : public KVDesktopShell {
+public:
+    struct Alert {
+        std::string title;
+        std::string text;
+        std::vector<std::string> buttons;
+    };
+    struct Note {
+        std::string title;
+        std::string text;
+    };
+    bool hasTrayHost = true;
+    std::optional<Tray> tray;  // the item shown now
+    int traysShown = 0;        // every showTray
+    std::vector<Note> notes;   // every notification
+    std::vector<int> answers;  // the script for alerts
+    std::vector<Alert> alerts; // every alert shown
+    std::optional<std::string> progressLabel;
+    std::optional<double> progressFraction;
+    bool progressShown = false;
+
+    bool trayAvailable() override { return hasTrayHost; }
+    void showTray(Tray item) override;
+    void removeTray() override { tray.reset(); }
+    bool trayShown() const override { return tray.has_value(); }
+    void notify(const std::string& title, const std::string& text) override;
+    int alert(const std::string& title, const std::string& text,
+              const std::vector<std::string>& buttons) override;
+    void showProgress(const std::string& title, const std::string& label,
+                      std::optional<double> fraction) override;
+    void hideProgress() override { progressShown = false; }
+
+    // Chooses the menu item titled `title`, as a user would; false when there is none.
+    bool choose(const std::string& title);
+};
+
 // A platform made of the fakes above, each reachable for the test to set up and inspect.
 struct KVFakePlatform {
     std::shared_ptr<KVFakeWindowList> windows = std::make_shared<KVFakeWindowList>();
@@ -91,8 +129,9 @@ struct KVFakePlatform {
     std::shared_ptr<KVFakeScreenCapture> capture = std::make_shared<KVFakeScreenCapture>();
     std::shared_ptr<KVFakeLauncher> launcher = std::make_shared<KVFakeLauncher>();
     std::shared_ptr<KVFakeHotKeys> hotKeys = std::make_shared<KVFakeHotKeys>();
+    std::shared_ptr<KVFakeDesktopShell> shell = std::make_shared<KVFakeDesktopShell>();
 
-    KVPlatform platform() const { return {windows, screens, capture, launcher, hotKeys}; }
+    KVPlatform platform() const { return {windows, screens, capture, launcher, hotKeys, shell}; }
 };
 
 // Puts a fake platform in force for a scope.

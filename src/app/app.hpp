@@ -1,0 +1,166 @@
+#pragma once
+
+#include "app/app_services.hpp"
+#include "app/app_views.hpp"
+#include "arenalog/draft_event.hpp"
+#include "arenalog/log_parser.hpp"
+#include "base/error.hpp"
+#include "base/json.hpp"
+#include "draft/card.hpp"
+#include "platform/geometry.hpp"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class KVAPI;
+class KVArtHashes;
+class KVCatalog;
+class KVDeckWindow;
+class KVDraftSession;
+class KVLogTail;
+class KVLogin;
+class KVPanel;
+class KVSettings;
+class KVStamps;
+class KVTelemetry;
+class KVTimer;
+
+// The one controller of the GUI: owns every long-lived object, starts them in order, moves the
+// program between signed out and signed in, keeps the tray item, follows the draft in Arena's
+// log and asks the service about each pack. Main thread only; work sent elsewhere holds the
+// controller weakly and comes back through the main queue.
+//
+// Its methods are spread over app_lifecycle.cpp (construction, launch, sign-in, termination),
+// app_tray.cpp (tray, hiding, settings) and app_draft_flow.cpp (the log, analysis, the deck).
+class KVApp : public std::enable_shared_from_this<KVApp> {
+public:
+    static constexpr const char* kVersion = "0.1.38";
+
+    // Construction: loads the settings and the stored sign-in and creates the non-visual
+    // objects. No window exists yet and nothing runs.
+    static std::shared_ptr<KVApp> create(KVAppServices services, std::shared_ptr<KVAppViews> views);
+    ~KVApp();
+    KVApp(const KVApp&) = delete;
+    KVApp& operator=(const KVApp&) = delete;
+
+    // Application lifecycle.
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+    static bool applicationShouldTerminateAfterLastWindowClosed() { return false; }
+    // A second launch of the program asked this one to show itself.
+    void handOver();
+
+    void buildWindows();
+    void showLogin();
+    void enterOverlay(const KVJson& account);
+    void applyAccount(const KVJson& account);
+    void hideOverlay();
+    void logout();
+
+    // Tray and hiding.
+    void ensureTray();
+    void teardownTray();
+    void showFromTray();
+    void launchArenaFromMenu();
+    void signOutFromMenu();
+    void hideToTray();
+
+    // Settings, the controller's side.
+    void toggleSettings();
+    void closeSettings();
+    void setClickThrough(bool flag);
+
+    // Draft flow.
+    void startLog();
+    void onLogEvent(KVDraftEvent& event);
+    bool firstSeen(const std::string& kind, const KVJson& payload);
+    void loadCatalog(const std::string& setCode);
+    bool draftInProgress() const;
+    void refreshUI();
+    void maybeAnalyze();
+    void onAnalyzed(const KVJson& answer, const std::string& key,
+                    const std::vector<std::string>& pack, const std::vector<std::string>& pool);
+    void onAnalyzeFailed(const KVError& error, const std::string& key);
+    void buildDeck();
+
+    // Hook points the tracking, vision, watchdog, hot-key and update work plugs into; they do
+    // nothing in this build.
+    void startWatchdog() {}
+    void startHotkeys() {}
+    void startVision() {}
+    void tickArena() {}
+    void panelMoved() {}
+    void checkForUpdates() {}
+    void launchArena() {}
+
+    // Flags.
+    bool active = false;
+    bool panelWanted = false;
+    bool forcedVisible = false;
+    bool settingsOpen = false;
+    bool arenaInFront = false;
+    bool packOnScreen = false;
+    bool logBacklog = true;
+    bool shutDown = false;
+    bool trayHintShown = false;
+    bool deckInFlight = false;
+    bool updatePrompted = false;
+    std::atomic<bool> visionInDraft{false};
+    // Shared with background work (the art download asks it), so it outlives the controller.
+    const std::shared_ptr<std::atomic<bool>> visionStop =
+        std::make_shared<std::atomic<bool>>(false);
+
+    // Owned objects.
+    KVJson cfg;
+    std::shared_ptr<KVAPI> api;
+    std::shared_ptr<KVTelemetry> telemetry;
+    std::shared_ptr<KVCatalog> catalog;
+    std::shared_ptr<KVArtHashes> artHashes;
+    std::shared_ptr<KVDraftSession> session;
+    std::shared_ptr<KVPanel> panel;
+    std::shared_ptr<KVStamps> stamps;
+    std::shared_ptr<KVSettings> settings;
+    std::shared_ptr<KVDeckWindow> deckWindow;
+    std::shared_ptr<KVLogin> login;
+    std::shared_ptr<KVTimer> tracker;
+    std::unique_ptr<KVLogTail> logTail;
+    KVLogParser parser;
+    std::set<std::string> snapshots;
+    double logDraftUntil = 0;
+    std::vector<KVNormRect> screenSlots;
+    std::string analyzedKey;
+    std::string catalogLoading;
+
+    // Offline restore: the stored sign-in could not be checked; rechecked until the service
+    // answers.
+    bool accountUnchecked = false;
+    double meRetryDelay = 0;
+    double lastLockCheck = -1e18; // when a locked session last asked for the account
+    int meRequests = 0;           // account checks sent since launch (restore included)
+    int analyzeRequests = 0;      // analysis requests sent
+    int deckRequests = 0;         // deck requests sent
+
+    const KVAppServices& services() const { return services_; }
+    const std::shared_ptr<KVAppViews>& views() const { return views_; }
+
+private:
+    KVApp(KVAppServices services, std::shared_ptr<KVAppViews> views);
+    void construct();
+    std::weak_ptr<KVApp> weak() { return weak_from_this(); }
+    // A call of `method` for windows and menus to hold: it does nothing once the controller is
+    // gone.
+    std::function<void()> bound(void (KVApp::*method)());
+    void restoreFailed(const KVError& error, const std::string& email);
+    void scheduleAccountCheck();
+    void checkAccount();
+    void accountAnswered(const std::optional<KVJson>& account, const KVError& error);
+    void recheckLockedAccount();
+
+    KVAppServices services_;
+    std::shared_ptr<KVAppViews> views_;
+    uint64_t accountCheckGeneration_ = 0; // a sign-out makes pending checks stale
+};

@@ -1,0 +1,333 @@
+// The draft flow with the real tailer on a Player.log the test appends to, the real windows on
+// Qt's offscreen platform and fakes of the service and Scryfall on 127.0.0.1.
+#include "app_harness.hpp"
+
+#include "draft/draft_session.hpp"
+#include "service/api.hpp"
+#include "ui/deck_window.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using ArenaLog::botComplete;
+using ArenaLog::botPack;
+using Reply = FakeService::Reply;
+
+const char* kAnalyze = "/api/draft/analyze";
+const char* kDeck = "/api/draft/deck";
+
+std::vector<int> ids(int first, int count) {
+    std::vector<int> out;
+    for (int i = 0; i < count; ++i) {
+        out.push_back(first + i);
+    }
+    return out;
+}
+
+// Grades every card of the pack; the first is the best.
+Reply grading(const KVJson& body, int credits = 4) {
+    KVJson picks = KVJson::array();
+    for (const auto& name : body["pack"]) {
+        picks.push_back({{"name", name}, {"grade", "B"}, {"reason", "fine"}});
+    }
+    return {200, {{"best", body["pack"][0]}, {"picks", picks}, {"credits", credits}}};
+}
+
+TEST(AppDraftIntegration, FollowsADraftFromTheBacklogThroughAppendedPacks) {
+    AppHarness h;
+    h.storeSignIn("tok", "ann@example.com");
+    h.service.on(kAnalyze, [](const KVJson& body) { return grading(body); });
+    // A finished draft, then a newer one at its second pick: only that pack is current.
+    h.appendLog(botPack(1, ids(1001, 14), {}) + botPack(2, ids(1002, 13), {1001}) +
+                botComplete(ids(1001, 2)) + botPack(1, {1021, 1022, 1023}, {}) +
+                botPack(2, {1024, 1025, 1026}, {1021}));
+    h.scryfall.gate->close(); // the set arrives after the first pack
+    h.launch();
+    ASSERT_TRUE(h.runUntil([&] { return h.app->active && h.app->session->pickNumber == 2; }));
+    h.settle(0.3);
+    EXPECT_FALSE(h.app->logBacklog);
+    EXPECT_EQ(h.service.count(kAnalyze), 0u) << "stand-in names went out before the set loaded";
+
+    h.scryfall.gate->open();
+    ASSERT_TRUE(h.runUntil([&] { return !h.app->session->grades.empty(); }));
+    ASSERT_EQ(h.service.count(kAnalyze), 1u);
+    KVJson first = h.service.bodies(kAnalyze)[0];
+    EXPECT_EQ(first["draftId"], h.app->session->consumeKey());
+    first.erase("draftId");
+    KVJson seen = first["seen"];
+    first.erase("seen");
+    EXPECT_EQ(first, (KVJson{{"pack", {"Card 24", "Card 25", "Card 26"}},
+                             {"pool", {"Card 21"}},
+                             {"packNumber", 1},
+                             {"pickNumber", 2},
+                             {"format", "QuickDraft"},
+                             {"setCode", "TST"},
+                             {"picks", 1}}));
+    ASSERT_TRUE(seen.is_array() && !seen.empty());
+    EXPECT_EQ(seen.back()["names"], (KVJson{"Card 24", "Card 25", "Card 26"}));
+    EXPECT_EQ(h.app->session->credits, 4);
+    EXPECT_FALSE(h.views->paintPanel().isNull());
+
+    // Each appended pack goes out once.
+    h.appendLog(botPack(3, {1027, 1028}, {1021, 1024}));
+    ASSERT_TRUE(h.runUntil([&] { return h.service.count(kAnalyze) == 2; }));
+    const KVJson second = h.service.bodies(kAnalyze)[1];
+    EXPECT_EQ(second["pack"], (KVJson{"Card 27", "Card 28"}));
+    EXPECT_EQ(second["pool"], (KVJson{"Card 21", "Card 24"}));
+    EXPECT_EQ(second["pickNumber"], 3);
+
+    // The same pack logged again in another order, then a last single card: nothing more.
+    h.appendLog(botPack(3, {1028, 1027}, {1021, 1024}));
+    h.appendLog(botPack(4, {1029}, {1021, 1024, 1027}));
+    ASSERT_TRUE(h.runUntil([&] { return h.app->session->pack.size() == 1; }));
+    h.settle(0.3);
+    EXPECT_EQ(h.service.count(kAnalyze), 2u);
+}
+
+TEST(AppDraftIntegration, ALateAnswerForAnOldPackOnlyUpdatesTheCredits) {
+    AppHarness h;
+    h.storeSignIn("tok", "ann@example.com");
+    auto slow = std::make_shared<Gate>();
+    slow->close();
+    h.service.on(kAnalyze, [slow](const KVJson& body) {
+        Reply reply = grading(body, body["pickNumber"] == 1 ? 7 : 6);
+        if (body["pickNumber"] == 1) {
+            reply.gate = slow;
+        }
+        return reply;
+    });
+    h.launch();
+    ASSERT_TRUE(h.runUntil([&] { return h.app->active; }));
+    h.appendLog(botPack(1, {1001, 1002, 1003}, {}));
+    ASSERT_TRUE(h.runUntil([&] { return h.service.count(kAnalyze) == 1; }));
+    h.appendLog(botPack(2, {1004, 1005}, {1001}));
+    ASSERT_TRUE(h.runUntil([&] { return h.app->session->bestPick == "Card 4"; }));
+    slow->open();
+    ASSERT_TRUE(h.runUntil([&] { return h.app->session->credits == 7; }));
+    EXPECT_EQ(h.app->session->bestPick, "Card 4") << "the old pack's answer was drawn";
+    EXPECT_EQ(h.app->session->grades.count("card 1"), 0u);
+    EXPECT_EQ(h.service.count(kAnalyze), 2u);
+}
+
+TEST(AppDraftIntegration, ConstructedPacksAndSignedOutSessionsAreNeverSent) {
+    AppHarness h;
+    h.launch(); // signed out
+    KVDraftEvent limited("pack", {{"arena_ids", {1001, 1002}}, {"pack", 1}, {"set_code", "TST"}});
+    h.app->onLogEvent(limited);
+    ASSERT_TRUE(h.runUntil([&] {
+        return h.app->catalogLoading.empty() && h.app->session->pack[0]->name == "Card 1";
+    }));
+    EXPECT_TRUE(h.app->analyzedKey.empty()) << "sent without a token";
+
+    h.app->api->setToken("tok");
+    h.app->active = true;
+    KVDraftEvent constructed("pack", {{"arena_ids", {1003, 1004}},
+                                      {"pack", 1},
+                                      {"pick", 2},
+                                      {"format", "Standard"},
+                                      {"set_code", "TST"}});
+    h.app->onLogEvent(constructed);
+    ASSERT_EQ(h.app->session->pack[0]->name, "Card 3");
+    EXPECT_TRUE(h.app->analyzedKey.empty()) << "a constructed pack was sent";
+    h.settle(0.2);
+    EXPECT_EQ(h.service.count(kAnalyze), 0u);
+}
+
+// What a failed analysis does, by what the failure says.
+TEST(AppDraftIntegration, OnlyARefusalLocksAnalysis) {
+    AppHarness h;
+    h.launch();
+    struct Case {
+        KVError error;
+        bool locks;
+        std::string shown; // the locked reason or the error note
+    };
+    const std::string host = "127.0.0.1";
+    const std::vector<Case> cases = {
+        {{KVAPIErrorDomain, 402, "Payment required"}, true, "Payment required"},
+        {{KVAPIErrorDomain, 402, ""},
+         true,
+         "No draft credits remaining. Get membership at " + host + "."},
+        {{KVAPIErrorDomain, 403, "Your membership has ended"}, true, "Your membership has ended"},
+        {{KVAPIErrorDomain, 400, "Out of draft CREDITS"}, true, "Out of draft CREDITS"},
+        {{KVAPIErrorDomain, 0, "Could not reach x (Operation timed out after 402 milliseconds)"},
+         false,
+         "Could not reach x (Operation timed out after 402 milliseconds)"},
+        {{KVAPIErrorDomain, 500, "upstream timed out"}, false, "upstream timed out"},
+        {{}, false, "no answer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error.message);
+        h.app->session->locked = false;
+        h.app->session->lockedReason.clear();
+        h.app->session->analyzeError.clear();
+        h.app->analyzedKey = "draft|a|b";
+        h.app->onAnalyzeFailed(c.error, "draft|a|b");
+        EXPECT_EQ(h.app->session->locked, c.locks);
+        EXPECT_EQ(c.locks ? h.app->session->lockedReason : h.app->session->analyzeError, c.shown);
+        EXPECT_EQ(h.app->analyzedKey, c.locks ? "" : "draft|a|b");
+    }
+    // A failure for a pack no longer current changes nothing.
+    h.app->session->locked = false;
+    h.app->onAnalyzeFailed({KVAPIErrorDomain, 402, "Payment required"}, "old|pack");
+    EXPECT_FALSE(h.app->session->locked);
+}
+
+TEST(AppDraftIntegration, ALockLiftsOnlyWhenTheAccountHasCreditsAgain) {
+    AppHarness h;
+    h.storeSignIn("tok", "ann@example.com");
+    int credits = 0;
+    std::mutex mutex;
+    h.service.on("/api/me", [&](const KVJson&) {
+        std::lock_guard lock(mutex);
+        return Reply{200, {{"email", "ann@example.com"}, {"credits", credits}}};
+    });
+    h.service.on(kAnalyze, [&](const KVJson& body) {
+        if (body["pickNumber"] == 1) {
+            return Reply{500, {{"error", "upstream timed out"}}};
+        }
+        if (body["pickNumber"] == 2) {
+            return Reply{402, {{"error", "No credits left"}}};
+        }
+        return grading(body);
+    });
+    h.launch();
+    ASSERT_TRUE(h.runUntil([&] { return h.app->active; }));
+    const size_t mes = h.service.count("/api/me");
+
+    // An ordinary failure shows its note and the next pack still goes out.
+    h.appendLog(botPack(1, {1001, 1002, 1003}, {}));
+    ASSERT_TRUE(h.runUntil([&] { return !h.app->session->analyzeError.empty(); }));
+    h.appendLog(botPack(2, {1004, 1005, 1006}, {1001}));
+    ASSERT_TRUE(h.runUntil([&] { return h.app->session->locked; }));
+    EXPECT_EQ(h.service.count(kAnalyze), 2u);
+
+    // Locked: packs are not sent; at most one account check a minute, none lifting the lock
+    // while the account has no credits.
+    h.clock += 61;
+    h.appendLog(botPack(3, {1007, 1008}, {1001, 1004}));
+    ASSERT_TRUE(h.runUntil([&] { return h.service.count("/api/me") == mes + 1; }));
+    h.appendLog(botPack(4, {1009, 1010}, {1001, 1004, 1007}));
+    ASSERT_TRUE(h.runUntil([&] { return h.app->session->pickNumber == 4; }));
+    h.settle(0.3);
+    EXPECT_EQ(h.service.count("/api/me"), mes + 1);
+    EXPECT_TRUE(h.app->session->locked);
+    EXPECT_EQ(h.service.count(kAnalyze), 2u);
+
+    {
+        std::lock_guard lock(mutex);
+        credits = 3;
+    }
+    h.clock += 61;
+    h.appendLog(botPack(5, {1011, 1012}, {1001, 1004, 1007, 1009}));
+    ASSERT_TRUE(h.runUntil([&] { return h.service.count(kAnalyze) == 3; }));
+    EXPECT_EQ(h.service.bodies(kAnalyze)[2]["pickNumber"], 5);
+    ASSERT_TRUE(h.runUntil([&] { return !h.app->session->grades.empty(); }));
+    EXPECT_FALSE(h.app->session->locked);
+}
+
+TEST(AppDraftIntegration, ADeckNeedsTwentyCardsAndOneRequestAtATime) {
+    AppHarness h;
+    h.storeSignIn("tok", "ann@example.com");
+    auto held = std::make_shared<Gate>();
+    bool fail = false;
+    std::mutex mutex;
+    h.service.on(kDeck, [&](const KVJson&) {
+        std::lock_guard lock(mutex);
+        if (fail) {
+            return Reply{500, {{"error", "deck service down"}}};
+        }
+        return Reply{200, {{"colors", {"W"}}, {"spells", KVJson::array()}, {"credits", 2}}, held};
+    });
+    h.launch();
+    ASSERT_TRUE(h.runUntil([&] { return h.app->active; }));
+    h.appendLog(botPack(1, {1039, 1040}, ids(1001, 19)));
+    ASSERT_TRUE(h.runUntil([&] {
+        return h.app->session->pool.size() == 19 && h.app->session->pool[0]->name == "Card 1";
+    }));
+    h.app->buildDeck();
+    EXPECT_EQ(h.app->session->status,
+              "Finish a draft, or open a Sealed pool, before building a deck.");
+    EXPECT_EQ(h.app->deckWindow, nullptr);
+
+    h.appendLog(botPack(2, {1039}, ids(1001, 20)));
+    ASSERT_TRUE(h.runUntil([&] { return h.app->session->pool.size() == 20; }));
+    held->close();
+    h.app->buildDeck();
+    h.app->buildDeck();
+    ASSERT_TRUE(h.runUntil([&] { return h.service.count(kDeck) == 1; }));
+    h.settle(0.2);
+    EXPECT_EQ(h.service.count(kDeck), 1u);
+    ASSERT_NE(h.app->deckWindow, nullptr);
+    EXPECT_TRUE(h.app->deckWindow->isVisible());
+    // Its top-left corner 40 in from the left and 60 below the top (screen coordinates, y up).
+    const KVRect frame = h.app->deckWindow->frame();
+    EXPECT_EQ(frame.x, 40);
+    EXPECT_EQ(frame.y + frame.height, h.views->screen.height - 60);
+    EXPECT_EQ(h.service.bodies(kDeck)[0]["pool"].size(), 20u);
+    EXPECT_EQ(h.service.bodies(kDeck)[0]["format"], "QuickDraft");
+    held->open();
+    ASSERT_TRUE(h.runUntil([&] { return !h.app->deckInFlight; }));
+    EXPECT_TRUE(h.app->session->deck.has_value());
+    EXPECT_EQ(h.app->session->credits, 2);
+
+    {
+        std::lock_guard lock(mutex);
+        fail = true;
+    }
+    h.app->buildDeck();
+    ASSERT_TRUE(h.runUntil([&] { return h.service.count(kDeck) == 2 && !h.app->deckInFlight; }));
+    EXPECT_EQ(h.app->deckWindow->view.title, "Couldn't build the deck");
+    EXPECT_NE(h.app->deckWindow->view.sub.find("deck service down"), std::string::npos)
+        << h.app->deckWindow->view.sub;
+}
+
+TEST(AppDraftIntegration, AnOlderSetsLoadEndingLeavesTheNewerOnesStateAlone) {
+    AppHarness h;
+    h.launch();
+    h.scryfall.gate->close();
+    h.scryfall.otherGate->close();
+    KVDraftEvent first("pack", {{"arena_ids", {1001, 1002}}, {"set_code", "TST"}});
+    h.app->onLogEvent(first);
+    ASSERT_TRUE(h.runUntil([&] { return h.scryfall.searches("tst") == 1; }));
+    KVDraftEvent second("pack", {{"arena_ids", {5, 6}}, {"set_code", "OTH"}});
+    h.app->onLogEvent(second);
+    EXPECT_EQ(h.app->catalogLoading, "OTH");
+
+    // The first set's load ends while the second's is still out.
+    h.scryfall.gate->open();
+    ASSERT_TRUE(h.runUntil([&] { return h.scryfall.searches("oth") == 1; }));
+    h.settle(0.3);
+    EXPECT_EQ(h.app->catalogLoading, "OTH") << "the first load cleared the second's mark";
+    EXPECT_NE(h.app->session->status, "Could not load TST") << "the set given up on was reported";
+
+    h.scryfall.otherGate->open();
+    ASSERT_TRUE(h.runUntil([&] { return h.app->catalogLoading.empty(); }));
+    EXPECT_EQ(h.app->session->status, "Could not load OTH");
+}
+
+TEST(AppDraft, AccountSnapshotsAreRecordedOncePerContent) {
+    AppHarness h;
+    h.launch();
+    KVApp& app = *h.app;
+    const KVJson rank = {{"constructed", "Gold"}, {"log_ts", "2026-12-06T18:00:00"}};
+    KVJson later = rank;
+    later["log_ts"] = "2026-12-06T18:05:00";
+    later["ts_approx"] = true;
+    EXPECT_TRUE(app.firstSeen("rank", rank));
+    EXPECT_FALSE(app.firstSeen("rank", later)) << "only the time stamp changed";
+    EXPECT_TRUE(app.firstSeen("rank", {{"constructed", "Platinum"}}));
+    EXPECT_TRUE(app.firstSeen("pack", rank));
+    EXPECT_TRUE(app.firstSeen("pack", rank)) << "draft events are never de-duplicated";
+    // The set is emptied when it is full, so an old snapshot counts as new again.
+    for (int i = app.snapshots.size(); i < 500; ++i) {
+        EXPECT_TRUE(app.firstSeen("inventory", {{"gold", i}}));
+    }
+    EXPECT_FALSE(app.firstSeen("rank", rank));
+    EXPECT_TRUE(app.firstSeen("inventory", {{"gold", -1}}));
+    EXPECT_EQ(app.snapshots.size(), 1u);
+    EXPECT_TRUE(app.firstSeen("rank", rank));
+}
+
+} // namespace

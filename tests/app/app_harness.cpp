@@ -1,0 +1,204 @@
+#include "app_harness.hpp"
+
+#include "../ui/offscreen_qt.hpp"
+#include "base/config.hpp"
+#include "base/dispatch/run_loop.hpp"
+#include "base/files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+void Gate::open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    opened_.notify_all();
+}
+
+void Gate::close() {
+    std::lock_guard lock(mutex_);
+    open_ = false;
+}
+
+void Gate::wait() {
+    std::unique_lock lock(mutex_);
+    opened_.wait_for(lock, std::chrono::seconds(20), [this] { return open_; });
+}
+
+FakeService::FakeService() {
+    server_ = std::make_unique<KVFakeHTTPServer>([this](KVFakeHTTPServer::Routes& routes) {
+        for (const char* path : {"/api/me", "/api/version"}) {
+            routes.Get(path, [this, path](const httplib::Request& req, httplib::Response& res) {
+                answer(path, req, res);
+            });
+        }
+        for (const char* path : {"/api/draft/analyze", "/api/draft/deck", "/api/telemetry"}) {
+            routes.Post(path, [this, path](const httplib::Request& req, httplib::Response& res) {
+                answer(path, req, res);
+            });
+        }
+    });
+}
+
+void FakeService::on(const std::string& path, Route route) {
+    std::lock_guard lock(mutex_);
+    routes_[path] = std::move(route);
+}
+
+void FakeService::answer(const std::string& path, const httplib::Request& req,
+                         httplib::Response& res) {
+    Route route;
+    {
+        std::lock_guard lock(mutex_);
+        if (const auto found = routes_.find(path); found != routes_.end()) {
+            route = found->second;
+        }
+    }
+    Reply reply = route ? route(KVJsonParse(req.body).value_or(KVJson())) : Reply{};
+    if (reply.gate) {
+        reply.gate->wait();
+    }
+    res.status = reply.status;
+    res.set_content(reply.body.dump(), "application/json");
+}
+
+std::vector<KVJson> FakeService::bodies(const std::string& path) const {
+    std::vector<KVJson> out;
+    for (const auto& request : server_->requests()) {
+        if (request.path.rfind(path, 0) == 0) {
+            out.push_back(KVJsonParse(request.body).value_or(KVJson()));
+        }
+    }
+    return out;
+}
+
+FakeScryfall::FakeScryfall() {
+    server_ = std::make_unique<KVFakeHTTPServer>([this](KVFakeHTTPServer::Routes& routes) {
+        routes.Get("/cards/search", [this](const httplib::Request& req, httplib::Response& res) {
+            const bool known = req.get_param_value("q").rfind("e:tst ", 0) == 0;
+            (known ? gate : otherGate)->wait();
+            KVJson data = KVJson::array();
+            if (known) {
+                for (int i = 1; i <= 40; ++i) {
+                    data.push_back({{"object", "card"},
+                                    {"name", "Card " + std::to_string(i)},
+                                    {"set", "tst"},
+                                    {"arena_id", 1000 + i},
+                                    {"mana_cost", "{1}{W}"},
+                                    {"cmc", 2.0},
+                                    {"colors", {"W"}},
+                                    {"type_line", "Creature"},
+                                    {"rarity", "common"}});
+                }
+            }
+            if (data.empty()) {
+                res.status = 404;
+                res.set_content(R"({"object":"error"})", "application/json");
+                return;
+            }
+            res.set_content(KVJson{{"object", "list"}, {"data", data}, {"has_more", false}}.dump(),
+                            "application/json");
+        });
+        routes.Get("/sets", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(R"({"object":"list","has_more":false,"data":[]})", "application/json");
+        });
+    });
+}
+
+size_t FakeScryfall::searches(const std::string& code) const {
+    size_t count = 0;
+    for (const auto& request : server_->requests()) {
+        count += request.path.find("q=e:" + code + "%20") != std::string::npos;
+    }
+    return count;
+}
+
+namespace ArenaLog {
+
+namespace {
+std::string list(const std::vector<int>& ids) {
+    std::string out = "[";
+    for (size_t i = 0; i < ids.size(); ++i) {
+        out += (i ? "," : "") + std::to_string(ids[i]);
+    }
+    return out + "]";
+}
+} // namespace
+
+std::string botPack(int pick, const std::vector<int>& ids, const std::vector<int>& picked,
+                    const std::string& event) {
+    return "[UnityCrossThreadLogger]12/6/2026 6:01:2" + std::to_string(pick % 10) +
+           " PM\n<== BotDraftDraftStatus {\"DraftStatus\":\"PickNext\",\"PackNumber\":0,"
+           "\"PickNumber\":" +
+           std::to_string(pick - 1) + ",\"NumCardsToPick\":1,\"DraftPack\":" + list(ids) +
+           ",\"PickedCards\":" + list(picked) + ",\"EventName\":\"" + event + "\"}\n";
+}
+
+std::string botComplete(const std::vector<int>& picked) {
+    return "[UnityCrossThreadLogger]12/6/2026 6:05:00 PM\n<== BotDraftDraftStatus "
+           "{\"DraftStatus\":\"Completed\",\"DraftPack\":[],\"PickedCards\":" +
+           list(picked) + "}\n";
+}
+
+} // namespace ArenaLog
+
+AppHarness::AppHarness(const std::string& apiBase) {
+    OffscreenQt();
+    const std::string api = apiBase.empty() ? service.base() : apiBase;
+    env = std::make_unique<KVScopedEnvironment>([&](KVEnvironment& e) {
+        e.executablePath = "/home/dev/korvane/build/dist/bin/korvane"; // a development build
+        e.apiBase = api;
+        e.scryfallBase = scryfall.base();
+    });
+    logPath = dir.file("Player.log");
+    appendLog("");
+    KVConfig::ensureDirs();
+    config = {{"log_path", logPath}, {"telemetry_enabled", false}};
+    service.on("/api/me", [](const KVJson&) {
+        return FakeService::Reply{200, {{"email", "ann@example.com"}, {"credits", 5}}};
+    });
+}
+
+AppHarness::~AppHarness() {
+    scryfall.gate->open();
+    scryfall.otherGate->open();
+    if (app) {
+        app->applicationWillTerminate();
+        app.reset();
+    }
+    KVMain().drain();
+}
+
+void AppHarness::storeSignIn(const std::string& token, const std::string& email) {
+    KVConfig::saveAuth(KVJson{{"token", token}, {"email", email}});
+}
+
+void AppHarness::appendLog(const std::string& text) {
+    std::ofstream out(logPath, std::ios::app | std::ios::binary);
+    out << text;
+}
+
+void AppHarness::launch(const std::function<void(KVAppServices&)>& adjust) {
+    KVConfig::save(config);
+    KVAppServices services = KVAppServices::standard();
+    services.now = [this] { return clock; };
+    services.localHour = [] { return 9; };
+    services.tailInterval = 0.05;
+    services.telemetryBuffer = dir.file("telemetry.json");
+    services.quit = [this] { ++quits; };
+    if (adjust) {
+        adjust(services);
+    }
+    app = KVApp::create(std::move(services), views);
+    app->applicationDidFinishLaunching();
+}
+
+bool AppHarness::runUntil(const std::function<bool()>& done, double seconds) {
+    return KVMain().runUntil(done, seconds);
+}
+
+void AppHarness::settle(double seconds) {
+    KVMain().runUntil([] { return false; }, seconds);
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "app/app.hpp"
+#include "app/app_views.hpp"
+#include "base/json.hpp"
+#include "platform/fake/fake_platform.hpp"
+#include "support/fake_http_server.hpp"
+#include "support/test_environment.hpp"
+
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Holds a server thread until the test opens it.
+class Gate {
+public:
+    void open();
+    void close();
+    void wait(); // at most 20 s: a test that forgets to open still ends
+
+private:
+    std::mutex mutex_;
+    std::condition_variable opened_;
+    bool open_ = true;
+};
+
+// The Korvane service on 127.0.0.1: each route answers what the test put in it last.
+class FakeService {
+public:
+    struct Reply {
+        Reply(int code = 200, KVJson json = KVJson::object(), std::shared_ptr<Gate> hold = {})
+            : status(code), body(std::move(json)), gate(std::move(hold)) {}
+        int status;
+        KVJson body;
+        std::shared_ptr<Gate> gate; // held until opened
+    };
+    using Route = std::function<Reply(const KVJson& body)>;
+
+    FakeService();
+    void on(const std::string& path, Route route);
+    std::vector<KVJson> bodies(const std::string& path) const; // the requests it had, in order
+    size_t count(const std::string& path) const { return bodies(path).size(); }
+    std::string base() const { return server_->base(); }
+
+private:
+    void answer(const std::string& path, const httplib::Request& req, httplib::Response& res);
+    mutable std::mutex mutex_;
+    std::map<std::string, Route> routes_;
+    std::unique_ptr<KVFakeHTTPServer> server_;
+};
+
+// Scryfall with one set, "TST": cards "Card 1"… "Card 40", Arena ids 1001… 1040; other sets
+// have no cards. Searches for TST wait for `gate`, the others for `otherGate`.
+class FakeScryfall {
+public:
+    FakeScryfall();
+    std::string base() const { return server_->base(); }
+    // Searches asked for `code` (lower case).
+    size_t searches(const std::string& code) const;
+    std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+    std::shared_ptr<Gate> otherGate = std::make_shared<Gate>();
+
+private:
+    std::unique_ptr<KVFakeHTTPServer> server_;
+};
+
+// Log entries as Arena writes them.
+namespace ArenaLog {
+std::string botPack(int pick, const std::vector<int>& ids, const std::vector<int>& picked,
+                    const std::string& event = "QuickDraft_TST_20260101");
+std::string botComplete(const std::vector<int>& picked);
+} // namespace ArenaLog
+
+// One controller with headless windows, fake desktop services, the two fake servers and a
+// Player.log in a temporary directory.
+class AppHarness {
+public:
+    explicit AppHarness(const std::string& apiBase = "");
+    ~AppHarness();
+
+    FakeService service;
+    FakeScryfall scryfall;
+    std::unique_ptr<KVScopedEnvironment> env;
+    KVScopedFakePlatform platform;
+    KVTempDir dir;
+    std::string logPath;
+    std::shared_ptr<KVHeadlessViews> views = std::make_shared<KVHeadlessViews>();
+    std::shared_ptr<KVApp> app;
+    int quits = 0;
+    KVJson config;       // the settings file the controller finds (log_path set)
+    double clock = 1000; // the controller's wall clock, moved by the test
+
+    void storeSignIn(const std::string& token, const std::string& email);
+    void appendLog(const std::string& text);
+    // Creates the controller and runs its launch.
+    void launch(const std::function<void(KVAppServices&)>& adjust = {});
+    // Drives the main queue until `done`; false after the time-out.
+    bool runUntil(const std::function<bool()>& done, double seconds = 10);
+    // Drives the main queue for a while: for "nothing more happens".
+    void settle(double seconds = 0.4);
+};

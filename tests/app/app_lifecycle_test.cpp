@@ -1,0 +1,199 @@
+// Start-up, sign-in state, the tray and termination, on headless windows and fake desktop
+// services.
+#include "app_harness.hpp"
+
+#include "../ui/offscreen_qt.hpp"
+#include "app/signal_pipe.hpp"
+#include "arenalog/log_tail.hpp"
+#include "base/config.hpp"
+#include "base/platform_texts.hpp"
+#include "draft/draft_session.hpp"
+#include "service/api.hpp"
+#include "ui/login.hpp"
+#include "ui/panel.hpp"
+#include "ui/settings.hpp"
+
+#include <QCoreApplication>
+#include <QSlider>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+using Reply = FakeService::Reply;
+
+bool storedSignIn() {
+    return !KVConfig::loadAuth().empty();
+}
+
+// What a restore does with the account check's answers, in order.
+TEST(AppLifecycleIntegration, OnlyARefusedTokenClearsTheStoredSignIn) {
+    struct Case {
+        std::string name;
+        std::vector<int> statuses; // of /api/me, one per check; the last repeats
+        bool signedInAtEnd;
+        bool creditsKnown;
+    };
+    const std::vector<Case> cases = {
+        {"refused at once", {401}, false, false},
+        {"forbidden at once", {403}, false, false},
+        {"down, then answers", {503, 500, 200}, true, true},
+        {"down, then refused", {503, 401}, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppHarness h;
+        h.storeSignIn("tok", "ann@example.com");
+        auto calls = std::make_shared<std::atomic<size_t>>(0);
+        h.service.on("/api/me", [c, calls](const KVJson&) {
+            const size_t n = std::min((*calls)++, c.statuses.size() - 1);
+            const int status = c.statuses[n];
+            return status == 200 ? Reply{200, {{"email", "ann@example.com"}, {"credits", 9}}}
+                                 : Reply{status, {{"error", "no"}}};
+        });
+        h.launch([](KVAppServices& s) {
+            s.meRetryFirst = 0.05;
+            s.meRetryCap = 0.1;
+        });
+        ASSERT_TRUE(h.runUntil([&] { return *calls >= c.statuses.size(); }));
+        h.settle(0.3);
+        EXPECT_EQ(storedSignIn(), c.signedInAtEnd);
+        EXPECT_EQ(h.app->active, c.signedInAtEnd);
+        EXPECT_EQ(h.app->api->token().empty(), !c.signedInAtEnd);
+        EXPECT_EQ(h.platform.shell->trayShown(), c.signedInAtEnd);
+        if (c.signedInAtEnd) {
+            EXPECT_EQ(h.app->session->credits, 9);
+            EXPECT_EQ(*calls, c.statuses.size()) << "kept checking after the answer";
+        } else {
+            ASSERT_NE(h.app->login, nullptr);
+            EXPECT_FALSE(h.app->login->busy) << "still shows the check under way";
+        }
+    }
+}
+
+TEST(AppLifecycleIntegration, AnUnreachableServiceKeepsTheSignInWithUnknownCredits) {
+    AppHarness h("http://127.0.0.1:1"); // nothing listens there
+    h.storeSignIn("tok", "ann@example.com");
+    h.launch([](KVAppServices& s) { s.meRetryFirst = 30; });
+    ASSERT_TRUE(h.runUntil([&] { return h.app->active; }));
+    EXPECT_TRUE(storedSignIn());
+    EXPECT_EQ(h.app->session->accountEmail, "ann@example.com");
+    EXPECT_TRUE(h.app->session->credits.is_null());
+    EXPECT_TRUE(h.app->accountUnchecked);
+    EXPECT_EQ(h.app->login, nullptr);
+}
+
+TEST(AppLifecycleIntegration, SigningOutAndInAgainKeepsOneTrayItemAndOneTailer) {
+    AppHarness h;
+    h.storeSignIn("tok", "ann@example.com");
+    h.launch();
+    ASSERT_TRUE(h.runUntil([&] { return h.app->active; }));
+    const KVLogTail* tailer = h.app->logTail.get();
+    ASSERT_NE(tailer, nullptr);
+    const auto& shell = h.platform.shell;
+    ASSERT_TRUE(shell->tray.has_value());
+    EXPECT_EQ(shell->tray->toolTip, "Korvane");
+    std::vector<std::string> titles;
+    for (const auto& item : shell->tray->menu) {
+        titles.push_back(item.title);
+    }
+    EXPECT_EQ(titles, (std::vector<std::string>{"Show Korvane", "Launch MTG Arena", "", "Sign out",
+                                                "Quit Korvane"}));
+
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(shell->choose("Sign out"));
+        EXPECT_FALSE(h.app->active);
+        EXPECT_FALSE(shell->trayShown());
+        EXPECT_FALSE(storedSignIn());
+        EXPECT_EQ(h.app->tracker, nullptr);
+        ASSERT_NE(h.app->login, nullptr);
+        h.app->login->finish("tok2", {{"email", "ann@example.com"}, {"credits", 3}});
+        h.settle(0.1);
+        EXPECT_TRUE(h.app->active);
+        EXPECT_EQ(KVConfig::loadAuth()["token"], "tok2");
+        EXPECT_EQ(h.app->login, nullptr);
+    }
+    EXPECT_EQ(shell->traysShown, 3);
+    EXPECT_TRUE(shell->trayShown());
+    EXPECT_EQ(h.app->logTail.get(), tailer) << "a second tailer was started";
+    EXPECT_EQ(h.views->panels.size(), 1u);
+    EXPECT_EQ(h.quits, 0) << "a sign-in closing its window quit the program";
+
+    ASSERT_TRUE(shell->choose("Quit Korvane"));
+    EXPECT_EQ(h.quits, 1);
+}
+
+TEST(AppLifecycleIntegration, ClosingTheSignInWindowQuits) {
+    AppHarness h;
+    h.launch();
+    ASSERT_EQ(h.views->logins.size(), 1u);
+    EXPECT_FALSE(h.app->active);
+    EXPECT_FALSE(h.platform.shell->trayShown());
+    h.views->logins.back()->window()->close();
+    EXPECT_EQ(h.quits, 1);
+}
+
+TEST(AppLifecycle, TheTrayHintComesOnceAndNamesTheWayBack) {
+    for (const bool trayHost : {true, false}) {
+        SCOPED_TRACE(trayHost ? "tray host" : "no tray host");
+        AppHarness h;
+        h.platform.shell->hasTrayHost = trayHost;
+        h.launch();
+        h.app->enterOverlay({{"email", "ann@example.com"}, {"credits", 1}});
+        h.app->hideToTray();
+        h.app->showFromTray();
+        h.app->hideToTray();
+        EXPECT_FALSE(h.app->panelWanted);
+        EXPECT_FALSE(h.app->panel->isVisible());
+        ASSERT_EQ(h.platform.shell->notes.size(), 1u);
+        EXPECT_EQ(h.platform.shell->notes[0].title, "Korvane is still running");
+        EXPECT_EQ(h.platform.shell->notes[0].text,
+                  trayHost ? KVPlatformTexts::kTrayHint : KVPlatformTexts::kTrayHintNoTray);
+    }
+}
+
+TEST(AppLifecycle, SettingsReachThePanelAndTheFile) {
+    AppHarness h;
+    h.config["panel_opacity"] = 0;
+    h.config["click_through"] = false;
+    h.launch();
+    h.app->enterOverlay({{"email", "ann@example.com"}});
+    EXPECT_DOUBLE_EQ(h.app->panel->opacity(), 1.0) << "an opacity of 0 hid the panel";
+    EXPECT_EQ(h.app->settings->opacity()->value(), 100);
+
+    h.app->settings->onOpacity(55);
+    EXPECT_NEAR(h.app->panel->opacity(), 0.55, 0.01);
+    h.app->setClickThrough(true);
+    h.app->settings->onHotkeys("", "K");
+    const KVJson saved = KVConfig::load();
+    EXPECT_DOUBLE_EQ(saved["panel_opacity"].get<double>(), 0.55);
+    EXPECT_EQ(saved["click_through"], true);
+    EXPECT_EQ(saved["key_settings"], "S");
+    EXPECT_EQ(saved["key_draft_data"], "K");
+
+    h.app->toggleSettings();
+    EXPECT_TRUE(h.app->settingsOpen);
+    h.app->toggleSettings();
+    EXPECT_FALSE(h.app->settingsOpen);
+    EXPECT_FALSE(h.app->settings->isVisible());
+}
+
+TEST(AppLifecycle, TerminationSignalsArriveOnTheEventLoop) {
+    OffscreenQt();
+    for (const int sent : {SIGTERM, SIGINT, SIGHUP}) {
+        std::vector<int> received;
+        {
+            KVSignalPipe pipe([&](int signal) { received.push_back(signal); });
+            std::raise(sent);
+            for (int i = 0; i < 50 && received.empty(); ++i) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            }
+        }
+        EXPECT_EQ(received, std::vector<int>{sent});
+    }
+}
+
+} // namespace
