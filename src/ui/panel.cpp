@@ -30,8 +30,9 @@ protected:
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.fillRect(rect(), Qt::transparent);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        KVQtCanvas canvas(&painter);
-        view_.drawRect(canvas);
+        canvas_.setPainter(&painter);
+        view_.drawRect(canvas_);
+        canvas_.setPainter(nullptr);
     }
     void mousePressEvent(QMouseEvent* event) override {
         const QPointF global = event->globalPosition();
@@ -47,6 +48,7 @@ protected:
 
 private:
     KVPanelView& view_;
+    KVQtCanvas canvas_;
 };
 
 QRegion KVPanelShape(double height) {
