@@ -30,7 +30,7 @@ public:
     void gradient(const KVRect& rect, const std::vector<KVColor>& colors) override;
 
     // The Qt font of a font choice.
-    static QFont qtFont(const KVFontSpec& font);
+    static QFont qtFont(const KVFontSpec& spec);
 
     // Texts drawn into a box smaller than they need, as "text: why": what the gallery checks.
     const std::vector<std::string>& overflows() const { return overflows_; }
