@@ -63,7 +63,8 @@ std::shared_ptr<KVPanel> KVPanel::create(std::shared_ptr<KVCanvas> metrics) {
     panel->view.owner = panel;
     panel->shape_ = std::make_unique<KVOverlayShape>(
         *panel->window_, [raw = panel.get()] { return raw->painted(); });
-    panel->setFrame({100, 100, KVPanelView::kWidth, 200});
+    const double scale = panel->scale();
+    panel->setFrame({100, 100, KVPanelView::kWidth * scale, 200 * scale});
     panel->onTop = true;
     KVHideFromCapture(*panel->window_);
     return panel;
@@ -76,7 +77,7 @@ KVPanel::~KVPanel() {
 
 QRegion KVPanel::painted() {
     if (view.contentHeight <= 0) {
-        return KVPanelShape(frame_.height);
+        return KVPanelShape(frame_.height / scale());
     }
     QImage image(int(KVPanelView::kWidth), int(std::ceil(view.contentHeight)),
                  QImage::Format_ARGB32_Premultiplied);
@@ -87,6 +88,11 @@ QRegion KVPanel::painted() {
     copy.layout(canvas, true);
     painter.end();
     return KVPaintedRegion(image);
+}
+
+double KVPanel::scale() const {
+    const double ratio = window_->devicePixelRatioF();
+    return ratio > 0 ? ratio : 1;
 }
 
 QWidget* KVPanel::window() const {
@@ -120,12 +126,14 @@ void KVPanel::fitToContent() {
 
 void KVPanel::fitToHeight(double contentHeight) {
     const double height = std::max(contentHeight, kMinimumHeight);
-    if (std::abs(height - frame_.height) <= kResizeTolerance) {
+    // The view measures in Qt's logical pixels; the frame is in screen pixels.
+    const double scale = this->scale();
+    if (std::abs(height * scale - frame_.height) <= kResizeTolerance * scale) {
         return;
     }
     // Screen coordinates grow upward: keeping the top edge moves the origin by the change.
     const double top = frame_.y + frame_.height;
-    setFrame({frame_.x, top - height, KVPanelView::kWidth, height});
+    setFrame({frame_.x, top - height * scale, KVPanelView::kWidth * scale, height * scale});
 }
 
 void KVPanel::setArenaRunning(bool running, bool installed) {
