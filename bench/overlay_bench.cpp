@@ -3,6 +3,7 @@
 #include "draft_screen/arena_screen.hpp"
 #include "overlay_samples/overlay_samples.hpp"
 #include "platform/fake/fake_platform.hpp"
+#include "ui/overlay_window.hpp"
 #include "ui/panel.hpp"
 #include "ui/qt_canvas.hpp"
 #include "ui/stamps.hpp"
@@ -32,7 +33,9 @@ void renderSession(benchmark::State& state, bool compositing) {
     qt();
     KVScopedFakePlatform platform;
     platform.screens->composited = compositing;
+    KVCompositorWatch::instance().check(); // the watch asks the platform in force now
     auto panel = KVPanel::create();
+    KVCompositorWatch::instance().check();
     panel->setInDraft(true);
     const auto session = KVFullPackSession();
     QImage image(320, 1000, QImage::Format_ARGB32_Premultiplied);

@@ -61,8 +61,8 @@ std::shared_ptr<KVPanel> KVPanel::create(std::shared_ptr<KVCanvas> metrics) {
     panel->window_ = std::make_unique<KVPanelWidget>(panel->view);
     KVMakeOverlayWindow(*panel->window_, false);
     panel->view.owner = panel;
-    panel->shape_ = std::make_unique<KVOverlayShape>(
-        *panel->window_, [raw = panel.get()] { return raw->painted(); });
+    panel->shape_ = std::make_unique<KVOverlayShape>(*panel->window_,
+                                                     [raw = panel.get()] { return raw->shape(); });
     const double scale = panel->scale();
     panel->setFrame({100, 100, KVPanelView::kWidth * scale, 200 * scale});
     panel->onTop = true;
@@ -75,19 +75,12 @@ KVPanel::~KVPanel() {
     window_.reset();
 }
 
-QRegion KVPanel::painted() {
-    if (view.contentHeight <= 0) {
-        return KVPanelShape(frame_.height / scale());
-    }
-    QImage image(int(KVPanelView::kWidth), int(std::ceil(view.contentHeight)),
-                 QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    KVQtCanvas canvas(&painter);
-    KVPanelView copy = view; // painting rebuilds the hits, which belong to the live view
-    copy.layout(canvas, true);
-    painter.end();
-    return KVPaintedRegion(image);
+QRegion KVPanel::shape() const {
+    // The background is painted at the content's height, which a minimised panel's window (at
+    // least 60 high) exceeds. Everything else is painted inside it, so its outline is the shape.
+    const double window = frame_.height / scale();
+    const double content = view.contentHeight;
+    return KVPanelShape(content > 0 ? std::min(content, window) : window);
 }
 
 double KVPanel::scale() const {

@@ -79,8 +79,8 @@ private:
     void contentChanged();
     // Screen pixels per logical pixel on the panel's screen.
     double scale() const;
-    // What the panel paints, at least half opaque: its shape without a compositor.
-    QRegion painted();
+    // The window's shape without a compositor.
+    QRegion shape() const;
 
     std::shared_ptr<KVCanvas> metrics_;
     std::unique_ptr<KVPanelWidget> window_;
