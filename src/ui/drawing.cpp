@@ -139,8 +139,9 @@ double KVDrawText(KVCanvas& canvas, std::string_view text, const KVFontSpec& fon
     if (text.empty()) {
         return 0;
     }
-    const double height = KVTextHeight(canvas, text, font, wrap, rect.width);
+    // Measured with the attributes it is drawn with: a canvas lays the text out once for both.
     const KVTextAttrs attrs = Attrs(font, color, alignment, wrap);
+    const double height = roundUp(canvas.textHeight(text, attrs, rect.width));
     if (rect.height > height) {
         canvas.drawText(text, attrs,
                         {rect.x, rect.y + (rect.height - height) * 0.5, rect.width, height});

@@ -30,8 +30,9 @@ protected:
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.fillRect(rect(), Qt::transparent);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        KVQtCanvas canvas(&painter);
-        view_.drawRect(canvas);
+        canvas_.setPainter(&painter);
+        view_.drawRect(canvas_);
+        canvas_.setPainter(nullptr);
     }
     void mousePressEvent(QMouseEvent* event) override {
         const QPointF global = event->globalPosition();
@@ -47,6 +48,7 @@ protected:
 
 private:
     KVPanelView& view_;
+    KVQtCanvas canvas_;
 };
 
 QRegion KVPanelShape(double height) {
@@ -59,9 +61,10 @@ std::shared_ptr<KVPanel> KVPanel::create(std::shared_ptr<KVCanvas> metrics) {
     panel->window_ = std::make_unique<KVPanelWidget>(panel->view);
     KVMakeOverlayWindow(*panel->window_, false);
     panel->view.owner = panel;
-    panel->shape_ = std::make_unique<KVOverlayShape>(
-        *panel->window_, [raw = panel.get()] { return raw->painted(); });
-    panel->setFrame({100, 100, KVPanelView::kWidth, 200});
+    panel->shape_ = std::make_unique<KVOverlayShape>(*panel->window_,
+                                                     [raw = panel.get()] { return raw->shape(); });
+    const double scale = panel->scale();
+    panel->setFrame({100, 100, KVPanelView::kWidth * scale, 200 * scale});
     panel->onTop = true;
     KVHideFromCapture(*panel->window_);
     return panel;
@@ -72,19 +75,17 @@ KVPanel::~KVPanel() {
     window_.reset();
 }
 
-QRegion KVPanel::painted() {
-    if (view.contentHeight <= 0) {
-        return KVPanelShape(frame_.height);
-    }
-    QImage image(int(KVPanelView::kWidth), int(std::ceil(view.contentHeight)),
-                 QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    KVQtCanvas canvas(&painter);
-    KVPanelView copy = view; // painting rebuilds the hits, which belong to the live view
-    copy.layout(canvas, true);
-    painter.end();
-    return KVPaintedRegion(image);
+QRegion KVPanel::shape() const {
+    // The background is painted at the content's height, which a minimised panel's window (at
+    // least 60 high) exceeds. Everything else is painted inside it, so its outline is the shape.
+    const double window = frame_.height / scale();
+    const double content = view.contentHeight;
+    return KVPanelShape(content > 0 ? std::min(content, window) : window);
+}
+
+double KVPanel::scale() const {
+    const double ratio = window_->devicePixelRatioF();
+    return ratio > 0 ? ratio : 1;
 }
 
 QWidget* KVPanel::window() const {
@@ -118,12 +119,14 @@ void KVPanel::fitToContent() {
 
 void KVPanel::fitToHeight(double contentHeight) {
     const double height = std::max(contentHeight, kMinimumHeight);
-    if (std::abs(height - frame_.height) <= kResizeTolerance) {
+    // The view measures in Qt's logical pixels; the frame is in screen pixels.
+    const double scale = this->scale();
+    if (std::abs(height * scale - frame_.height) <= kResizeTolerance * scale) {
         return;
     }
     // Screen coordinates grow upward: keeping the top edge moves the origin by the change.
     const double top = frame_.y + frame_.height;
-    setFrame({frame_.x, top - height, KVPanelView::kWidth, height});
+    setFrame({frame_.x, top - height * scale, KVPanelView::kWidth * scale, height * scale});
 }
 
 void KVPanel::setArenaRunning(bool running, bool installed) {

@@ -68,7 +68,7 @@ public:
     void dragEnded();
     void tapped(const std::string& action);
 
-    // The window's frame in screen coordinates, as last set.
+    // The window's frame in screen coordinates (pixels), as last set.
     const KVRect& frame() const { return frame_; }
     double opacity() const;
 
@@ -77,8 +77,10 @@ private:
     void rerender();
     void setFrame(const KVRect& frame);
     void contentChanged();
-    // What the panel paints, at least half opaque: its shape without a compositor.
-    QRegion painted();
+    // Screen pixels per logical pixel on the panel's screen.
+    double scale() const;
+    // The window's shape without a compositor.
+    QRegion shape() const;
 
     std::shared_ptr<KVCanvas> metrics_;
     std::unique_ptr<KVPanelWidget> window_;

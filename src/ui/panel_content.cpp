@@ -389,7 +389,7 @@ double KVPanelView::drawTableAt(double top, double left, double width, bool draw
     header.push_back(wheel != 0 ? printed("WHEELS AT P%" PRId64, wheel) : "NO WHEEL");
     const KVJson& bots = KVJsonAt(table, "bots");
     if (bots.is_boolean() && bots.get<bool>()) {
-        header.push_back("BOTS — WEAK EVIDENCE");
+        header.emplace_back("BOTS — WEAK EVIDENCE");
     }
     const std::string headerText = joined(header, "  ·  ");
     const double hh = KVTextHeight(canvas, headerText, lf, true, width);
@@ -499,7 +499,8 @@ double KVPanelView::drawDeckAt(double top, double left, double width, bool draw)
     if (draw) {
         for (size_t i = 0; i < 6; ++i) {
             const double cx = left + double(i % 3) * (cw + 8);
-            const double cy = y + double(i / 3) * 34;
+            const size_t row = i / 3;
+            const double cy = y + double(row) * 34;
             KVDrawText(canvas, figures[i].first, KVFont(9, true), KVHex("#6f7b8b"), 0, false,
                        {cx, cy, cw, 12});
             KVDrawText(canvas, figures[i].second, KVFont(12, true), KVHex("#dfe5ee"), 0, false,

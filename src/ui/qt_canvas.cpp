@@ -43,14 +43,19 @@ int pixelSize(double size) {
 
 } // namespace
 
-KVQtCanvas::KVQtCanvas(QPainter* painter) : painter_(painter) {
+KVQtCanvas::KVQtCanvas(QPainter* painter) : painter_(nullptr) {
+    setPainter(painter);
+}
+
+KVQtCanvas::~KVQtCanvas() = default;
+
+void KVQtCanvas::setPainter(QPainter* painter) {
+    painter_ = painter;
     if (painter_ != nullptr) {
         painter_->setRenderHint(QPainter::Antialiasing, true);
         painter_->setRenderHint(QPainter::TextAntialiasing, true);
     }
 }
-
-KVQtCanvas::~KVQtCanvas() = default;
 
 QFont KVQtCanvas::qtFont(const KVFontSpec& spec) {
     // Which face the title font is does not change while the program runs: asked once.
@@ -68,8 +73,17 @@ QFont KVQtCanvas::qtFont(const KVFontSpec& spec) {
     return font;
 }
 
-std::unique_ptr<QTextLayout> KVQtCanvas::layOut(std::string_view text, const KVTextAttrs& attrs,
-                                                double width, double* height, double* widest) {
+const KVQtCanvas::Laid& KVQtCanvas::layOut(std::string_view text, const KVTextAttrs& attrs,
+                                           double width) {
+    Key key(std::string(text), attrs.font.size, attrs.font.bold, attrs.font.serif, attrs.wrap,
+            attrs.alignment, width);
+    const auto known = laid_.find(key);
+    if (known != laid_.end()) {
+        return known->second;
+    }
+    if (laid_.size() >= 512) {
+        laid_.clear(); // a long-lived canvas keeps only recent texts
+    }
     const QFont font = qtFont(attrs.font);
     QString string = qtText(text);
     if (attrs.wrap) {
@@ -78,25 +92,23 @@ std::unique_ptr<QTextLayout> KVQtCanvas::layOut(std::string_view text, const KVT
         string.replace(QLatin1Char('\n'), QLatin1Char(' '));
         string = QFontMetricsF(font).elidedText(string, Qt::ElideRight, std::max(0.0, width));
     }
-    auto layout = std::make_unique<QTextLayout>(string, font);
+    Laid laid;
+    laid.layout = std::make_unique<QTextLayout>(string, font);
     QTextOption option(qtAlignment(attrs.alignment));
     option.setWrapMode(attrs.wrap ? QTextOption::WrapAtWordBoundaryOrAnywhere
                                   : QTextOption::NoWrap);
-    layout->setTextOption(option);
-    layout->setCacheEnabled(true);
-    double y = 0;
-    double wide = 0;
-    layout->beginLayout();
-    for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine()) {
+    laid.layout->setTextOption(option);
+    laid.layout->setCacheEnabled(true);
+    laid.layout->beginLayout();
+    for (QTextLine line = laid.layout->createLine(); line.isValid();
+         line = laid.layout->createLine()) {
         line.setLineWidth(std::max(0.0, width));
-        line.setPosition(QPointF(0, y));
-        y += line.height();
-        wide = std::max(wide, double(line.naturalTextWidth()));
+        line.setPosition(QPointF(0, laid.height));
+        laid.height += line.height();
+        laid.widest = std::max(laid.widest, double(line.naturalTextWidth()));
     }
-    layout->endLayout();
-    *height = y;
-    *widest = wide;
-    return layout;
+    laid.layout->endLayout();
+    return laid_.emplace(std::move(key), std::move(laid)).first->second;
 }
 
 double KVQtCanvas::textWidth(std::string_view text, const KVFontSpec& font) {
@@ -104,40 +116,23 @@ double KVQtCanvas::textWidth(std::string_view text, const KVFontSpec& font) {
 }
 
 double KVQtCanvas::textHeight(std::string_view text, const KVTextAttrs& attrs, double width) {
-    if (text.empty()) {
-        return 0;
-    }
-    auto key = std::make_tuple(std::string(text), attrs.font.size, attrs.font.bold,
-                               attrs.font.serif, attrs.wrap, width);
-    const auto known = heights_.find(key);
-    if (known != heights_.end()) {
-        return known->second;
-    }
-    double height = 0;
-    double widest = 0;
-    layOut(text, attrs, width, &height, &widest);
-    if (heights_.size() >= 1024) {
-        heights_.clear(); // a long-lived measuring canvas keeps only recent texts
-    }
-    heights_.emplace(std::move(key), height);
-    return height;
+    return text.empty() ? 0 : layOut(text, attrs, width).height;
 }
 
 void KVQtCanvas::drawText(std::string_view text, const KVTextAttrs& attrs, const KVRect& box) {
     if (painter_ == nullptr || text.empty()) {
         return;
     }
-    double height = 0;
-    double widest = 0;
-    const auto layout = layOut(text, attrs, box.width, &height, &widest);
-    if (std::ceil(height - 1e-6) > box.height + 0.5 || widest > box.width + 0.5) {
-        overflows_.push_back(
-            std::string(text.substr(0, 60)) + ": needs " + std::to_string(int(std::ceil(widest))) +
-            " x " + std::to_string(int(std::ceil(height))) + ", has " +
-            std::to_string(int(box.width)) + " x " + std::to_string(int(box.height)));
+    const Laid& laid = layOut(text, attrs, box.width);
+    if (std::ceil(laid.height - 1e-6) > box.height + 0.5 || laid.widest > box.width + 0.5) {
+        overflows_.push_back(std::string(text.substr(0, 60)) + ": needs " +
+                             std::to_string(int(std::ceil(laid.widest))) + " x " +
+                             std::to_string(int(std::ceil(laid.height))) + ", has " +
+                             std::to_string(int(box.width)) + " x " +
+                             std::to_string(int(box.height)));
     }
     painter_->setPen(qtColor(attrs.color));
-    layout->draw(painter_, QPointF(box.x, box.y));
+    laid.layout->draw(painter_, QPointF(box.x, box.y));
 }
 
 void KVQtCanvas::roundedRect(const KVRect& rect, double radius, std::optional<KVColor> fill,

@@ -30,17 +30,26 @@ public:
     void gradient(const KVRect& rect, const std::vector<KVColor>& colors) override;
 
     // The Qt font of a font choice.
-    static QFont qtFont(const KVFontSpec& font);
+    static QFont qtFont(const KVFontSpec& spec);
 
     // Texts drawn into a box smaller than they need, as "text: why": what the gallery checks.
     const std::vector<std::string>& overflows() const { return overflows_; }
 
+    // Paints with `painter` from now on (none: measures only). A window keeps one canvas across
+    // paints, so that texts it laid out before are not laid out again.
+    void setPainter(QPainter* painter);
+
 private:
-    std::unique_ptr<QTextLayout> layOut(std::string_view text, const KVTextAttrs& attrs,
-                                        double width, double* height, double* widest);
+    struct Laid {
+        std::unique_ptr<QTextLayout> layout;
+        double height = 0;
+        double widest = 0;
+    };
+    // The text laid out in a box `width` wide; kept for the next measure or draw of it.
+    const Laid& layOut(std::string_view text, const KVTextAttrs& attrs, double width);
 
     QPainter* painter_;
     std::vector<std::string> overflows_;
-    // Heights measured so far in this canvas: the measuring pass asks again what it asked.
-    std::map<std::tuple<std::string, double, bool, bool, bool, double>, double> heights_;
+    using Key = std::tuple<std::string, double, bool, bool, bool, int, double>;
+    std::map<Key, Laid> laid_;
 };

@@ -48,7 +48,7 @@ QRegion KVStampsRegion(const KVStampsView& view, bool badgesOnly) {
 // The stamps' window: paints the view, only its badges when that is all a pulse changed.
 class KVStampsWidget : public QWidget {
 public:
-    explicit KVStampsWidget(KVStampsView& view) : view_(view) {}
+    KVStampsWidget(KVStampsView& view, const QRegion& badges) : view_(view), badges_(badges) {}
 
 protected:
     void paintEvent(QPaintEvent* event) override {
@@ -58,23 +58,25 @@ protected:
             painter.fillRect(rect, Qt::transparent);
         }
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        KVQtCanvas canvas(&painter);
-        const bool badgesOnly = event->region().subtracted(KVStampsRegion(view_, true)).isEmpty();
-        if (badgesOnly) {
-            view_.drawBadges(canvas);
+        canvas_.setPainter(&painter);
+        if (event->region().subtracted(badges_).isEmpty()) {
+            view_.drawBadges(canvas_);
         } else {
-            view_.drawRect(canvas);
+            view_.drawRect(canvas_);
         }
+        canvas_.setPainter(nullptr);
     }
 
 private:
     KVStampsView& view_;
+    const QRegion& badges_;
+    KVQtCanvas canvas_;
 };
 
 KVStamps::KVStamps() : KVStamps(KVMain()) {}
 
 KVStamps::KVStamps(KVQueue& mainQueue)
-    : queue_(mainQueue), window_(std::make_unique<KVStampsWidget>(view)) {
+    : queue_(mainQueue), window_(std::make_unique<KVStampsWidget>(view, badges_)) {
     KVMakeOverlayWindow(*window_, true);
     window_->setAttribute(Qt::WA_TransparentForMouseEvents);
     shape_ = std::make_unique<KVOverlayShape>(*window_, [this] { return paintedRegion(); });
@@ -112,6 +114,7 @@ QRegion KVStamps::paintedRegion() {
 
 void KVStamps::redraw() {
     ++redraws_;
+    badges_ = KVStampsRegion(view, true);
     shape_->update();
     window_->update();
 }
@@ -177,7 +180,7 @@ void KVStamps::stopPulse() {
 void KVStamps::step() {
     ++view.tick;
     ++badgeRedraws_;
-    window_->update(KVStampsRegion(view, true));
+    window_->update(badges_);
 }
 
 void KVStamps::show() {

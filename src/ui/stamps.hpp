@@ -60,6 +60,7 @@ private:
     void redraw();
 
     KVQueue& queue_;
+    QRegion badges_; // where the badges are: what a pulse step repaints
     std::unique_ptr<KVStampsWidget> window_;
     std::unique_ptr<KVOverlayShape> shape_;
     std::shared_ptr<KVTimer> pulse_;

@@ -52,7 +52,7 @@ TEST(DrawingTest, ColourTablesAnswerEveryKeyAndTheirFallbacks) {
         EXPECT_EQ(rgbOf(KVGradeColor(unknown)), 0x90A4AEu) << unknown;
     }
 
-    const auto bars = [](std::vector<std::string> letters) {
+    const auto bars = [](const std::vector<std::string>& letters) {
         std::vector<uint32_t> rgb;
         for (const KVColor& color : KVBarColors(letters)) {
             rgb.push_back(rgbOf(color));

@@ -121,7 +121,7 @@ class LoginIntegration : public ::testing::Test {
 protected:
     void SetUp() override {
         OffscreenQt();
-        previous = KVPlatform::replace({nullptr, nullptr, nullptr, browser, nullptr});
+        previous = KVPlatform::replace({nullptr, nullptr, nullptr, browser, nullptr, nullptr});
         open(service.server.base());
     }
     void TearDown() override {

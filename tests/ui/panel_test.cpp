@@ -17,10 +17,10 @@ protected:
     void SetUp() override {
         OffscreenQt();
         panel = KVPanel::create(std::make_shared<KVRecordingCanvas>());
-        panel->onHide = [this] { calls.push_back("hide"); };
-        panel->onBuild = [this] { calls.push_back("build"); };
-        panel->onLaunchArena = [this] { calls.push_back("launch"); };
-        panel->onMoved = [this] { calls.push_back("moved"); };
+        panel->onHide = [this] { calls.emplace_back("hide"); };
+        panel->onBuild = [this] { calls.emplace_back("build"); };
+        panel->onLaunchArena = [this] { calls.emplace_back("launch"); };
+        panel->onMoved = [this] { calls.emplace_back("moved"); };
     }
 
     // A press at `from`, drags through `steps`, a release at `viewPoint`.

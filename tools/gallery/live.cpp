@@ -76,7 +76,7 @@ std::vector<GalleryShot> LiveShots(const std::string& directory) {
     options.windowManager = true;
     KVXvfb xvfb(options);
     if (xvfb.display().empty()) {
-        plain.problems.push_back("no Xvfb: " + xvfb.failure());
+        plain.problems.emplace_back("no Xvfb: " + xvfb.failure());
         return {plain};
     }
     KVFakeArena arena(xvfb.display(), {"--x", "0", "--y", "0", "--width", std::to_string(kWidth),
@@ -84,14 +84,14 @@ std::vector<GalleryShot> LiveShots(const std::string& directory) {
     X11Shot x(xvfb.display());
     const QRect arenaFrame = x.frame(arena.window);
     if (arena.window == 0 || arenaFrame.isEmpty()) {
-        plain.problems.push_back("fake-arena did not come up");
+        plain.problems.emplace_back("fake-arena did not come up");
         return {plain};
     }
     const QImage before = x.settled({}, 5);
 
     KVChildProcess demo({KV_OVERLAY_DEMO}, {"DISPLAY=" + xvfb.display(), "QT_QPA_PLATFORM=xcb"});
     if (demo.readLine(30) != "ready") {
-        plain.problems.push_back("kv_overlay_demo did not start");
+        plain.problems.emplace_back("kv_overlay_demo did not start");
         return {plain};
     }
     const std::string panelAt = "panel pack-full " + std::to_string(kWidth - 330) + " 40";
@@ -122,12 +122,12 @@ std::vector<GalleryShot> LiveShots(const std::string& directory) {
     shot.save(QString::fromStdString(plain.path));
     plain.problems = CheckScreenshot(shot, before, drawn, edges);
     if (panel.isEmpty()) {
-        plain.problems.push_back("the panel window is not on the screen");
+        plain.problems.emplace_back("the panel window is not on the screen");
     }
 
     KVChildProcess compositor({"xcompmgr"}, {"DISPLAY=" + xvfb.display()});
     if (!sleepUntil([&] { return x.compositing(); }, 10)) {
-        composited.problems.push_back("xcompmgr did not take the compositing selection");
+        composited.problems.emplace_back("xcompmgr did not take the compositing selection");
     }
     // The windows notice the compositor within two seconds and drop their shapes.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
@@ -136,11 +136,11 @@ std::vector<GalleryShot> LiveShots(const std::string& directory) {
     // With a compositor the panel's corners show the game through them; its body does not.
     const QPoint corner = panel.topLeft() + QPoint(1, 1);
     if (blended.pixel(corner) != before.pixel(corner)) {
-        composited.problems.push_back("the panel's corner does not show the game");
+        composited.problems.emplace_back("the panel's corner does not show the game");
     }
     const QPoint body = panel.topLeft() + QPoint(200, 30);
     if (blended.pixel(body) == before.pixel(body)) {
-        composited.problems.push_back("the panel's body is not painted");
+        composited.problems.emplace_back("the panel's body is not painted");
     }
     demo.command("quit");
     compositor.kill();

@@ -80,7 +80,7 @@ void panels(const QDir& out) {
         painter.end();
         std::vector<std::string> problems = canvas.overflows();
         for (std::string& problem : problems) {
-            problem = "text outside its box: " + problem;
+            problem.insert(0, "text outside its box: ");
         }
         for (std::string& problem : CheckLayer(image, PanelWithEdges(view.contentHeight))) {
             problems.push_back(problem);
@@ -121,10 +121,10 @@ void stamps(const QDir& out) {
             QPainter over(&picture);
             over.drawImage(0, 0, layer);
             over.end();
-            const std::string size = std::to_string(width) + "x" + std::to_string(height);
-            const std::string state = pending ? "pending" : "graded";
-            const QString path =
-                out.filePath(QString::fromStdString("stamps-" + state + "-" + size + ".png"));
+            const QString path = out.filePath(QString("stamps-%1-%2x%3.png")
+                                                  .arg(pending ? "pending" : "graded")
+                                                  .arg(width)
+                                                  .arg(height));
             report(path,
                    pending ? "stamps while grading: dots in the middle place, no rings"
                            : "stamps graded: TAKE on the best card, NEXT on the runner-up",
