@@ -278,9 +278,9 @@ TEST(AppDraftIntegration, ADeckNeedsTwentyCardsAndOneRequestAtATime) {
     }
     h.app->buildDeck();
     ASSERT_TRUE(h.runUntil([&] { return h.service.count(kDeck) == 2 && !h.app->deckInFlight; }));
-    EXPECT_EQ(h.app->deckWindow->view.title, "Couldn't build the deck");
-    EXPECT_NE(h.app->deckWindow->view.sub.find("deck service down"), std::string::npos)
-        << h.app->deckWindow->view.sub;
+    EXPECT_EQ(h.app->deckWindow->view.content.title, "Couldn't build the deck");
+    EXPECT_NE(h.app->deckWindow->view.content.sub.find("deck service down"), std::string::npos)
+        << h.app->deckWindow->view.content.sub;
 }
 
 TEST(AppDraftIntegration, AnOlderSetsLoadEndingLeavesTheNewerOnesStateAlone) {
