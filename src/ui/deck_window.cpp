@@ -2,6 +2,7 @@
 
 #include "ui/overlay_window.hpp"
 #include "ui/qt_canvas.hpp"
+#include "ui/view_widget.hpp"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -13,34 +14,10 @@
 #include <algorithm>
 #include <cmath>
 
-// The scroll area's document: paints the view and hands it the pointer.
-class KVDeckWidget : public QWidget {
+// The scroll area's document.
+class KVDeckWidget : public KVViewWidget<KVDeckView> {
 public:
-    explicit KVDeckWidget(KVDeckView& view) : view_(view) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(rect(), Qt::transparent);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        KVQtCanvas canvas(&painter);
-        view_.drawRect(canvas);
-    }
-    void mousePressEvent(QMouseEvent* event) override {
-        const QPointF global = event->globalPosition();
-        view_.mouseDown(KVScreenPointOf(global.x(), global.y()));
-    }
-    void mouseMoveEvent(QMouseEvent* event) override {
-        const QPointF global = event->globalPosition();
-        view_.mouseDragged(KVScreenPointOf(global.x(), global.y()));
-    }
-    void mouseReleaseEvent(QMouseEvent* event) override {
-        view_.mouseUp({event->position().x(), event->position().y()});
-    }
-
-private:
-    KVDeckView& view_;
+    using KVViewWidget::KVViewWidget;
 };
 
 namespace {

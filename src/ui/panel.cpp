@@ -2,6 +2,7 @@
 
 #include "ui/overlay_window.hpp"
 #include "ui/qt_canvas.hpp"
+#include "ui/view_widget.hpp"
 
 #include <QImage>
 #include <QMouseEvent>
@@ -19,36 +20,10 @@ constexpr double kMinimumOpacity = 0.3;
 
 } // namespace
 
-// The panel's window: paints the view and hands it the pointer.
-class KVPanelWidget : public QWidget {
+// The panel's window.
+class KVPanelWidget : public KVViewWidget<KVPanelView> {
 public:
-    explicit KVPanelWidget(KVPanelView& view) : view_(view) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(rect(), Qt::transparent);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        canvas_.setPainter(&painter);
-        view_.drawRect(canvas_);
-        canvas_.setPainter(nullptr);
-    }
-    void mousePressEvent(QMouseEvent* event) override {
-        const QPointF global = event->globalPosition();
-        view_.mouseDown(KVScreenPointOf(global.x(), global.y()));
-    }
-    void mouseMoveEvent(QMouseEvent* event) override {
-        const QPointF global = event->globalPosition();
-        view_.mouseDragged(KVScreenPointOf(global.x(), global.y()));
-    }
-    void mouseReleaseEvent(QMouseEvent* event) override {
-        view_.mouseUp({event->position().x(), event->position().y()});
-    }
-
-private:
-    KVPanelView& view_;
-    KVQtCanvas canvas_;
+    using KVViewWidget::KVViewWidget;
 };
 
 QRegion KVPanelShape(double height) {

@@ -7,6 +7,7 @@
 #include "ui/overlay_window.hpp"
 #include "ui/qt_canvas.hpp"
 #include "ui/scrim_view.hpp"
+#include "ui/view_widget.hpp"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -34,9 +35,7 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(rect(), Qt::transparent);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        KVClearToTransparent(painter, rect());
         KVQtCanvas canvas(&painter);
         KVFillRounded(canvas, KVHex("#0b0f16"), KVHex("#d4af6a").withAlpha(0.35),
                       {0.5, 0.5, width() - 1.0, height() - 1.0}, 16, 1);
