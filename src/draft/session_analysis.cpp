@@ -77,6 +77,9 @@ std::vector<KVAdvice> KVDraftSession::advice() const {
     const bool debug = KVEnvironment::current()->draftDebug;
     for (size_t i = 0; i < pack.size(); ++i) {
         const KVCardRef& card = pack[i];
+        if (!card) {
+            continue; // the pack is the caller's to fill: a gap is no card to advise on
+        }
         KVAdvice row;
         row.card = card;
         if (graded) {

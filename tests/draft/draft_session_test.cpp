@@ -279,8 +279,11 @@ TEST_F(DraftSession, AdviceListsTheBestPicksFirstThenThePack) {
 
     session.bestPick.clear();
     session.secondPick.clear();
+    session.pack.insert(session.pack.begin(), nullptr); // a gap in the pack gets no row
     rows = session.advice();
+    ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].card->name, "Card 1"); // pack order
+    session.pack.erase(session.pack.begin());
     session.clearAnalysis();
     rows = session.advice();
     ASSERT_EQ(rows.size(), 5u);
