@@ -11,8 +11,6 @@
 
 namespace {
 
-// Up to this many differing bits of 256, the art alone names the card.
-constexpr int kArtMatchLimit = KVVision::kArtMatchLimit;
 // A lead of this many bits over the runner-up is full confidence.
 constexpr double kFullConfidenceGap = 40.0;
 constexpr double kMinConfidence = 0.05;
@@ -191,7 +189,7 @@ KVVision::assignCards(const std::vector<std::optional<KVArtHash>>& slotHashes,
             assignment.at(r, c) = nearest;
         }
     }
-    assignment.assignClosest(kArtMatchLimit, false);
+    assignment.assignClosest(KVVision::kArtMatchLimit, false);
     // Whatever is left pairs up by elimination, however weak the resemblance.
     assignment.assignClosest(INT_MAX, true);
     assignment.improveBySwaps();
@@ -203,7 +201,7 @@ KVVision::assignCards(const std::vector<std::optional<KVArtHash>>& slotHashes,
         }
         KVSlotMatch& match = results[rowSlot[r]];
         match.card = candidates[columnCandidate[c]].card;
-        if (assignment.at(r, c) <= kArtMatchLimit && !assignment.deduced(r)) {
+        if (assignment.at(r, c) <= KVVision::kArtMatchLimit && !assignment.deduced(r)) {
             match.method = "phash";
             match.confidence = assignment.confidence(r);
         } else {
