@@ -199,6 +199,8 @@ TEST(AppTracking, SigningOutAndInKeepsOneOfEach) {
     const auto vision = h.app->vision;
     ASSERT_NE(hotkeys, nullptr);
     ASSERT_NE(vision, nullptr);
+    // Letters changed after the keys started count only from the next run.
+    h.app->cfg["key_settings"] = "K";
     for (int round = 0; round < 2; ++round) {
         ASSERT_TRUE(h.platform.shell->choose("Sign out"));
         EXPECT_EQ(h.app->tracker, nullptr);
@@ -211,6 +213,10 @@ TEST(AppTracking, SigningOutAndInKeepsOneOfEach) {
     EXPECT_EQ(h.app->vision, vision);
     EXPECT_EQ(h.platform.hotKeys->registered.size(), 2u);
     EXPECT_NE(h.app->watchdog, nullptr);
+    showArena(h);
+    h.app->tickArena();
+    EXPECT_TRUE(h.platform.hotKeys->press('S', kKVHotKeyOption));
+    EXPECT_FALSE(h.platform.hotKeys->press('K', kKVHotKeyOption));
 }
 
 TEST(AppTracking, VisionMovesTheStampsOnlyForAWholeWindowFrame) {
