@@ -104,15 +104,16 @@ public:
     void tickArena();
     void placePanel(const KVRect& frame);
     void panelMoved();
+    // Starts Arena, or says it could not be found.
+    void launchArena();
 
     // Vision: started once with the log; what it sees goes to the session and the stamps.
     void startVision();
     void onVision(const KVVisionReport& report);
     void visionLost();
 
-    // Hook points the update and launch work plugs into; they do nothing in this build.
+    // Hook point the update work plugs into; it does nothing in this build.
     void checkForUpdates() {}
-    void launchArena() {}
 
     // Flags.
     bool active = false;

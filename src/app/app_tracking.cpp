@@ -3,6 +3,7 @@
 #include "app/hotkeys.hpp"
 #include "app/vision_runner.hpp"
 #include "base/config.hpp"
+#include "base/platform_texts.hpp"
 #include "draft/catalog.hpp"
 #include "draft/draft_session.hpp"
 #include "ui/overlay_window.hpp"
@@ -118,4 +119,22 @@ void KVApp::panelMoved() {
     cfg["panel_dx"] = corner.x - frame.x;
     cfg["panel_dy"] = frame.y + frame.height - corner.y;
     KVConfig::save(cfg);
+}
+
+void KVApp::launchArena() {
+    if (!KVCapture::launchArena()) {
+        if (const auto shell = services_.platform()->shell) {
+            shell->alert(
+                "MTG Arena not found",
+                "Korvane couldn't find MTG Arena " + std::string(KVPlatformTexts::kOnThisComputer) +
+                    ". Start Arena yourself and Korvane will pick it up automatically. If "
+                    "Arena is installed somewhere unusual, set KORVANE_ARENA_EXE to " +
+                    std::string(KVPlatformTexts::kArenaExecutable) + " and restart Korvane.",
+                {"OK"});
+        }
+        return;
+    }
+    // The tracker finds the window once it appears.
+    session->status = "Starting MTG Arena\u2026";
+    refreshUI();
 }

@@ -5,6 +5,7 @@
 #include "app/hotkeys.hpp"
 #include "app/vision_loop.hpp"
 #include "base/config.hpp"
+#include "draft/draft_session.hpp"
 #include "ui/login.hpp"
 #include "ui/panel.hpp"
 #include "ui/stamps.hpp"
@@ -249,6 +250,29 @@ TEST(AppTracking, VisionMovesTheStampsOnlyForAWholeWindowFrame) {
         EXPECT_FALSE(h.app->packOnScreen);
         EXPECT_TRUE(h.app->screenSlots.empty());
     }
+}
+
+TEST(AppTracking, LaunchingArenaStartsItOrSaysWhereToPointUs) {
+    AppHarness h;
+    signIn(h);
+    const std::string status = h.app->session->status;
+    h.app->launchArena(); // nothing installed in the test's home
+    ASSERT_EQ(h.platform.shell->alerts.size(), 1u);
+    EXPECT_EQ(h.platform.shell->alerts[0].title, "MTG Arena not found");
+    EXPECT_NE(h.platform.shell->alerts[0].text.find("on this computer"), std::string::npos);
+    EXPECT_NE(h.platform.shell->alerts[0].text.find("KORVANE_ARENA_EXE to its MTGA.exe"),
+              std::string::npos);
+    EXPECT_EQ(h.app->session->status, status);
+    EXPECT_TRUE(h.platform.launcher->launches.empty());
+
+    const std::string exe = h.dir.file("Games/MTGA.exe");
+    KVWriteTestFile(exe, "MZ");
+    KVScopedEnvironment installed([&](KVEnvironment& e) { e.arenaExe = exe; });
+    h.app->launchArena();
+    EXPECT_EQ(h.platform.shell->alerts.size(), 1u);
+    ASSERT_EQ(h.platform.launcher->launches.size(), 1u);
+    EXPECT_EQ(h.platform.launcher->launches[0].argv, (std::vector<std::string>{"wine", exe}));
+    EXPECT_EQ(h.app->session->status, "Starting MTG Arena\u2026");
 }
 
 } // namespace
