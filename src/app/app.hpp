@@ -111,6 +111,9 @@ public:
     void startVision();
     void onVision(const KVVisionReport& report);
     void visionLost();
+    // The screenshot key: for a while the overlay shows in screenshots; a second press does not
+    // extend it.
+    void allowScreenshot();
 
     // Hook point the update work plugs into; it does nothing in this build.
     void checkForUpdates() {}
@@ -127,6 +130,7 @@ public:
     bool trayHintShown = false;
     bool deckInFlight = false;
     bool updatePrompted = false;
+    bool screenshotAllowed = false;
     std::atomic<bool> visionInDraft{false};
     // Shared with background work (the art download asks it), so it outlives the controller.
     const std::shared_ptr<std::atomic<bool>> visionStop =

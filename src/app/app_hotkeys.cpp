@@ -63,7 +63,10 @@ void KVApp::hotkeyAction(int action) {
     case 4:
         panel->cycleView();
         break;
-    default: // 5, the screenshot key, has nothing to allow yet
+    case 5:
+        allowScreenshot();
+        break;
+    default:
         break;
     }
 }

@@ -27,6 +27,7 @@ struct KVAppServices {
     double lockRecheck = 60;  // while out of credits, at most one account check this often
     double pickHold = 12;     // a live pick keeps the draft counted as in progress this long
     double tailInterval = 0.25;
+    double screenshotHold = 12; // the overlay stays in screenshots this long after the key
 
     std::string telemetryBuffer; // empty: KVTelemetry::bufferPath()
     KVTelemetry::Limits telemetryLimits;

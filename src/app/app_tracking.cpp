@@ -8,8 +8,11 @@
 #include "draft/draft_session.hpp"
 #include "ui/overlay_window.hpp"
 #include "ui/panel.hpp"
+#include "ui/settings.hpp"
 #include "ui/stamps.hpp"
 #include "vision/capture.hpp"
+
+#include <QWidget>
 
 #include <algorithm>
 
@@ -76,6 +79,12 @@ void KVApp::tickArena() {
     panel->setAlwaysOnTop(true);
     stamps->setFrame(frame);
     stamps->show();
+    if (settingsOpen) {
+        if (QWidget* scrim = settings->scrim()) {
+            KVSetWindowScreenFrame(*scrim, frame);
+            scrim->update();
+        }
+    }
     placePanel(frame);
     if (panelWanted) {
         panel->show();

@@ -4,6 +4,11 @@
 #include "base/dispatch/queue.hpp"
 #include "base/log.hpp"
 #include "draft/draft_session.hpp"
+#include "ui/deck_window.hpp"
+#include "ui/drawing.hpp"
+#include "ui/overlay_window.hpp"
+#include "ui/panel.hpp"
+#include "ui/settings.hpp"
 #include "ui/stamps.hpp"
 #include "vision/capture.hpp"
 
@@ -79,4 +84,36 @@ void KVApp::visionLost() {
     packOnScreen = false;
     screenSlots.clear();
     refreshUI();
+}
+
+void KVApp::allowScreenshot() {
+    if (screenshotAllowed) {
+        return;
+    }
+    screenshotAllowed = true;
+    // The windows are taken afresh each time: the deck window may come or go meanwhile.
+    const auto overlays = [this] {
+        QWidget* deck = deckWindow ? deckWindow->window() : nullptr;
+        return std::vector<QWidget*>{panel->window(), stamps->window(), settings->window(),
+                                     deck ? deck : panel->window()};
+    };
+    KVSetScreenshotMode(true);
+    for (QWidget* window : overlays()) {
+        if (window) {
+            KVShowInCapture(*window);
+        }
+    }
+    services_.main->after(services_.screenshotHold, [weak = weak(), overlays] {
+        auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        self->screenshotAllowed = false;
+        KVSetScreenshotMode(false);
+        for (QWidget* window : overlays()) {
+            if (window) {
+                KVHideFromCapture(*window);
+            }
+        }
+    });
 }

@@ -6,8 +6,11 @@
 #include "app/vision_loop.hpp"
 #include "base/config.hpp"
 #include "draft/draft_session.hpp"
+#include "ui/drawing.hpp"
 #include "ui/login.hpp"
+#include "ui/overlay_window.hpp"
 #include "ui/panel.hpp"
+#include "ui/settings.hpp"
 #include "ui/stamps.hpp"
 #include "vision/capture.hpp"
 
@@ -21,10 +24,10 @@ constexpr int32_t kArenaPid = 4242;
 constexpr uint32_t kCtrlAlt = kKVHotKeyControl | kKVHotKeyOption;
 const KVRect kArenaBounds{100, 50, 1600, 900}; // desktop coordinates, on a 1920 × 1080 screen
 
-void signIn(AppHarness& h) {
+void signIn(AppHarness& h, const std::function<void(KVAppServices&)>& adjust = {}) {
     h.platform.screens->all = {{{0, 0, 1920, 1080}, true}};
     h.storeSignIn("tok", "ann@example.com");
-    h.launch();
+    h.launch(adjust);
     ASSERT_TRUE(h.runUntil([&] { return h.app->active; }));
 }
 
@@ -172,6 +175,10 @@ TEST(AppTracking, HotKeysReachTheirActions) {
     h.app->tickArena();
     ASSERT_TRUE(press('S', kKVHotKeyOption));
     EXPECT_TRUE(h.app->settingsOpen);
+    h.app->settings->scrim()->setGeometry(0, 0, 10, 10); // as if Arena had moved
+    h.app->tickArena();
+    EXPECT_EQ(KVWindowScreenFrame(*h.app->settings->scrim()),
+              KVCapture::cocoaRectFromQuartz(kArenaBounds));
     EXPECT_TRUE(press('D', kKVHotKeyOption));
     EXPECT_TRUE(press('P', kKVHotKeyOption));
 
@@ -273,6 +280,24 @@ TEST(AppTracking, LaunchingArenaStartsItOrSaysWhereToPointUs) {
     ASSERT_EQ(h.platform.launcher->launches.size(), 1u);
     EXPECT_EQ(h.platform.launcher->launches[0].argv, (std::vector<std::string>{"wine", exe}));
     EXPECT_EQ(h.app->session->status, "Starting MTG Arena\u2026");
+}
+
+TEST(AppTracking, TheScreenshotKeyShowsTheOverlayForAWhileNotExtended) {
+    AppHarness h;
+    signIn(h, [](KVAppServices& s) { s.screenshotHold = 1.0; });
+    showArena(h);
+    h.app->tickArena();
+    ASSERT_TRUE(h.platform.hotKeys->press('P', kKVHotKeyOption));
+    h.settle(0.6);
+    EXPECT_TRUE(KVScreenshotMode());
+    ASSERT_TRUE(h.platform.hotKeys->press('P', kKVHotKeyOption));
+    // Off 1 s after the first press; a second press extending it would end it at 1.6 s.
+    EXPECT_TRUE(h.runUntil([] { return !KVScreenshotMode(); }, 0.8));
+    // A fresh press gets its whole while: no timer of the ignored press is left to end it.
+    ASSERT_TRUE(h.platform.hotKeys->press('P', kKVHotKeyOption));
+    h.settle(0.75);
+    EXPECT_TRUE(KVScreenshotMode());
+    EXPECT_TRUE(h.runUntil([] { return !KVScreenshotMode(); }, 2));
 }
 
 } // namespace
