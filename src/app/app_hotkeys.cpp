@@ -10,15 +10,21 @@ void KVApp::startWatchdog() {
     if (watchdog) {
         return;
     }
+    KVWatchdog::Sources sources = KVWatchdog::systemSources();
+    if (services_.residentBytes) {
+        sources.residentBytes = services_.residentBytes;
+    }
     // At the ceiling the program quits the ordinary way, so termination still runs.
-    watchdog = KVStartWatchdog(KVJsonDouble(KVJsonAt(cfg, "memory_limit_gb"), 8.0),
-                               [main = services_.main, weak = weak()] {
-                                   main->async([weak] {
-                                       if (auto self = weak.lock(); self && !self->shutDown) {
-                                           self->services_.quit();
-                                       }
-                                   });
-                               });
+    watchdog = KVStartWatchdog(
+        KVJsonDouble(KVJsonAt(cfg, "memory_limit_gb"), 8.0),
+        [main = services_.main, weak = weak()] {
+            main->async([weak] {
+                if (auto self = weak.lock(); self && !self->shutDown) {
+                    self->services_.quit();
+                }
+            });
+        },
+        std::move(sources));
 }
 
 void KVApp::startHotkeys() {

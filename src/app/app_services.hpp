@@ -3,6 +3,7 @@
 #include "platform/platform.hpp"
 #include "service/telemetry.hpp"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,6 +32,9 @@ struct KVAppServices {
 
     std::string telemetryBuffer; // empty: KVTelemetry::bufferPath()
     KVTelemetry::Limits telemetryLimits;
+
+    // The program's resident memory for the watchdog; empty: the system's figure.
+    std::function<uint64_t()> residentBytes;
 
     // Ends the application's event loop; termination runs from there.
     std::function<void()> quit;

@@ -5,6 +5,7 @@
 #include "app/hotkeys.hpp"
 #include "app/vision_loop.hpp"
 #include "base/config.hpp"
+#include "base/files.hpp"
 #include "draft/draft_session.hpp"
 #include "ui/drawing.hpp"
 #include "ui/login.hpp"
@@ -298,6 +299,33 @@ TEST(AppTracking, TheScreenshotKeyShowsTheOverlayForAWhileNotExtended) {
     h.settle(0.75);
     EXPECT_TRUE(KVScreenshotMode());
     EXPECT_TRUE(h.runUntil([] { return !KVScreenshotMode(); }, 2));
+}
+
+TEST(AppTracking, TheWatchdogQuitsInOrderPastTheCeiling) {
+    struct Case {
+        std::string name;
+        KVJson limit;
+        uint64_t resident;
+        bool quits;
+    };
+    constexpr uint64_t kGB = 1ull << 30;
+    const std::vector<Case> cases = {
+        {"over", 2, 3 * kGB, true},
+        {"under", 2, kGB, false},
+        {"no ceiling", 0, 64 * kGB, false},
+        {"default", {}, 9 * kGB, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppHarness h;
+        if (!c.limit.is_null()) {
+            h.config["memory_limit_gb"] = c.limit;
+        }
+        h.launch([&](KVAppServices& s) { s.residentBytes = [&] { return c.resident; }; });
+        h.settle(0.2);
+        EXPECT_EQ(h.quits, c.quits ? 1 : 0);
+        EXPECT_EQ(KVFileExists(KVJoinPath(KVConfig::dataDir(), "memory-crash.txt")), c.quits);
+    }
 }
 
 } // namespace
