@@ -6,6 +6,7 @@
 #include "app/vision_loop.hpp"
 #include "base/config.hpp"
 #include "base/files.hpp"
+#include "base/log.hpp"
 #include "draft/draft_session.hpp"
 #include "ui/drawing.hpp"
 #include "ui/login.hpp"
@@ -18,6 +19,8 @@
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 namespace {
 
@@ -326,6 +329,35 @@ TEST(AppTracking, TheWatchdogQuitsInOrderPastTheCeiling) {
         EXPECT_EQ(h.quits, c.quits ? 1 : 0);
         EXPECT_EQ(KVFileExists(KVJoinPath(KVConfig::dataDir(), "memory-crash.txt")), c.quits);
     }
+}
+
+TEST(AppTracking, TheDraftDebugLineListsEachSlot) {
+    AppHarness h;
+    signIn(h);
+    auto card = std::make_shared<KVCard>();
+    card->name = "Card 1";
+    KVSlotMatch named;
+    named.index = 0;
+    named.card = card;
+    named.method = "phash";
+    named.normRect = {0.1, 0.25, 0.1, 0.2};
+    KVSlotMatch unknown;
+    unknown.index = 1;
+    unknown.method = "";
+    unknown.normRect = {0.5, 0.25, 0.1, 0.2};
+    const std::string line = "[draft] vision 2 slots in frame (100,50,1600x900): "
+                             "0:Card 1(phash,x=0.100,y=0.250) 1:?(-,x=0.500,y=0.250)";
+
+    h.app->onVision({{named, unknown}, {100, 50, 1600, 900}, false});
+    KVLogFlush();
+    EXPECT_EQ(KVReadFile(KVLogPath()).value_or("").find(line), std::string::npos)
+        << "written without KORVANE_DRAFT_DEBUG";
+
+    ::setenv("KORVANE_DRAFT_DEBUG", "1", 1);
+    h.app->onVision({{named, unknown}, {100, 50, 1600, 900}, false});
+    ::unsetenv("KORVANE_DRAFT_DEBUG");
+    KVLogFlush();
+    EXPECT_NE(KVReadFile(KVLogPath()).value_or("").find(line), std::string::npos);
 }
 
 } // namespace
