@@ -8,19 +8,23 @@
 #include "base/json.hpp"
 #include "draft/card.hpp"
 #include "platform/geometry.hpp"
+#include "vision/arena_window.hpp"
 
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 class KVAPI;
 class KVArtHashes;
+class KVCapture;
 class KVCatalog;
 class KVDeckWindow;
 class KVDraftSession;
+class KVHotkeys;
 class KVLogTail;
 class KVLogin;
 class KVPanel;
@@ -28,6 +32,9 @@ class KVSettings;
 class KVStamps;
 class KVTelemetry;
 class KVTimer;
+class KVVisionRunner;
+class KVWatchdog;
+struct KVVisionReport;
 
 // The one controller of the GUI: owns every long-lived object, starts them in order, moves the
 // program between signed out and signed in, keeps the tray item, follows the draft in Arena's
@@ -87,15 +94,29 @@ public:
     void onAnalyzeFailed(const KVError& error, const std::string& key);
     void buildDeck();
 
-    // Hook points the tracking, vision, watchdog, hot-key and update work plugs into; they do
-    // nothing in this build.
-    void startWatchdog() {}
-    void startHotkeys() {}
-    void startVision() {}
-    void tickArena() {}
-    void panelMoved() {}
+    // The memory watchdog (launch) and the system-wide keys (first overlay entry).
+    void startWatchdog();
+    void startHotkeys();
+    void hotkeyAction(int action);
+
+    // Arena tracking: the tracker's tick, the panel's place over Arena's frame (screen
+    // coordinates), and the offset a drag leaves.
+    void tickArena();
+    void placePanel(const KVRect& frame);
+    void panelMoved();
+    // Starts Arena, or says it could not be found.
+    void launchArena();
+
+    // Vision: started once with the log; what it sees goes to the session and the stamps.
+    void startVision();
+    void onVision(const KVVisionReport& report);
+    void visionLost();
+    // The screenshot key: for a while the overlay shows in screenshots; a second press does not
+    // extend it.
+    void allowScreenshot();
+
+    // Hook point the update work plugs into; it does nothing in this build.
     void checkForUpdates() {}
-    void launchArena() {}
 
     // Flags.
     bool active = false;
@@ -109,6 +130,7 @@ public:
     bool trayHintShown = false;
     bool deckInFlight = false;
     bool updatePrompted = false;
+    bool screenshotAllowed = false;
     std::atomic<bool> visionInDraft{false};
     // Shared with background work (the art download asks it), so it outlives the controller.
     const std::shared_ptr<std::atomic<bool>> visionStop =
@@ -127,6 +149,11 @@ public:
     std::shared_ptr<KVDeckWindow> deckWindow;
     std::shared_ptr<KVLogin> login;
     std::shared_ptr<KVTimer> tracker;
+    std::shared_ptr<KVWatchdog> watchdog;
+    std::unique_ptr<KVHotkeys> hotkeys;
+    std::shared_ptr<KVCapture> capture;
+    std::shared_ptr<KVVisionRunner> vision;
+    std::optional<KVArenaWindow> arena; // as the last tick found it
     std::unique_ptr<KVLogTail> logTail;
     KVLogParser parser;
     std::set<std::string> snapshots;

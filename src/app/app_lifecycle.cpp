@@ -1,5 +1,9 @@
 #include "app/app.hpp"
 
+#include "app/hotkeys.hpp"
+#include "app/vision_runner.hpp"
+#include "app/watchdog.hpp"
+
 #include "arenalog/log_tail.hpp"
 #include "base/config.hpp"
 #include "base/dispatch/queue.hpp"
@@ -329,7 +333,16 @@ void KVApp::applicationWillTerminate() {
     if (tracker) {
         tracker->cancel();
     }
-    // (The hot keys and the watchdog stop here once they exist.)
+    if (vision) {
+        // A tick stuck in an art download holds only shared owners: it is left to finish.
+        vision->stop(1.0);
+    }
+    if (hotkeys) {
+        hotkeys->stop();
+    }
+    if (watchdog) {
+        watchdog->stop();
+    }
     if (telemetry) {
         telemetry->shutdown();
     }

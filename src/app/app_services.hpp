@@ -3,6 +3,7 @@
 #include "platform/platform.hpp"
 #include "service/telemetry.hpp"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,9 +28,13 @@ struct KVAppServices {
     double lockRecheck = 60;  // while out of credits, at most one account check this often
     double pickHold = 12;     // a live pick keeps the draft counted as in progress this long
     double tailInterval = 0.25;
+    double screenshotHold = 12; // the overlay stays in screenshots this long after the key
 
     std::string telemetryBuffer; // empty: KVTelemetry::bufferPath()
     KVTelemetry::Limits telemetryLimits;
+
+    // The program's resident memory for the watchdog; empty: the system's figure.
+    std::function<uint64_t()> residentBytes;
 
     // Ends the application's event loop; termination runs from there.
     std::function<void()> quit;

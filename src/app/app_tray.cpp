@@ -6,6 +6,7 @@
 #include "ui/panel.hpp"
 #include "ui/settings.hpp"
 #include "ui/stamps.hpp"
+#include "vision/capture.hpp"
 
 #include <cmath>
 
@@ -82,8 +83,8 @@ void KVApp::toggleSettings() {
     if (session->accountEmail && !session->accountEmail->empty()) {
         settings->setAccount(*session->accountEmail, session->credits);
     }
-    // (Over the Arena window once the tracker knows it.)
-    settings->showOver(KVRect{}, false);
+    settings->showOver(arena ? KVCapture::cocoaRectFromQuartz(arena->bounds) : KVRect{},
+                       arena.has_value());
 }
 
 void KVApp::closeSettings() {

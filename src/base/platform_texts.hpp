@@ -14,6 +14,7 @@ inline constexpr std::string_view kVersionCheckPlatform = "platform=linux";
 inline constexpr std::string_view kSignInDevice = "Korvane Linux";
 inline constexpr std::string_view kUserAgentNative = "Linux native";
 inline constexpr std::string_view kOnThisComputer = "on this computer";
+inline constexpr std::string_view kArenaExecutable = "its MTGA.exe"; // what KORVANE_ARENA_EXE names
 inline constexpr std::string_view kModifierName = "Alt"; // the key the hot keys hold down
 inline constexpr std::string_view kSettingsKeyChord = "Alt+S";
 inline constexpr std::string_view kArenaSteamAppId = "2141910";

@@ -1,0 +1,363 @@
+// Arena tracking, the panel's place over Arena, the hot keys and what vision reports, on the
+// headless controller with a fake window list and fake hot keys.
+#include "app_harness.hpp"
+
+#include "app/hotkeys.hpp"
+#include "app/vision_loop.hpp"
+#include "base/config.hpp"
+#include "base/files.hpp"
+#include "base/log.hpp"
+#include "draft/draft_session.hpp"
+#include "ui/drawing.hpp"
+#include "ui/login.hpp"
+#include "ui/overlay_window.hpp"
+#include "ui/panel.hpp"
+#include "ui/settings.hpp"
+#include "ui/stamps.hpp"
+#include "vision/capture.hpp"
+
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr int32_t kArenaPid = 4242;
+constexpr uint32_t kCtrlAlt = kKVHotKeyControl | kKVHotKeyOption;
+const KVRect kArenaBounds{100, 50, 1600, 900}; // desktop coordinates, on a 1920 × 1080 screen
+
+void signIn(AppHarness& h, const std::function<void(KVAppServices&)>& adjust = {}) {
+    h.platform.screens->all = {{{0, 0, 1920, 1080}, true}};
+    h.storeSignIn("tok", "ann@example.com");
+    h.launch(adjust);
+    ASSERT_TRUE(h.runUntil([&] { return h.app->active; }));
+}
+
+void showArena(AppHarness& h, bool front = true) {
+    KVWindowInfo window;
+    window.id = 7;
+    window.pid = kArenaPid;
+    window.owner = "MTGA";
+    window.bounds = kArenaBounds;
+    window.onScreen = true;
+    h.platform.windows->next = KVWindowSnapshot{{window}, front ? kArenaPid : 1};
+}
+
+void closeArena(AppHarness& h) {
+    h.platform.windows->next = KVWindowSnapshot{};
+}
+
+// The panel's top-left corner relative to Arena's, measured right and down.
+KVPoint panelOffset(const KVApp& app) {
+    const KVRect frame = KVCapture::cocoaRectFromQuartz(kArenaBounds);
+    const KVPoint corner = app.panel->topLeft();
+    return {corner.x - frame.x, frame.y + frame.height - corner.y};
+}
+
+TEST(AppTracking, PlacesThePanelAtItsOffsetInsideArena) {
+    struct Case {
+        std::string name;
+        KVJson dx, dy;       // stored; null: absent
+        double wantX, wantY; // kDefault and kFar stand for figures of the panel's size
+    };
+    constexpr double kDefault = -1; // x: 24 from Arena's right edge
+    constexpr double kFar = -2;     // against Arena's right or bottom edge
+    const std::vector<Case> cases = {
+        {"default", {}, {}, kDefault, 72},
+        {"stored", 40, 100, 40, 100},
+        {"one offset alone", 40, {}, kDefault, 72},
+        {"an offset of another type", "40", 100, kDefault, 72},
+        {"past the left and bottom", -500, 5000, 0, kFar},
+        {"past the right and top", 5000, -50, kFar, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppHarness h;
+        if (!c.dx.is_null()) {
+            h.config["panel_dx"] = c.dx;
+        }
+        if (!c.dy.is_null()) {
+            h.config["panel_dy"] = c.dy;
+        }
+        signIn(h);
+        showArena(h);
+        h.app->tickArena();
+        const KVPoint size = h.app->panel->size();
+        ASSERT_GT(size.x, 100);
+        const double wantX = c.wantX == kDefault ? kArenaBounds.width - size.x - 24
+                             : c.wantX == kFar   ? kArenaBounds.width - size.x
+                                                 : c.wantX;
+        const KVPoint offset = panelOffset(*h.app);
+        EXPECT_EQ(offset.x, wantX);
+        EXPECT_EQ(offset.y, c.wantY == kFar ? kArenaBounds.height - size.y : c.wantY);
+        EXPECT_TRUE(h.app->panel->isVisible());
+        EXPECT_TRUE(h.app->arenaInFront);
+    }
+}
+
+TEST(AppTracking, ADragIsStoredAsDraggedOnlyWithArenaKnown) {
+    AppHarness h;
+    signIn(h);
+    const KVRect frame = KVCapture::cocoaRectFromQuartz(kArenaBounds);
+
+    // No Arena: nothing to keep the spot relative to.
+    h.app->tickArena();
+    h.app->panel->moveTo({frame.x + 10, frame.y + frame.height - 20});
+    h.app->panelMoved();
+    EXPECT_FALSE(KVConfig::load().contains("panel_dx"));
+
+    showArena(h);
+    h.app->tickArena();
+    h.app->panel->moveTo({frame.x - 50, frame.y + frame.height - 30}); // left of Arena
+    h.app->panelMoved();
+    const KVJson stored = KVConfig::load();
+    EXPECT_EQ(stored["panel_dx"], -50);
+    EXPECT_EQ(stored["panel_dy"], 30);
+
+    // While the user drags, the tick leaves the panel where it is; afterwards it clamps.
+    h.app->panel->dragging = true;
+    h.app->tickArena();
+    EXPECT_EQ(panelOffset(*h.app).x, -50);
+    h.app->panel->dragging = false;
+    h.app->tickArena();
+    EXPECT_EQ(panelOffset(*h.app).x, 0);
+    EXPECT_EQ(panelOffset(*h.app).y, 30);
+}
+
+TEST(AppTracking, ArenaInTheBackgroundHidesUnlessBroughtBack) {
+    AppHarness h;
+    signIn(h);
+    // The tracker runs by itself.
+    showArena(h, false);
+    ASSERT_TRUE(h.runUntil([&] { return !h.app->panel->isVisible(); }, 3));
+    EXPECT_FALSE(h.app->arenaInFront);
+
+    h.app->showFromTray();
+    h.app->tickArena();
+    EXPECT_TRUE(h.app->panel->isVisible());
+    EXPECT_FALSE(h.app->panel->onTop);
+
+    showArena(h, true);
+    h.app->tickArena();
+    EXPECT_FALSE(h.app->forcedVisible);
+    EXPECT_TRUE(h.app->panel->onTop);
+
+    // Arena quits with a pack on screen: the pack is gone, the panel stays as a window.
+    h.app->onVision({{}, {100, 50, 1600, 900}, false});
+    ASSERT_TRUE(h.app->packOnScreen);
+    closeArena(h);
+    h.app->tickArena();
+    EXPECT_FALSE(h.app->packOnScreen);
+    EXPECT_TRUE(h.app->panel->isVisible());
+    EXPECT_FALSE(h.app->panel->onTop);
+}
+
+TEST(AppTracking, HotKeysReachTheirActions) {
+    AppHarness h;
+    signIn(h);
+    auto& keys = *h.platform.hotKeys;
+    const auto press = [&](char letter, uint32_t modifiers) {
+        const bool held = keys.press(letter, modifiers);
+        h.settle(0.05);
+        return held;
+    };
+
+    ASSERT_TRUE(press('O', kCtrlAlt));
+    EXPECT_TRUE(KVJsonBool(KVConfig::load()["click_through"], false));
+    ASSERT_TRUE(press('O', kCtrlAlt));
+    EXPECT_FALSE(KVJsonBool(KVConfig::load()["click_through"], true));
+
+    ASSERT_TRUE(press('H', kCtrlAlt));
+    EXPECT_FALSE(h.app->panel->isVisible());
+    ASSERT_TRUE(press('H', kCtrlAlt));
+    EXPECT_TRUE(h.app->panel->isVisible());
+
+    EXPECT_FALSE(press('S', kKVHotKeyOption)) << "an Alt key without Arena";
+    showArena(h);
+    h.app->tickArena();
+    ASSERT_TRUE(press('S', kKVHotKeyOption));
+    EXPECT_TRUE(h.app->settingsOpen);
+    h.app->settings->scrim()->setGeometry(0, 0, 10, 10); // as if Arena had moved
+    h.app->tickArena();
+    EXPECT_EQ(KVWindowScreenFrame(*h.app->settings->scrim()),
+              KVCapture::cocoaRectFromQuartz(kArenaBounds));
+    EXPECT_TRUE(press('D', kKVHotKeyOption));
+    EXPECT_TRUE(press('P', kKVHotKeyOption));
+
+    // Arena leaves: its keys go, the Ctrl+Alt ones stay.
+    closeArena(h);
+    h.app->tickArena();
+    std::set<int> ids;
+    for (const auto& [key, chord] : keys.registered) {
+        ids.insert(key.second);
+    }
+    EXPECT_EQ(ids, (std::set<int>{1, 2}));
+
+    // Signed out, Ctrl+Alt+H raises the sign-in window rather than an empty panel.
+    ASSERT_TRUE(h.platform.shell->choose("Sign out"));
+    ASSERT_NE(h.app->login, nullptr);
+    h.app->login->window()->hide();
+    ASSERT_TRUE(press('H', kCtrlAlt));
+    EXPECT_TRUE(h.app->login->window()->isVisible());
+    EXPECT_FALSE(h.app->panel->isVisible());
+}
+
+TEST(AppTracking, SigningOutAndInKeepsOneOfEach) {
+    AppHarness h;
+    signIn(h);
+    const KVHotkeys* hotkeys = h.app->hotkeys.get();
+    const auto vision = h.app->vision;
+    ASSERT_NE(hotkeys, nullptr);
+    ASSERT_NE(vision, nullptr);
+    // Letters changed after the keys started count only from the next run.
+    h.app->cfg["key_settings"] = "K";
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(h.platform.shell->choose("Sign out"));
+        EXPECT_EQ(h.app->tracker, nullptr);
+        h.app->login->finish("tok2", {{"email", "ann@example.com"}, {"credits", 3}});
+        h.settle(0.1);
+        ASSERT_TRUE(h.app->active);
+    }
+    EXPECT_NE(h.app->tracker, nullptr);
+    EXPECT_EQ(h.app->hotkeys.get(), hotkeys);
+    EXPECT_EQ(h.app->vision, vision);
+    EXPECT_EQ(h.platform.hotKeys->registered.size(), 2u);
+    EXPECT_NE(h.app->watchdog, nullptr);
+    showArena(h);
+    h.app->tickArena();
+    EXPECT_TRUE(h.platform.hotKeys->press('S', kKVHotKeyOption));
+    EXPECT_FALSE(h.platform.hotKeys->press('K', kKVHotKeyOption));
+}
+
+TEST(AppTracking, VisionMovesTheStampsOnlyForAWholeWindowFrame) {
+    struct Case {
+        std::string name;
+        KVRect frame;
+        bool regionOnly;
+        bool moves;
+    };
+    const std::vector<Case> cases = {
+        {"window frame", {100, 50, 1600, 900}, false, true},
+        {"small frame", {100, 50, 63, 900}, false, false},
+        {"empty frame", {}, false, false},
+        {"screen region", {100, 50, 1600, 900}, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppHarness h;
+        signIn(h);
+        const KVRect before = h.app->stamps->frame();
+        KVSlotMatch match;
+        match.index = 0;
+        match.normRect = {0.1, 0.2, 0.1, 0.2};
+        h.app->onVision({{match}, c.frame, c.regionOnly});
+        EXPECT_TRUE(h.app->packOnScreen);
+        EXPECT_EQ(h.app->stamps->frame(),
+                  c.moves ? KVCapture::cocoaRectFromQuartz(c.frame) : before);
+        EXPECT_EQ(h.app->screenSlots.size(), c.regionOnly ? 0u : 1u);
+        h.app->visionLost();
+        EXPECT_FALSE(h.app->packOnScreen);
+        EXPECT_TRUE(h.app->screenSlots.empty());
+    }
+}
+
+TEST(AppTracking, LaunchingArenaStartsItOrSaysWhereToPointUs) {
+    AppHarness h;
+    signIn(h);
+    const std::string status = h.app->session->status;
+    h.app->launchArena(); // nothing installed in the test's home
+    ASSERT_EQ(h.platform.shell->alerts.size(), 1u);
+    EXPECT_EQ(h.platform.shell->alerts[0].title, "MTG Arena not found");
+    EXPECT_NE(h.platform.shell->alerts[0].text.find("on this computer"), std::string::npos);
+    EXPECT_NE(h.platform.shell->alerts[0].text.find("KORVANE_ARENA_EXE to its MTGA.exe"),
+              std::string::npos);
+    EXPECT_EQ(h.app->session->status, status);
+    EXPECT_TRUE(h.platform.launcher->launches.empty());
+
+    const std::string exe = h.dir.file("Games/MTGA.exe");
+    KVWriteTestFile(exe, "MZ");
+    KVScopedEnvironment installed([&](KVEnvironment& e) { e.arenaExe = exe; });
+    h.app->launchArena();
+    EXPECT_EQ(h.platform.shell->alerts.size(), 1u);
+    ASSERT_EQ(h.platform.launcher->launches.size(), 1u);
+    EXPECT_EQ(h.platform.launcher->launches[0].argv, (std::vector<std::string>{"wine", exe}));
+    EXPECT_EQ(h.app->session->status, "Starting MTG Arena\u2026");
+}
+
+TEST(AppTracking, TheScreenshotKeyShowsTheOverlayForAWhileNotExtended) {
+    AppHarness h;
+    signIn(h, [](KVAppServices& s) { s.screenshotHold = 1.0; });
+    showArena(h);
+    h.app->tickArena();
+    ASSERT_TRUE(h.platform.hotKeys->press('P', kKVHotKeyOption));
+    h.settle(0.6);
+    EXPECT_TRUE(KVScreenshotMode());
+    ASSERT_TRUE(h.platform.hotKeys->press('P', kKVHotKeyOption));
+    // Off 1 s after the first press; a second press extending it would end it at 1.6 s.
+    EXPECT_TRUE(h.runUntil([] { return !KVScreenshotMode(); }, 0.8));
+    // A fresh press gets its whole while: no timer of the ignored press is left to end it.
+    ASSERT_TRUE(h.platform.hotKeys->press('P', kKVHotKeyOption));
+    h.settle(0.75);
+    EXPECT_TRUE(KVScreenshotMode());
+    EXPECT_TRUE(h.runUntil([] { return !KVScreenshotMode(); }, 2));
+}
+
+TEST(AppTracking, TheWatchdogQuitsInOrderPastTheCeiling) {
+    struct Case {
+        std::string name;
+        KVJson limit;
+        uint64_t resident;
+        bool quits;
+    };
+    constexpr uint64_t kGB = 1ull << 30;
+    const std::vector<Case> cases = {
+        {"over", 2, 3 * kGB, true},
+        {"under", 2, kGB, false},
+        {"no ceiling", 0, 64 * kGB, false},
+        {"default", {}, 9 * kGB, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppHarness h;
+        if (!c.limit.is_null()) {
+            h.config["memory_limit_gb"] = c.limit;
+        }
+        h.launch([&](KVAppServices& s) { s.residentBytes = [&] { return c.resident; }; });
+        h.settle(0.2);
+        EXPECT_EQ(h.quits, c.quits ? 1 : 0);
+        EXPECT_EQ(KVFileExists(KVJoinPath(KVConfig::dataDir(), "memory-crash.txt")), c.quits);
+    }
+}
+
+TEST(AppTracking, TheDraftDebugLineListsEachSlot) {
+    AppHarness h;
+    signIn(h);
+    auto card = std::make_shared<KVCard>();
+    card->name = "Card 1";
+    KVSlotMatch named;
+    named.index = 0;
+    named.card = card;
+    named.method = "phash";
+    named.normRect = {0.1, 0.25, 0.1, 0.2};
+    KVSlotMatch unknown;
+    unknown.index = 1;
+    unknown.method = "";
+    unknown.normRect = {0.5, 0.25, 0.1, 0.2};
+    const std::string line = "[draft] vision 2 slots in frame (100,50,1600x900): "
+                             "0:Card 1(phash,x=0.100,y=0.250) 1:?(-,x=0.500,y=0.250)";
+
+    h.app->onVision({{named, unknown}, {100, 50, 1600, 900}, false});
+    KVLogFlush();
+    EXPECT_EQ(KVReadFile(KVLogPath()).value_or("").find(line), std::string::npos)
+        << "written without KORVANE_DRAFT_DEBUG";
+
+    ::setenv("KORVANE_DRAFT_DEBUG", "1", 1);
+    h.app->onVision({{named, unknown}, {100, 50, 1600, 900}, false});
+    ::unsetenv("KORVANE_DRAFT_DEBUG");
+    KVLogFlush();
+    EXPECT_NE(KVReadFile(KVLogPath()).value_or("").find(line), std::string::npos);
+}
+
+} // namespace
