@@ -53,6 +53,7 @@ void KVVisionLoop::miss(KVVisionStep& step) {
 
 KVVisionStep KVVisionLoop::tick(const KVVisionInputs& inputs) {
     KVVisionStep step;
+    step.nextDelay = kTickDelay;
     if (!inputs.enabled || !inputs.inDraft || !inputs.arena || inputs.catalogCards == 0) {
         idle(step);
         return step;
