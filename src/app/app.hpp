@@ -104,6 +104,10 @@ public:
     void tickArena();
     void placePanel(const KVRect& frame);
     void panelMoved();
+    // While Arena is in front: raises the panel, stamps, deck window and scrim where a window
+    // not ours stands above them. Our windows bypass the window manager, which therefore
+    // never keeps them on top.
+    void raiseCoveredOverlay();
     // Starts Arena, or says it could not be found.
     void launchArena();
 

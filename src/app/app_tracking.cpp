@@ -6,6 +6,7 @@
 #include "base/platform_texts.hpp"
 #include "draft/catalog.hpp"
 #include "draft/draft_session.hpp"
+#include "ui/deck_window.hpp"
 #include "ui/overlay_window.hpp"
 #include "ui/panel.hpp"
 #include "ui/settings.hpp"
@@ -15,6 +16,8 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <iterator>
+#include <set>
 
 namespace {
 
@@ -24,6 +27,20 @@ bool visionInDraftFor(const KVDraftSession& session) {
         return true;
     }
     return !session.completed && session.packNumber >= 1;
+}
+
+// The window's id while it is on screen, else 0.
+uint32_t shownId(const QWidget* window) {
+    return window != nullptr && window->isVisible() ? uint32_t(window->winId()) : 0;
+}
+
+// Whether a window that is not ours stands above `window` in `order` (bottom first). A window
+// missing from the order is not mapped, so nothing covers it.
+bool coveredIn(const std::vector<uint32_t>& order, uint32_t window,
+               const std::set<uint32_t>& ours) {
+    const auto at = std::find(order.begin(), order.end(), window);
+    return at != order.end() && std::any_of(std::next(at), order.end(),
+                                            [&](uint32_t above) { return ours.count(above) == 0; });
 }
 
 } // namespace
@@ -94,6 +111,37 @@ void KVApp::tickArena() {
         panel->floatOver();
         if (QWidget* window = stamps->window()) {
             KVFloatOverEverything(*window);
+        }
+    } else {
+        raiseCoveredOverlay();
+    }
+}
+
+void KVApp::raiseCoveredOverlay() {
+    const auto stacking = services_.platform()->stacking;
+    if (!stacking) {
+        return;
+    }
+    const auto order = stacking->order();
+    if (!order) {
+        return;
+    }
+    const uint32_t scrim = settingsOpen ? shownId(settings->scrim()) : 0;
+    // Raised in this order, so the stamps end above the panel as on the first tick in front.
+    const uint32_t watched[] = {shownId(panel->window()), shownId(stamps->window()),
+                                deckWindow ? shownId(deckWindow->window()) : 0, scrim};
+    std::set<uint32_t> ours(std::begin(watched), std::end(watched));
+    // The settings card is managed: its frame is what stands in the order, above the scrim.
+    if (const uint32_t card = shownId(settings->window())) {
+        ours.insert(stacking->topLevelOf(card));
+    }
+    for (const uint32_t window : watched) {
+        if (window == 0 || !coveredIn(*order, window, ours)) {
+            continue;
+        }
+        stacking->raise(window);
+        if (window == scrim) {
+            settings->keepScrimUnderCard();
         }
     }
 }

@@ -24,6 +24,7 @@ KVPlatform KVPlatform::x11() {
     platform.screens = KVMakeX11Screens();
     platform.capture = KVMakeX11ScreenCapture();
     platform.launcher = KVMakePosixLauncher();
+    platform.stacking = KVMakeX11WindowStacking();
     return platform;
 }
 

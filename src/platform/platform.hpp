@@ -6,6 +6,7 @@
 #include "platform/screen_capture.hpp"
 #include "platform/screens.hpp"
 #include "platform/window_list.hpp"
+#include "platform/window_stacking.hpp"
 
 #include <memory>
 
@@ -19,6 +20,8 @@ struct KVPlatform {
     std::shared_ptr<KVHotKeyService> hotKeys;
     // Tray, notifications, alerts: needs the GUI's QApplication too; none before.
     std::shared_ptr<KVDesktopShell> shell;
+    // What stands above what, for keeping the overlay over the game.
+    std::shared_ptr<KVWindowStacking> stacking;
 
     // The X11 services, each on its own connection to $DISPLAY, opened at first use.
     static KVPlatform x11();

@@ -154,6 +154,69 @@ TEST(AppTracking, ArenaInTheBackgroundHidesUnlessBroughtBack) {
     EXPECT_FALSE(h.app->panel->onTop);
 }
 
+TEST(AppTracking, AWindowAboveTheOverlayGetsItRaisedOnce) {
+    AppHarness h;
+    signIn(h);
+    auto& stacking = *h.platform.stacking;
+    showArena(h);
+    h.app->tickArena(); // the first tick in front floats the overlay by itself
+    ASSERT_TRUE(h.app->arenaInFront);
+    const uint32_t A = 7, X = 99; // Arena, a window not ours
+    const auto P = uint32_t(h.app->panel->window()->winId());
+    const auto S = uint32_t(h.app->stamps->window()->winId());
+    ASSERT_TRUE(h.app->stamps->window()->isVisible());
+
+    struct Case {
+        std::string name;
+        std::vector<uint32_t> order; // bottom first
+        std::vector<uint32_t> raised;
+    };
+    const std::vector<Case> cases = {
+        {"nothing above", {A, P, S}, {}},
+        {"a window below ours", {X, A, P, S}, {}},
+        {"the stamps above the panel", {A, S, P}, {}},
+        {"a window above both", {A, P, S, X}, {P, S}},
+        {"a window between them", {A, P, X, S}, {P}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        stacking.windows = c.order;
+        stacking.raised.clear();
+        h.app->tickArena();
+        EXPECT_EQ(stacking.raised, c.raised);
+        // Raised once: the next tick finds the order right.
+        stacking.raised.clear();
+        h.app->tickArena();
+        EXPECT_EQ(stacking.raised, std::vector<uint32_t>{});
+    }
+
+    // The settings card's frame stands above its scrim by design; anything else is raised over.
+    h.app->toggleSettings();
+    ASSERT_TRUE(h.app->settingsOpen);
+    const auto M = uint32_t(h.app->settings->scrim()->winId());
+    const uint32_t C = 555;
+    stacking.frames[uint32_t(h.app->settings->window()->winId())] = C;
+    stacking.windows = std::vector<uint32_t>{A, M, C, P, S};
+    stacking.raised.clear();
+    h.app->tickArena();
+    EXPECT_EQ(stacking.raised, std::vector<uint32_t>{});
+    stacking.windows = std::vector<uint32_t>{A, M, X, C, P, S};
+    h.app->tickArena();
+    EXPECT_EQ(stacking.raised, std::vector<uint32_t>{M});
+    h.app->closeSettings();
+
+    // Nothing is raised over a game in the background, nor without an order to go by.
+    stacking.raised.clear();
+    stacking.windows = std::vector<uint32_t>{A, P, S, X};
+    showArena(h, false);
+    h.app->tickArena();
+    showArena(h);
+    h.app->tickArena(); // in front again: floated, not checked
+    stacking.windows.reset();
+    h.app->tickArena();
+    EXPECT_EQ(stacking.raised, std::vector<uint32_t>{});
+}
+
 TEST(AppTracking, HotKeysReachTheirActions) {
     AppHarness h;
     signIn(h);

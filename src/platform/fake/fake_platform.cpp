@@ -73,6 +73,26 @@ bool KVFakeHotKeys::press(char letter, uint32_t modifiers) {
     return false;
 }
 
+std::optional<std::vector<uint32_t>> KVFakeWindowStacking::order(KVError* error) {
+    if (!windows) {
+        KVSetError(error, "KVWindowStacking", 1, "no stacking order");
+    }
+    return windows;
+}
+
+uint32_t KVFakeWindowStacking::topLevelOf(uint32_t window) {
+    const auto found = frames.find(window);
+    return found != frames.end() ? found->second : window;
+}
+
+void KVFakeWindowStacking::raise(uint32_t window) {
+    raised.push_back(window);
+    if (windows) {
+        std::erase(*windows, window);
+        windows->push_back(window);
+    }
+}
+
 void KVFakeDesktopShell::showTray(Tray item) {
     tray = std::move(item);
     ++traysShown;

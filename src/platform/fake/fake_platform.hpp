@@ -122,6 +122,18 @@ public:
     bool choose(const std::string& title);
 };
 
+// A desktop whose stacking order the test sets; a raise moves the window to the top.
+class KVFakeWindowStacking : public KVWindowStacking {
+public:
+    std::optional<std::vector<uint32_t>> windows = std::vector<uint32_t>{}; // bottom first
+    std::map<uint32_t, uint32_t> frames; // a managed window → its frame, the root's child
+    std::vector<uint32_t> raised;        // every raise, in order
+
+    std::optional<std::vector<uint32_t>> order(KVError* error) override;
+    uint32_t topLevelOf(uint32_t window) override;
+    void raise(uint32_t window) override;
+};
+
 // A platform made of the fakes above, each reachable for the test to set up and inspect.
 struct KVFakePlatform {
     std::shared_ptr<KVFakeWindowList> windows = std::make_shared<KVFakeWindowList>();
@@ -130,8 +142,11 @@ struct KVFakePlatform {
     std::shared_ptr<KVFakeLauncher> launcher = std::make_shared<KVFakeLauncher>();
     std::shared_ptr<KVFakeHotKeys> hotKeys = std::make_shared<KVFakeHotKeys>();
     std::shared_ptr<KVFakeDesktopShell> shell = std::make_shared<KVFakeDesktopShell>();
+    std::shared_ptr<KVFakeWindowStacking> stacking = std::make_shared<KVFakeWindowStacking>();
 
-    KVPlatform platform() const { return {windows, screens, capture, launcher, hotKeys, shell}; }
+    KVPlatform platform() const {
+        return {windows, screens, capture, launcher, hotKeys, shell, stacking};
+    }
 };
 
 // Puts a fake platform in force for a scope.
