@@ -7,6 +7,7 @@
 #include "base/environment.hpp"
 #include "base/log.hpp"
 #include "platform/linux/qt_desktop_shell.hpp"
+#include "platform/linux/x11_hot_keys.hpp"
 #include "platform/platform.hpp"
 #include "platform/single_instance.hpp"
 
@@ -34,6 +35,8 @@ int KVRunGUI() {
 
     KVPlatform platform = *KVPlatform::current();
     platform.shell = KVMakeQtDesktopShell();
+    // The keys are grabbed on Qt's own connection, which exists only now.
+    platform.hotKeys = KVMakeX11HotKeys();
     KVPlatform::replace(std::move(platform));
 
     std::shared_ptr<KVApp> app;
