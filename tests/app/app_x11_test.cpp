@@ -4,14 +4,21 @@
 
 #include "base/dispatch/run_loop.hpp"
 #include "base/environment.hpp"
+#include "base/files.hpp"
+#include "draft/catalog.hpp"
+#include "draft/draft_session.hpp"
+#include "draft_screen/arena_screen.hpp"
 #include "platform/linux/x11_hot_keys.hpp"
 #include "ui/panel.hpp"
 #include "ui/stamps.hpp"
 #include "vision/capture.hpp"
+#include "vision/image_codec.hpp"
+#include "vision/phash.hpp"
 #include "x11_harness/xvfb.hpp"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QImage>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -69,9 +76,9 @@ protected:
     }
 
     // The game in front and the controller signed in over it, its panel on screen.
-    void startOverlay() {
+    void startOverlay(const std::function<void(AppHarness&)>& prepare = {}) {
         game = std::make_unique<KVFakeArena>(
-            server->display(), std::vector<std::string>{"--width", "1280", "--height", "800"});
+            server->display(), std::vector<std::string>{"--width", "1280", "--height", "720"});
         ASSERT_NE(game->window, 0u) << "fake-arena did not come up";
         h = std::make_unique<AppHarness>();
         // The harness's environment names no display; its scope restores the one before.
@@ -88,6 +95,9 @@ protected:
             return arena && arena->focused;
         })) << "openbox never focused the game";
         h->storeSignIn("tok", "ann@example.com");
+        if (prepare) {
+            prepare(*h);
+        }
         h->launch();
         ASSERT_TRUE(until([&] { return h->app->active && h->app->arenaInFront; }));
         panel = uint32_t(h->app->panel->window()->winId());
@@ -149,6 +159,25 @@ protected:
         xcb_flush(x);
     }
 
+    // The whole screen as the X server shows it, saved as a PNG.
+    bool saveScreen(const std::string& path) {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
+        auto* reply = xcb_get_image_reply(x,
+                                          xcb_get_image(x, XCB_IMAGE_FORMAT_Z_PIXMAP, root, 0, 0,
+                                                        screen->width_in_pixels,
+                                                        screen->height_in_pixels, ~0u),
+                                          nullptr);
+        bool saved = false;
+        if (reply != nullptr) {
+            const QImage image(xcb_get_image_data(reply), screen->width_in_pixels,
+                               screen->height_in_pixels, screen->width_in_pixels * 4,
+                               QImage::Format_RGB32);
+            saved = image.copy().save(QString::fromStdString(path), "PNG");
+        }
+        std::free(reply);
+        return saved;
+    }
+
     static inline KVXvfb* server = nullptr;
     xcb_connection_t* x = nullptr;
     xcb_window_t root = 0;
@@ -195,6 +224,84 @@ TEST_F(AppX11Integration, ControlAltHHidesAndShowsTheRealPanel) {
 
     pressControlAlt(kLetterH);
     EXPECT_TRUE(until([&] { return mapped(panel); })) << "the panel did not come back";
+}
+
+// Three picks of a draft on the game's draft screen: each pack is found in the captured window,
+// graded, and stamped where its cards are. With KORVANE_RECORD_DIR set, the screen after each
+// pick is kept there as pick-N.png.
+TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
+    const char* grades[] = {"A", "B+", "B", "C+", "C", "C-", "D", "F"};
+    startOverlay([&grades](AppHarness& harness) {
+        harness.service.on("/api/draft/analyze", [&grades](const KVJson& body) {
+            KVJson picks = KVJson::array();
+            for (size_t i = 0; i < body["pack"].size(); ++i) {
+                picks.push_back({{"name", body["pack"][i]}, {"grade", grades[i % 8]}});
+            }
+            return FakeService::Reply{200, {{"best", body["pack"][0]}, {"picks", picks}}};
+        });
+    });
+    if (HasFatalFailure()) {
+        return;
+    }
+    const char* recordDir = std::getenv("KORVANE_RECORD_DIR");
+    int first = 1001;
+    for (int pick = 1; pick <= 3; ++pick) {
+        SCOPED_TRACE(pick);
+        const int count = 9 - pick; // one row of Arena's draft screen
+        std::vector<int> ids;
+        for (int i = 0; i < count; ++i) {
+            ids.push_back(first + i);
+        }
+        first += count;
+        h->appendLog(ArenaLog::botPack(pick, ids, {}));
+        ASSERT_TRUE(until([&] {
+            const auto& pack = h->app->session->pack;
+            // Until the set arrives, the cards are placeholders named by their ids.
+            return pack.size() == size_t(count) &&
+                   std::all_of(pack.begin(), pack.end(), [](const KVCardRef& c) {
+                       return c && c->name.rfind("Unknown", 0) != 0;
+                   });
+        })) << "the pack never reached the session with its set";
+
+        // The cards' art, drawn on the draft screen and known to the catalog by its hash.
+        KVArenaScreenSpec spec;
+        spec.width = 1280;
+        spec.height = 720;
+        spec.cards = count;
+        kKVArenaLayouts[0].applyTo(spec);
+        for (const KVCardRef& card : h->app->session->pack) {
+            spec.cardImages.push_back(KVRenderCardFace(488, 680, uint32_t(card->arenaId)));
+            const auto hash = KVPHashOfArt(spec.cardImages.back()).value();
+            h->app->catalog->withLock([&] { card->artHashes = {hash}; });
+        }
+        const KVArenaScreen screen = KVRenderArenaScreen(spec);
+        const std::string picture = h->dir.file("screen.png");
+        ASSERT_TRUE(KVWriteFileAtomically(picture, KVEncodePNG(screen.image).value()));
+        ASSERT_EQ(game->process.command("image " + picture), "ok");
+
+        ASSERT_TRUE(until([&] {
+            const auto& pack = h->app->session->pack;
+            return h->app->packOnScreen && h->app->screenSlots.size() == size_t(count) &&
+                   std::all_of(pack.begin(), pack.end(), [this](const KVCardRef& card) {
+                       std::string key = card->name;
+                       std::transform(key.begin(), key.end(), key.begin(), ::tolower);
+                       return h->app->session->grades.count(key) == 1;
+                   });
+        })) << "the pack was not stamped: on screen "
+            << h->app->packOnScreen << ", " << h->app->screenSlots.size() << " slots, "
+            << h->app->session->grades.size() << " grades, vision " << (h->app->vision != nullptr);
+        for (size_t slot = 0; slot < screen.slots.size(); ++slot) {
+            const KVNormRect& seen = h->app->screenSlots[slot];
+            EXPECT_NEAR(seen.x, screen.slots[slot].x, 0.015 * screen.slots[slot].width) << slot;
+            EXPECT_NEAR(seen.y, screen.slots[slot].y, 0.015 * screen.slots[slot].height) << slot;
+        }
+        const auto stamps = uint32_t(h->app->stamps->window()->winId());
+        EXPECT_TRUE(until([&] { return mapped(stamps); }));
+        flushQt();
+        if (recordDir != nullptr) {
+            EXPECT_TRUE(saveScreen(KVJoinPath(recordDir, "pick-" + std::to_string(pick) + ".png")));
+        }
+    }
 }
 
 } // namespace
