@@ -13,7 +13,9 @@
 #include "ui/stamps.hpp"
 #include "vision/capture.hpp"
 
+#include <QGuiApplication>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 #include <iterator>
@@ -32,6 +34,23 @@ bool visionInDraftFor(const KVDraftSession& session) {
 // The window's id while it is on screen, else 0.
 uint32_t shownId(const QWidget* window) {
     return window != nullptr && window->isVisible() ? uint32_t(window->winId()) : 0;
+}
+
+// Every window of this program on screen, as the root's children that hold them: the settings
+// card's window-manager frame, and the menus and tooltips Qt opens, never count as covering
+// the overlay.
+std::set<uint32_t> ourTopLevels(KVWindowStacking& stacking) {
+    std::set<uint32_t> ours;
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+        if (!window->isVisible()) {
+            continue;
+        }
+        const auto id = uint32_t(window->winId());
+        const bool bypass = window->flags().testFlag(Qt::X11BypassWindowManagerHint) ||
+                            window->type() == Qt::Popup || window->type() == Qt::ToolTip;
+        ours.insert(bypass ? id : stacking.topLevelOf(id));
+    }
+    return ours;
 }
 
 // Whether a window that is not ours stands above `window` in `order` (bottom first). A window
@@ -130,11 +149,7 @@ void KVApp::raiseCoveredOverlay() {
     // Raised in this order, so the stamps end above the panel as on the first tick in front.
     const uint32_t watched[] = {shownId(panel->window()), shownId(stamps->window()),
                                 deckWindow ? shownId(deckWindow->window()) : 0, scrim};
-    std::set<uint32_t> ours(std::begin(watched), std::end(watched));
-    // The settings card is managed: its frame is what stands in the order, above the scrim.
-    if (const uint32_t card = shownId(settings->window())) {
-        ours.insert(stacking->topLevelOf(card));
-    }
+    const std::set<uint32_t> ours = ourTopLevels(*stacking);
     for (const uint32_t window : watched) {
         if (window == 0 || !coveredIn(*order, window, ours)) {
             continue;

@@ -190,6 +190,15 @@ TEST(AppTracking, AWindowAboveTheOverlayGetsItRaisedOnce) {
         EXPECT_EQ(stacking.raised, std::vector<uint32_t>{});
     }
 
+    // A tooltip of ours over the panel is no reason to bury it.
+    QWidget tooltip(nullptr, Qt::ToolTip);
+    tooltip.show();
+    stacking.windows = std::vector<uint32_t>{A, P, S, uint32_t(tooltip.winId())};
+    stacking.raised.clear();
+    h.app->tickArena();
+    EXPECT_EQ(stacking.raised, std::vector<uint32_t>{});
+    tooltip.hide();
+
     // The settings card's frame stands above its scrim by design; anything else is raised over.
     h.app->toggleSettings();
     ASSERT_TRUE(h.app->settingsOpen);
