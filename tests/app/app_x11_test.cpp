@@ -279,17 +279,20 @@ TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
         ASSERT_TRUE(KVWriteFileAtomically(picture, KVEncodePNG(screen.image).value()));
         ASSERT_EQ(game->process.command("image " + picture), "ok");
 
-        ASSERT_TRUE(until([&] {
-            const auto& pack = h->app->session->pack;
-            return h->app->packOnScreen && h->app->screenSlots.size() == size_t(count) &&
-                   std::all_of(pack.begin(), pack.end(), [this](const KVCardRef& card) {
-                       std::string key = card->name;
-                       std::transform(key.begin(), key.end(), key.begin(), ::tolower);
-                       return h->app->session->grades.count(key) == 1;
-                   });
-        })) << "the pack was not stamped: on screen "
-            << h->app->packOnScreen << ", " << h->app->screenSlots.size() << " slots, "
-            << h->app->session->grades.size() << " grades, vision " << (h->app->vision != nullptr);
+        ASSERT_TRUE(until(
+            [&] {
+                const auto& pack = h->app->session->pack;
+                return h->app->packOnScreen && h->app->screenSlots.size() == size_t(count) &&
+                       std::all_of(pack.begin(), pack.end(), [this](const KVCardRef& card) {
+                           std::string key = card->name;
+                           std::transform(key.begin(), key.end(), key.begin(), ::tolower);
+                           return h->app->session->grades.count(key) == 1;
+                       });
+            },
+            30))
+            << "the pack was not stamped: on screen " << h->app->packOnScreen << ", "
+            << h->app->screenSlots.size() << " slots, " << h->app->session->grades.size()
+            << " grades, vision " << (h->app->vision != nullptr);
         for (size_t slot = 0; slot < screen.slots.size(); ++slot) {
             const KVNormRect& seen = h->app->screenSlots[slot];
             EXPECT_NEAR(seen.x, screen.slots[slot].x, 0.015 * screen.slots[slot].width) << slot;
