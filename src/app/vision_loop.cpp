@@ -37,6 +37,10 @@ void KVVisionLoop::idle(KVVisionStep& step) {
 }
 
 void KVVisionLoop::miss(KVVisionStep& step) {
+    // The frame that missed is now the one an unchanged frame is compared with: it must be
+    // looked at again, or a screen that stays put would neither lose the pack nor find the
+    // next one.
+    stable_ = 0;
     if (!onScreen_) {
         return;
     }

@@ -116,6 +116,52 @@ TEST_F(VisionLoop, ReportsAPackThreeTimesThenOnlyWhatChangesAndLosesItOnTheThird
     EXPECT_FALSE(loop.tick(inputs).lost); // once
 }
 
+TEST_F(VisionLoop, ASteadyPackGivesWayToWhateverComesNext) {
+    // Each case starts from a pack reported three times and then silent.
+    struct Case {
+        std::string name;
+        std::function<void(KVVisionLoop&)> next; // what the screen shows next, and stays on
+        bool lost;                               // the pack is lost on the third tick
+        size_t reportedSlots;                    // else the slots of the new pack, reported
+    };
+    const std::vector<Case> cases = {
+        {"a screen without a pack", [&](KVVisionLoop&) { showNothing(); }, true, 0},
+        // The log's next pack arrives after the screen shows it: the first look, with the old
+        // count of cards, finds nothing; the next, with the new count, must look again.
+        {"the next pack, seen before the log tells its size",
+         [&](KVVisionLoop& steady) {
+             show({1, 2, 3, 4, 5, 6});
+             inputs.packSize = 8;
+             EXPECT_FALSE(steady.tick(inputs).report);
+             inputs.packSize = 6;
+         },
+         false, 6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        KVVisionLoop steady{std::make_shared<KVCapture>(), artHashes};
+        inputs.packSize = 8;
+        show({0, 1, 2, 3, 4, 5, 6, 7});
+        for (int tick = 0; tick < 4; ++tick) {
+            steady.tick(inputs);
+        }
+        ASSERT_GE(steady.stable(), 3);
+        c.next(steady);
+        std::vector<KVVisionStep> steps;
+        for (int tick = 0; tick < 3; ++tick) {
+            steps.push_back(steady.tick(inputs));
+        }
+        if (c.lost) {
+            EXPECT_FALSE(steps[0].lost);
+            EXPECT_FALSE(steps[1].lost);
+            EXPECT_TRUE(steps[2].lost);
+        } else {
+            ASSERT_TRUE(steps[0].report);
+            EXPECT_EQ(steps[0].report->matches.size(), c.reportedSlots);
+        }
+    }
+}
+
 TEST_F(VisionLoop, IdleWhenOffOrOutOfDraftAndTheRegionOnlyWhileNoStampsAreUp) {
     show({0, 1, 2, 3, 4, 5, 6, 7});
     ASSERT_TRUE(loop.tick(inputs).report);
