@@ -121,7 +121,9 @@ class LoginIntegration : public ::testing::Test {
 protected:
     void SetUp() override {
         OffscreenQt();
-        previous = KVPlatform::replace({nullptr, nullptr, nullptr, browser, nullptr, nullptr});
+        KVPlatform platform;
+        platform.launcher = browser;
+        previous = KVPlatform::replace(std::move(platform));
         open(service.server.base());
     }
     void TearDown() override {
