@@ -86,7 +86,7 @@ protected:
         s.Get("/streamed.zip", [this](const httplib::Request&, httplib::Response& res) {
             res.set_chunked_content_provider(
                 "application/zip", [this](size_t offset, httplib::DataSink& sink) {
-                    const size_t piece = std::min<size_t>(zip.size() - offset, 64 * 1024);
+                    const size_t piece = std::min<size_t>(zip.size() - offset, size_t{64} << 10);
                     sink.write(zip.data() + offset, piece);
                     if (offset + piece == zip.size()) {
                         sink.done();

@@ -47,7 +47,8 @@ bool shot(const char* path) {
         std::free(reply);
         return false;
     }
-    const QImage image(xcb_get_image_data(reply), width, height, width * 4, QImage::Format_RGB32);
+    const QImage image(xcb_get_image_data(reply), width, height, qsizetype(width) * 4,
+                       QImage::Format_RGB32);
     const bool saved = image.copy().save(path, "PNG");
     std::free(reply);
     return saved;

@@ -7,6 +7,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <cmath>
 
 KVQtProgressWindow::KVQtProgressWindow()
     : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
@@ -28,7 +29,7 @@ void KVQtProgressWindow::present(const QString& title, const QString& label,
     label_->setText(label);
     if (fraction) {
         bar_->setRange(0, 100);
-        bar_->setValue(int(std::clamp(*fraction, 0.0, 1.0) * 100 + 0.5));
+        bar_->setValue(int(std::lround(std::clamp(*fraction, 0.0, 1.0) * 100)));
     } else {
         // A range of nothing is Qt's busy bar, animated while shown.
         bar_->setRange(0, 0);
