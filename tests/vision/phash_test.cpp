@@ -33,8 +33,11 @@ TEST(PHash, FlatPicturesHaveNoHash) {
     EXPECT_FALSE(
         KVPHash(KVGrayImage(300, 200, std::vector<uint8_t>(size_t{300} * 200, 90))).has_value());
     EXPECT_FALSE(KVPHashOfArt(KVImage::blank(488, 680)).has_value());
-    // The contrast gate: a standard deviation of exactly 30 passes, a hair below does not.
-    EXPECT_TRUE(KVPHash(twoLevels(12800)).has_value());
+    // The contrast gate: a standard deviation of exactly 30 passes, a hair below does not. Most
+    // coefficients of the half-and-half picture are rounding noise around zero, so its bits are
+    // pinned: they show any change in the order of the sums or at the median.
+    EXPECT_EQ(KVPHashToHex(KVPHash(twoLevels(12800)).value_or(KVArtHash{})),
+              "911995b9cef791996ee691196ee691996ee791196ee69119911991196ee69119");
     EXPECT_FALSE(KVPHash(twoLevels(12700)).has_value()); // 29.9991
     EXPECT_FALSE(KVPHash(twoLevels(4000)).has_value());
 }
