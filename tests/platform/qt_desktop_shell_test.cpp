@@ -8,11 +8,13 @@
 #include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -154,6 +156,26 @@ TEST_F(QtDesktopShellTest, TheProgressWindowFollowsTheDownload) {
     EXPECT_FALSE(first->isVisible());
     shell->hideProgress(); // twice, and before any show, is harmless
     KVMakeQtDesktopShell()->hideProgress();
+}
+
+// The drawn tray picture stands out on a light tray as on a dark one.
+TEST_F(QtDesktopShellTest, TheDrawnTrayIconReadsOnLightAndDarkTrays) {
+    const QImage icon = KVDrawnTrayIcon("\u25C6");
+    ASSERT_EQ(icon.size(), QSize(36, 36));
+    for (const QColor tray : {QColor(0xdc, 0xdc, 0xd8), QColor(0x20, 0x20, 0x20)}) {
+        SCOPED_TRACE(tray.name().toStdString());
+        QImage shown(icon.size(), QImage::Format_RGB32);
+        shown.fill(tray);
+        QPainter(&shown).drawImage(0, 0, icon);
+        // Pixels far from the tray's own lightness: the glyph's outline or its fill.
+        int distinct = 0;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                distinct += std::abs(qGray(shown.pixel(x, y)) - qGray(tray.rgb())) > 100;
+            }
+        }
+        EXPECT_GT(distinct, 40) << "the glyph is lost on this tray";
+    }
 }
 
 // On X: whether a tray host runs decides `trayAvailable`; a notification with no session bus
