@@ -9,6 +9,7 @@
 #include "service/telemetry.hpp"
 #include "ui/deck_window.hpp"
 #include "ui/settings.hpp"
+#include "vision/capture.hpp"
 
 #include <algorithm>
 
@@ -171,9 +172,10 @@ void KVApp::buildDeck() {
         deckWindow = views_->makeDeckWindow();
     }
     deckWindow->setBuilding();
-    // 40 in from the left and 60 below the top of the screen (Arena's window, once tracked),
-    // in screen coordinates.
-    const KVRect frame = views_->mainScreenFrame();
+    // 40 in from the left and 60 below the top of Arena's window when it is tracked, else of the
+    // screen; in screen coordinates.
+    const KVRect frame =
+        arena ? KVCapture::cocoaRectFromQuartz(arena->bounds) : views_->mainScreenFrame();
     deckWindow->showAt(KVPoint{frame.x + 40, frame.y + frame.height - 60});
     if (deckInFlight) {
         return;

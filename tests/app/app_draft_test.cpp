@@ -284,6 +284,21 @@ TEST(AppDraftIntegration, ADeckNeedsTwentyCardsAndOneRequestAtATime) {
     EXPECT_EQ(h.app->deckWindow->view.content.title, "Couldn't build the deck");
     EXPECT_NE(h.app->deckWindow->view.content.sub.find("deck service down"), std::string::npos)
         << h.app->deckWindow->view.content.sub;
+
+    // Once Arena's window is tracked, the deck opens at its corner instead of the screen's.
+    h.platform.screens->all = {{{0, 0, 1920, 1080}, true}};
+    KVWindowInfo arena;
+    arena.id = 7;
+    arena.pid = 4242;
+    arena.owner = "MTGA";
+    arena.bounds = {100, 50, 1600, 900}; // desktop coordinates
+    arena.onScreen = true;
+    h.platform.windows->next = KVWindowSnapshot{{arena}, arena.pid};
+    ASSERT_TRUE(h.runUntil([&] { return h.app->arena.has_value(); }));
+    h.app->buildDeck();
+    const KVRect atArena = h.app->deckWindow->frame();
+    EXPECT_EQ(atArena.x, 140);
+    EXPECT_EQ(atArena.y + atArena.height, 1080 - 110) << "not 60 below Arena's top";
 }
 
 TEST(AppDraftIntegration, AnOlderSetsLoadEndingLeavesTheNewerOnesStateAlone) {
