@@ -205,4 +205,16 @@ TEST(QtDesktopShellIntegration, TheTrayFollowsTheHostAndNotifyingNeedsNoBus) {
     }
 }
 
+// With no tray item, a notification goes to the desktop's notification service on the session
+// bus, with the arguments its Notify method takes.
+TEST(QtDesktopShellIntegration, WithoutATrayItemTheNotificationServiceGetsTheMessage) {
+    KVChildProcess bus({"dbus-daemon", "--session", "--nofork", "--print-address"}, {});
+    const std::string address = bus.readLine(10);
+    ASSERT_FALSE(address.empty()) << "no session bus started";
+    KVChildProcess shell({KV_QT_SHELL_PROBE, "--notifications"},
+                         {"DBUS_SESSION_BUS_ADDRESS=" + address, "QT_QPA_PLATFORM=offscreen"});
+    EXPECT_EQ(shell.readLine(30), "Korvane|Korvane is still running|Click the tray icon to bring "
+                                  "it back.|-1");
+}
+
 } // namespace
