@@ -299,6 +299,8 @@ TEST(AppDraftIntegration, ADeckNeedsTwentyCardsAndOneRequestAtATime) {
     const KVRect atArena = h.app->deckWindow->frame();
     EXPECT_EQ(atArena.x, 140);
     EXPECT_EQ(atArena.y + atArena.height, 1080 - 110) << "not 60 below Arena's top";
+    // The route above reads this test's locals: its answer must be in before they go.
+    ASSERT_TRUE(h.runUntil([&] { return h.service.count(kDeck) == 3 && !h.app->deckInFlight; }));
 }
 
 TEST(AppDraftIntegration, AnOlderSetsLoadEndingLeavesTheNewerOnesStateAlone) {
