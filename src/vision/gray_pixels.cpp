@@ -144,10 +144,18 @@ KV_VECTOR_CLONES void roundLane(const float* sums, size_t width, float* target) 
     }
 }
 
-// row[x] += weight · in[x] for the whole row.
-KV_VECTOR_CLONES void addWeightedRow(float* row, const uint8_t* in, float weight, int width) {
+// row[x] += weight · in[x] for the whole row; row[x] = weight · in[x] for the first tap. A row
+// starting at zero would give the same: the products are never negative, and 0 + p is p.
+KV_VECTOR_CLONES void addWeightedRow(float* row, const float* in, float weight, int width,
+                                     bool first) {
+    if (first) {
+        for (int x = 0; x < width; ++x) {
+            row[x] = weight * in[x];
+        }
+        return;
+    }
     for (int x = 0; x < width; ++x) {
-        row[x] += weight * static_cast<float>(in[x]);
+        row[x] += weight * in[x];
     }
 }
 
@@ -178,15 +186,21 @@ KV_VECTOR_CLONES void interleaveFour(const float* r0, const float* r1, const flo
     return static_cast<int>((sum + 500.5f) * 0.001f);
 }
 
-KV_VECTOR_CLONES void lumaRow(const uint8_t* in, int width, uint8_t* out) {
+KV_VECTOR_CLONES void lumaRow(const uint8_t* in, int width, float* out) {
     for (int x = 0; x < width; ++x) {
-        out[x] = static_cast<uint8_t>(fastLuma(in + 4 * static_cast<size_t>(x)));
+        out[x] = static_cast<float>(fastLuma(in + 4 * static_cast<size_t>(x)));
     }
 }
 
-// row[x] += weight · luma of pixel x, for the whole row: addWeightedRow over lumaRow's values
-// without storing them.
-KV_VECTOR_CLONES void addWeightedLuma(float* row, const uint8_t* in, float weight, int width) {
+// addWeightedRow over lumaRow's values without storing them.
+KV_VECTOR_CLONES void addWeightedLuma(float* row, const uint8_t* in, float weight, int width,
+                                      bool first) {
+    if (first) {
+        for (int x = 0; x < width; ++x) {
+            row[x] = weight * static_cast<float>(fastLuma(in + 4 * static_cast<size_t>(x)));
+        }
+        return;
+    }
     for (int x = 0; x < width; ++x) {
         row[x] += weight * static_cast<float>(fastLuma(in + 4 * static_cast<size_t>(x)));
     }
@@ -232,7 +246,8 @@ bool KVMakeGrayPlane(const KVImage& image, const KVPixelRect& rect, KVGrayPlane&
 namespace {
 
 // Resamples `sourceHeight` rows of `sourceWidth` gray values to width × height into `out`;
-// addRow(row, j, weight) adds source row j times weight to `row`. Columns first, whole rows at a
+// addRow(row, j, weight, first) adds source row j times weight to `row`, or sets `row` to it
+// when `first`. Columns first, whole rows at a
 // time (which vectorises), four output rows at a time; then those four rows across to `width`,
 // rounded to whole values.
 template <typename AddRow>
@@ -250,18 +265,21 @@ void resampleRows(const AddRow& addRow, int sourceWidth, int sourceHeight, int w
         const int lanes = std::min(kLanes, height - y0);
         for (int lane = 0; lane < kLanes; ++lane) {
             float* row = rows.data() + static_cast<size_t>(lane) * sourceWidth;
-            std::fill(row, row + sourceWidth, 0.0f);
-            if (lane >= lanes) {
-                continue;
-            }
-            const int y = y0 + lane;
-            const float* weight = down.weights.data() + static_cast<size_t>(y) * down.taps;
-            for (int k = 0; k < down.taps; ++k) {
-                const float w = weight[k];
-                if (w == 0.0f) {
-                    continue; // padding; adding it would change nothing
+            bool first = true;
+            if (lane < lanes) {
+                const int y = y0 + lane;
+                const float* weight = down.weights.data() + static_cast<size_t>(y) * down.taps;
+                for (int k = 0; k < down.taps; ++k) {
+                    const float w = weight[k];
+                    if (w == 0.0f) {
+                        continue; // padding; adding it would change nothing
+                    }
+                    addRow(row, down.first[y] + k, w, first);
+                    first = false;
                 }
-                addRow(row, down.first[y] + k, w);
+            }
+            if (first) {
+                std::fill(row, row + sourceWidth, 0.0f);
             }
         }
         const float* r0 = rows.data();
@@ -286,9 +304,9 @@ bool KVResampleGray(const KVGrayPlane& plane, int width, int height, float* out)
         plane.pixels.size() < static_cast<size_t>(plane.width) * plane.height) {
         return false;
     }
-    const auto addRow = [&plane](float* row, int j, float weight) {
+    const auto addRow = [&plane](float* row, int j, float weight, bool first) {
         addWeightedRow(row, plane.pixels.data() + static_cast<size_t>(j) * plane.width, weight,
-                       plane.width);
+                       plane.width, first);
     };
     resampleRows(addRow, plane.width, plane.height, width, height, out);
     return true;
@@ -302,8 +320,8 @@ std::optional<std::vector<float>> KVGrayPixels(const KVImage& image, int width, 
     if (height <= image.height) {
         // Each source row is read about once: its gray values are made as the columns are
         // summed, instead of a gray copy of the whole picture first.
-        const auto addRow = [&image](float* row, int j, float weight) {
-            addWeightedLuma(row, image.pixel(0, j), weight, image.width);
+        const auto addRow = [&image](float* row, int j, float weight, bool first) {
+            addWeightedLuma(row, image.pixel(0, j), weight, image.width, first);
         };
         resampleRows(addRow, image.width, image.height, width, height, pixels.data());
         return pixels;
