@@ -96,6 +96,7 @@ const AxisTaps& axisTaps(int source, int target, const AxisTaps* keep) {
 // Rows are resampled across four at a time: the four rows interleaved, value by value, so that
 // each tap is one four-wide multiply-add. Every value still sums its taps in the same order.
 constexpr int kLanes = 4;
+static_assert(kLanes == 4, "roundFour and interleaveFour take four rows");
 
 template <int Taps>
 [[gnu::always_inline]] inline void resampleAcross(const float* interleaved, const AxisTaps& axis,
@@ -134,13 +135,20 @@ KV_VECTOR_CLONES void resampleAcross(const float* interleaved, const AxisTaps& a
     }
 }
 
-// One lane of the interleaved sums, rounded to whole values. Halves round up: the sums are never
-// negative, so truncating sum + 0.5 is that rounding (and vectorises, where floor does not);
-// they are at most a rounding error above 255.
-KV_VECTOR_CLONES void roundLane(const float* sums, size_t width, float* target) {
+// The interleaved sums, rounded to whole values, back into four rows. Halves round up: the sums
+// are never negative, so truncating sum + 0.5 is that rounding (and vectorises, where floor does
+// not); they are at most a rounding error above 255.
+[[gnu::always_inline]] inline float roundSum(float sum) {
+    return std::min(static_cast<float>(static_cast<int>(sum + 0.5f)), 255.0f);
+}
+
+KV_VECTOR_CLONES void roundFour(const float* sums, size_t width, float* r0, float* r1, float* r2,
+                                float* r3) {
     for (size_t x = 0; x < width; ++x) {
-        const float sum = sums[x * kLanes] + 0.5f;
-        target[x] = std::min(static_cast<float>(static_cast<int>(sum)), 255.0f);
+        r0[x] = roundSum(sums[4 * x]);
+        r1[x] = roundSum(sums[4 * x + 1]);
+        r2[x] = roundSum(sums[4 * x + 2]);
+        r3[x] = roundSum(sums[4 * x + 3]);
     }
 }
 
@@ -258,9 +266,13 @@ void resampleRows(const AddRow& addRow, int sourceWidth, int sourceHeight, int w
     thread_local std::vector<float> rows;
     thread_local std::vector<float> interleaved;
     thread_local std::vector<float> across4;
+    thread_local std::vector<float> spare;
     rows.resize(static_cast<size_t>(sourceWidth) * kLanes);
     interleaved.resize(static_cast<size_t>(sourceWidth) * kLanes);
     across4.resize(static_cast<size_t>(width) * kLanes);
+    if (height % kLanes != 0) {
+        spare.resize(static_cast<size_t>(width));
+    }
     for (int y0 = 0; y0 < height; y0 += kLanes) {
         const int lanes = std::min(kLanes, height - y0);
         for (int lane = 0; lane < kLanes; ++lane) {
@@ -286,13 +298,18 @@ void resampleRows(const AddRow& addRow, int sourceWidth, int sourceHeight, int w
         interleaveFour(r0, r0 + sourceWidth, r0 + 2 * sourceWidth, r0 + 3 * sourceWidth,
                        static_cast<size_t>(sourceWidth), interleaved.data());
         resampleAcross(interleaved.data(), across, across4.data());
-        for (int lane = 0; lane < lanes; ++lane) {
-            roundLane(across4.data() + lane, static_cast<size_t>(width),
-                      out + static_cast<size_t>(y0 + lane) * width);
+        // Rows past the last are rounded into scratch and dropped.
+        float* target[kLanes];
+        for (int lane = 0; lane < kLanes; ++lane) {
+            target[lane] =
+                lane < lanes ? out + static_cast<size_t>(y0 + lane) * width : spare.data();
         }
+        roundFour(across4.data(), static_cast<size_t>(width), target[0], target[1], target[2],
+                  target[3]);
     }
     trimScratch(interleaved);
     trimScratch(across4);
+    trimScratch(spare);
     trimAxisCache();
     trimScratch(rows);
 }
