@@ -178,6 +178,56 @@ KV_VECTOR_CLONES void interleaveFour(const float* r0, const float* r1, const flo
     }
 }
 
+// Four output rows' column sums written interleaved straight away, for a plane already in gray:
+// sources[lane · Taps + k] is the source row of tap k of that lane, weighted by the weight at the
+// same index. The taps of each value are added in order; a zero weight (padding, or a lane past
+// the last row) adds exactly nothing, as every product is at least +0.
+template <int Taps>
+[[gnu::always_inline]] inline void columnsInterleaved(const float* const* sources,
+                                                      const float* weights, size_t width,
+                                                      float* __restrict mixed) {
+    const float* source[kLanes * Taps];
+    float weight[kLanes * Taps];
+    for (int i = 0; i < kLanes * Taps; ++i) {
+        source[i] = sources[i];
+        weight[i] = weights[i];
+    }
+    for (size_t x = 0; x < width; ++x) {
+        for (int lane = 0; lane < kLanes; ++lane) {
+            float sum = weight[lane * Taps] * source[lane * Taps][x];
+            for (int k = 1; k < Taps; ++k) {
+                sum += weight[lane * Taps + k] * source[lane * Taps + k][x];
+            }
+            mixed[kLanes * x + lane] = sum;
+        }
+    }
+}
+
+// False when there are more taps than it has a build for.
+constexpr int kMaxFusedTaps = 5;
+KV_VECTOR_CLONES bool columnsInterleaved(const float* const* sources, const float* weights,
+                                         int taps, size_t width, float* mixed) {
+    switch (taps) {
+    case 1:
+        columnsInterleaved<1>(sources, weights, width, mixed);
+        return true;
+    case 2:
+        columnsInterleaved<2>(sources, weights, width, mixed);
+        return true;
+    case 3:
+        columnsInterleaved<3>(sources, weights, width, mixed);
+        return true;
+    case 4:
+        columnsInterleaved<4>(sources, weights, width, mixed);
+        return true;
+    case 5:
+        columnsInterleaved<5>(sources, weights, width, mixed);
+        return true;
+    default:
+        return false;
+    }
+}
+
 // KVLuma of the pixel at `rgba`, in single precision so that it vectorises: the weighted sum is
 // an exact whole number below 2^18, and (sum + 500.5) / 1000 never lies within 0.0005 of a whole
 // number, far more than the float product's error. Equal to KVLuma for every colour. The pixel
@@ -258,9 +308,11 @@ namespace {
 // when `first`. Columns first, whole rows at a
 // time (which vectorises), four output rows at a time; then those four rows across to `width`,
 // rounded to whole values.
+// `plane`, when given, holds the source rows themselves, which lets few-tap column sums skip the
+// separate row pass.
 template <typename AddRow>
-void resampleRows(const AddRow& addRow, int sourceWidth, int sourceHeight, int width, int height,
-                  float* out) {
+void resampleRows(const AddRow& addRow, const float* plane, int sourceWidth, int sourceHeight,
+                  int width, int height, float* out) {
     const AxisTaps& down = axisTaps(sourceHeight, height, nullptr);
     const AxisTaps& across = axisTaps(sourceWidth, width, &down);
     thread_local std::vector<float> rows;
@@ -273,8 +325,38 @@ void resampleRows(const AddRow& addRow, int sourceWidth, int sourceHeight, int w
     if (height % kLanes != 0) {
         spare.resize(static_cast<size_t>(width));
     }
+    // The four interleaved rows from y0 on, across to `width` and rounded into `out`.
+    const auto finishBlock = [&](int y0, int lanes) {
+        resampleAcross(interleaved.data(), across, across4.data());
+        // Rows past the last are rounded into scratch and dropped.
+        float* target[kLanes];
+        for (int lane = 0; lane < kLanes; ++lane) {
+            target[lane] =
+                lane < lanes ? out + static_cast<size_t>(y0 + lane) * width : spare.data();
+        }
+        roundFour(across4.data(), static_cast<size_t>(width), target[0], target[1], target[2],
+                  target[3]);
+    };
     for (int y0 = 0; y0 < height; y0 += kLanes) {
         const int lanes = std::min(kLanes, height - y0);
+        if (plane != nullptr && down.taps <= kMaxFusedTaps) {
+            const float* sources[kLanes * kMaxFusedTaps];
+            float weights[kLanes * kMaxFusedTaps];
+            for (int lane = 0; lane < kLanes; ++lane) {
+                const int y = y0 + std::min(lane, lanes - 1);
+                for (int k = 0; k < down.taps; ++k) {
+                    const size_t i = static_cast<size_t>(lane) * down.taps + k;
+                    sources[i] = plane + static_cast<size_t>(down.first[y] + k) * sourceWidth;
+                    weights[i] =
+                        lane < lanes ? down.weights[static_cast<size_t>(y) * down.taps + k] : 0.0f;
+                }
+            }
+            if (columnsInterleaved(sources, weights, down.taps, static_cast<size_t>(sourceWidth),
+                                   interleaved.data())) {
+                finishBlock(y0, lanes);
+                continue;
+            }
+        }
         for (int lane = 0; lane < kLanes; ++lane) {
             float* row = rows.data() + static_cast<size_t>(lane) * sourceWidth;
             bool first = true;
@@ -297,15 +379,7 @@ void resampleRows(const AddRow& addRow, int sourceWidth, int sourceHeight, int w
         const float* r0 = rows.data();
         interleaveFour(r0, r0 + sourceWidth, r0 + 2 * sourceWidth, r0 + 3 * sourceWidth,
                        static_cast<size_t>(sourceWidth), interleaved.data());
-        resampleAcross(interleaved.data(), across, across4.data());
-        // Rows past the last are rounded into scratch and dropped.
-        float* target[kLanes];
-        for (int lane = 0; lane < kLanes; ++lane) {
-            target[lane] =
-                lane < lanes ? out + static_cast<size_t>(y0 + lane) * width : spare.data();
-        }
-        roundFour(across4.data(), static_cast<size_t>(width), target[0], target[1], target[2],
-                  target[3]);
+        finishBlock(y0, lanes);
     }
     trimScratch(interleaved);
     trimScratch(across4);
@@ -325,7 +399,7 @@ bool KVResampleGray(const KVGrayPlane& plane, int width, int height, float* out)
         addWeightedRow(row, plane.pixels.data() + static_cast<size_t>(j) * plane.width, weight,
                        plane.width, first);
     };
-    resampleRows(addRow, plane.width, plane.height, width, height, out);
+    resampleRows(addRow, plane.pixels.data(), plane.width, plane.height, width, height, out);
     return true;
 }
 
@@ -340,7 +414,7 @@ std::optional<std::vector<float>> KVGrayPixels(const KVImage& image, int width, 
         const auto addRow = [&image](float* row, int j, float weight, bool first) {
             addWeightedLuma(row, image.pixel(0, j), weight, image.width, first);
         };
-        resampleRows(addRow, image.width, image.height, width, height, pixels.data());
+        resampleRows(addRow, nullptr, image.width, image.height, width, height, pixels.data());
         return pixels;
     }
     thread_local KVGrayPlane plane;
