@@ -7,6 +7,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -205,27 +206,20 @@ template <int Taps>
 
 // False when there are more taps than it has a build for.
 constexpr int kMaxFusedTaps = 5;
+
+template <int... Taps>
+[[gnu::always_inline]] inline bool
+columnsInterleaved(std::integer_sequence<int, Taps...>, const float* const* sources,
+                   const float* weights, int taps, size_t width, float* mixed) {
+    return ((taps == Taps + 1 &&
+             (columnsInterleaved<Taps + 1>(sources, weights, width, mixed), true)) ||
+            ...);
+}
+
 KV_VECTOR_CLONES bool columnsInterleaved(const float* const* sources, const float* weights,
                                          int taps, size_t width, float* mixed) {
-    switch (taps) {
-    case 1:
-        columnsInterleaved<1>(sources, weights, width, mixed);
-        return true;
-    case 2:
-        columnsInterleaved<2>(sources, weights, width, mixed);
-        return true;
-    case 3:
-        columnsInterleaved<3>(sources, weights, width, mixed);
-        return true;
-    case 4:
-        columnsInterleaved<4>(sources, weights, width, mixed);
-        return true;
-    case 5:
-        columnsInterleaved<5>(sources, weights, width, mixed);
-        return true;
-    default:
-        return false;
-    }
+    return columnsInterleaved(std::make_integer_sequence<int, kMaxFusedTaps>(), sources, weights,
+                              taps, width, mixed);
 }
 
 // KVLuma of the pixel at `rgba`, in single precision so that it vectorises: the weighted sum is
