@@ -45,8 +45,9 @@ struct KVVisionReport;
 // controller weakly and comes back through the main queue.
 //
 // Its methods are spread over app_lifecycle.cpp (construction, launch, sign-in, termination),
-// app_tray.cpp (tray, hiding, settings), app_draft_flow.cpp (the log, analysis, the deck) and
-// app_update.cpp (the update offer and download).
+// app_tray.cpp (tray, hiding, settings), app_draft_flow.cpp (the log, the catalog, the redraw),
+// app_analysis.cpp (the pack's grading and the deck build) and app_update.cpp (the update offer
+// and download).
 class KVApp : public std::enable_shared_from_this<KVApp> {
 public:
     static constexpr const char* kVersion = "0.1.38";

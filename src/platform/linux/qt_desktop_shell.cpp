@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSystemTrayIcon>
@@ -29,16 +30,7 @@ QIcon trayIcon(const KVDesktopShell::Tray& tray) {
             return icon;
         }
     }
-    QPixmap pixmap(36, 36);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QFont font = painter.font();
-    font.setPixelSize(30);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, qs(tray.iconTitle));
-    return QIcon(pixmap);
+    return QIcon(QPixmap::fromImage(KVDrawnTrayIcon(tray.iconTitle)));
 }
 
 class QtDesktopShell final : public KVDesktopShell {
@@ -140,6 +132,24 @@ private:
 };
 
 } // namespace
+
+QImage KVDrawnTrayIcon(const std::string& title) {
+    QImage image(36, 36, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font = painter.font();
+    font.setPixelSize(30);
+    QPainterPath glyph;
+    glyph.addText(0, 0, font, qs(title));
+    glyph.translate(QRectF(image.rect()).center() - glyph.boundingRect().center());
+    // Trays are light on some desktops and dark on others: a light glyph with a dark rim reads
+    // on both.
+    painter.setPen(QPen(QColor(32, 32, 32), 3));
+    painter.setBrush(Qt::white);
+    painter.drawPath(glyph);
+    return image;
+}
 
 std::shared_ptr<KVDesktopShell> KVMakeQtDesktopShell() {
     return std::make_shared<QtDesktopShell>();
