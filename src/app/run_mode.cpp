@@ -1,12 +1,12 @@
 #include "app/run_mode.hpp"
 
+#include "app/app.hpp"
 #include "app/gui_start.hpp"
 
 #include "base/config.hpp"
 #include "service/update_bundle.hpp"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -14,13 +14,6 @@ bool hasSwitch(const std::vector<std::string>& arguments, const char* name) {
     // The first argument is the program's own path, never a switch.
     return arguments.size() > 1 &&
            std::find(arguments.begin() + 1, arguments.end(), name) != arguments.end();
-}
-
-// Modes that this build does not have yet say so and fail: a run that did nothing must
-// never look like one that succeeded.
-int unavailable(const char* what) {
-    std::fprintf(stderr, "korvane: %s is not available in this build yet.\n", what);
-    return 2;
 }
 
 } // namespace
@@ -43,11 +36,11 @@ int KVRunProgram(const std::vector<std::string>& arguments) {
     KVConfig::removeStaleTemporaries();
     switch (KVChooseRunMode(arguments)) {
     case KVRunMode::smokeTest:
-        return unavailable("the smoke test (--smoke-test)");
+        return KVApp::smokeTest();
     case KVRunMode::diagnose:
-        return unavailable("the diagnostic report (--diagnose)");
+        return KVApp::diagnose();
     case KVRunMode::captureTest:
-        return unavailable("the capture test (--capture-test)");
+        return KVApp::captureTest();
     case KVRunMode::gui:
         // A copy an update started lets the one it replaces quit before looking for another
         // instance of the program.
