@@ -127,6 +127,10 @@ public:
     static int smokeTest();
     static int diagnose();
     static int captureTest(const KVCaptureWait& wait = KVCaptureWait{});
+    // Plays a Player.log through the draft flow without a display (app_replay.cpp): every pack
+    // graded by the service in turn, one line per pick, then the deck; with `framesDir`, the
+    // panel of each pick as a PNG there.
+    static int replay(const std::string& logPath, const std::string& framesDir);
 
     // Hook point the update work plugs into; it does nothing in this build.
     void checkForUpdates() {}
