@@ -34,20 +34,25 @@ std::string pickName(const KVDraftSession& session) {
     return "P" + std::to_string(session.packNumber) + "p" + std::to_string(session.pickNumber);
 }
 
-// What the service made of the pack on screen, as one line.
-std::string pickLine(const KVDraftSession& session) {
+// What the service made of the pack on screen, as one line. `answered`: the analysis held is
+// this pack's, not one left from an earlier pack.
+std::string pickLine(const KVDraftSession& session, bool answered) {
     std::string line = pickName(session) + "  ";
+    if (session.pack.size() == 1 && session.pack.front()) {
+        return line + "TAKE " + session.pack.front()->name + " (only card)";
+    }
     if (session.locked) {
         return line + "NO GRADES: " + session.lockedReason;
+    }
+    if (!answered) {
+        return line + "NO GRADES: the service is not asked about " +
+               (session.format.empty() ? std::string("this event") : session.format);
     }
     if (!session.analyzeError.empty()) {
         return line + "NO GRADES: " + session.analyzeError;
     }
-    if (session.pack.size() == 1 && session.pack.front()) {
-        return line + "TAKE " + session.pack.front()->name + " (only card)";
-    }
     if (session.bestPick.empty()) {
-        return line + "NO GRADES: the pack was not graded";
+        return line + "NO GRADES: the service named no pick";
     }
     const auto grade = session.grades.find(KVLowercase(session.bestPick));
     line += "TAKE " + session.bestPick + " (" +
@@ -79,14 +84,15 @@ int KVApp::replay(const std::string& logPath, const std::string& framesDir) {
         return fail("cannot make " + framesDir + ": " + error.message);
     }
 
+    if (KVJsonString(KVJsonAt(KVConfig::loadAuth(), "token"), "").empty()) {
+        return fail("signed out -- sign in with Korvane once; the replay uses its stored sign-in");
+    }
+
     const auto qt = KVStartQuietQt(true);
     KVAppServices services = KVAppServices::standard();
     services.telemetry = false;
     auto views = std::make_shared<KVHeadlessViews>();
     const std::shared_ptr<KVApp> app = KVApp::create(services, views);
-    if (app->api->token().empty()) {
-        return fail("signed out -- sign in with Korvane once; the replay uses its stored sign-in");
-    }
     auto account = app->api->me(&error);
     if (!account && error.domain == KVAPIErrorDomain && (error.code == 401 || error.code == 403)) {
         return fail("signed out -- the service refused the stored sign-in; sign in with Korvane "
@@ -110,9 +116,10 @@ int KVApp::replay(const std::string& logPath, const std::string& framesDir) {
             continue;
         }
         main.runUntil(settled, kAnswerWait);
-        const KVDraftSession& session = *app->session;
-        say(app->session->analyzing ? pickName(session) + "  NO GRADES: no answer in time"
-                                    : pickLine(session));
+        KVDraftSession& session = *app->session;
+        const bool answered = app->analyzedKey == session.consumeKey() + "|" + session.packKey();
+        say(session.analyzing ? pickName(session) + "  NO GRADES: no answer in time"
+                              : pickLine(session, answered));
         if (!framesDir.empty()) {
             char name[32];
             std::snprintf(name, sizeof name, "P%lldp%02lld.png",

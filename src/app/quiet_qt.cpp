@@ -4,6 +4,7 @@
 
 #include <QApplication>
 
+#include <cstdio>
 #include <cstdlib>
 
 std::unique_ptr<QApplication> KVStartQuietQt(bool offscreen) {
@@ -12,6 +13,13 @@ std::unique_ptr<QApplication> KVStartQuietQt(bool offscreen) {
     }
     if (offscreen || KVEnvironment::current()->display.empty()) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // The offscreen platform's notes on what it cannot do (masks, raising) and Qt's on the
+        // session it found say nothing about the program: standard error keeps our own lines.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtCriticalMsg || type == QtFatalMsg) {
+                std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+            }
+        });
     } else {
         setenv("QT_QPA_PLATFORM", "xcb", 0);
     }
