@@ -133,6 +133,8 @@ TEST(RunModesIntegration, ReplayRefusesWhatItCannotPlayWithOneLine) {
          "korvane: cannot read " + home.dir.file("absent.log") + ": "},
         {{"--replay", home.dir.path()}, "korvane: cannot read " + home.dir.path() + ": "},
         {{"--replay", noDraft}, "korvane: no draft in " + noDraft + ": it shows no pack\n"},
+        {{"--replay", draft, "--frames", noDraft + "/frames"},
+         "korvane: cannot make " + noDraft + "/frames: "},
         {{"--replay", draft},
          "korvane: signed out -- sign in with Korvane once; the replay uses its stored "
          "sign-in\n"},
