@@ -26,7 +26,7 @@ struct CaptureTestMode : testing::Test {
         snapshot.windows.push_back({kArenaId, kArenaPid, "MTGA", 0, kBounds, true});
         snapshot.frontmostPid = inFront ? kArenaPid : 1;
         platform.windows->next = snapshot;
-        platform.capture->content = KVShareableContent{{{kArenaId, kBounds}}, {}};
+        platform.capture->content = KVShareableContent{{{kArenaId, kBounds}}, {{0, 0, 1920, 1080}}};
         platform.screens->all = {{{0, 0, 1920, 1080}, true}};
     }
     void frameOf(int cards) {
