@@ -51,9 +51,9 @@ public:
             res.set_content(KVJsonDump({{"object", "list"}, {"has_more", false}, {"data", cards}}),
                             "application/json");
         });
+        // Bound means listening: the first replay's requests queue until the loop runs.
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
-        server_.wait_until_ready();
     }
     ~InstantService() {
         server_.stop();
