@@ -74,6 +74,7 @@ int runKorvane(const std::vector<std::string>& args, std::vector<std::string> en
     }
     argv.push_back(nullptr);
     std::vector<char*> envp;
+    envp.reserve(environment.size() + 1);
     for (std::string& entry : environment) {
         envp.push_back(entry.data());
     }

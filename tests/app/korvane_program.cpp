@@ -58,6 +58,7 @@ KVProgramRun KVRunKorvane(const std::vector<std::string>& args,
         }
     }
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (std::string& entry : env) {
         envp.push_back(entry.data());
     }

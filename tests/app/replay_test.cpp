@@ -59,7 +59,7 @@ protected:
         const KVSProgramResult wrote = KVSRunServiceProgram({"--write-demo-log", log});
         ASSERT_EQ(wrote.status, 0) << wrote.output;
     }
-    int credits(const std::string& token) {
+    int64_t credits(const std::string& token) {
         KVAPI api(service.base(), token);
         KVError error;
         const auto me = api.me(&error);
@@ -86,7 +86,7 @@ TEST_F(ReplayIntegration, TheDemoDraftGivesEveryPickTheSameTwiceForOneCredit) {
     home.signIn(token);
     // Telemetry on in the settings: a replay still sends none.
     KVWriteTestFile(home.korvane() + "/config.json", "{\"telemetry_enabled\": true}");
-    const int before = credits(token);
+    const int64_t before = credits(token);
     const std::string frames = home.dir.file("frames");
 
     const KVProgramRun first =
