@@ -11,6 +11,7 @@
 #include "vision/arena_window.hpp"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -32,9 +33,18 @@ class KVSettings;
 class KVStamps;
 class KVTelemetry;
 class KVTimer;
+class KVUpdater;
 class KVVisionRunner;
 class KVWatchdog;
+struct KVUpdateOutcome;
 struct KVVisionReport;
+
+// How long the capture test waits for Arena to come to the front: `tries` looks at the window
+// list, `interval` seconds apart.
+struct KVCaptureWait {
+    int tries = 180;
+    double interval = 0.5;
+};
 
 // The one controller of the GUI: owns every long-lived object, starts them in order, moves the
 // program between signed out and signed in, keeps the tray item, follows the draft in Arena's
@@ -42,7 +52,9 @@ struct KVVisionReport;
 // controller weakly and comes back through the main queue.
 //
 // Its methods are spread over app_lifecycle.cpp (construction, launch, sign-in, termination),
-// app_tray.cpp (tray, hiding, settings) and app_draft_flow.cpp (the log, analysis, the deck).
+// app_tray.cpp (tray, hiding, settings), app_draft_flow.cpp (the log, the catalog, the redraw),
+// app_analysis.cpp (the pack's grading and the deck build) and app_update.cpp (the update offer
+// and download).
 class KVApp : public std::enable_shared_from_this<KVApp> {
 public:
     static constexpr const char* kVersion = "0.1.38";
@@ -119,8 +131,21 @@ public:
     // extend it.
     void allowScreenshot();
 
-    // Hook point the update work plugs into; it does nothing in this build.
-    void checkForUpdates() {}
+    // Updates: the check at launch, the offer (once per run) and the download with its
+    // progress window. `sha256` is the version answer's, "" when it gave none.
+    void checkForUpdates();
+    void offerUpdate(const KVJson& info);
+    void downloadUpdate(const std::string& url, const std::string& sha256 = "");
+
+    // The reports run from the command line instead of the GUI (app_smoke_test.cpp,
+    // app_diagnose.cpp, app_capture_test.cpp): each prints its lines and returns the exit status.
+    static int smokeTest();
+    static int diagnose();
+    static int captureTest(const KVCaptureWait& wait = KVCaptureWait{});
+    // Plays a Player.log through the draft flow without a display (app_replay.cpp): every pack
+    // graded by the service in turn, one line per pick, then the deck; with `framesDir`, the
+    // panel of each pick as a PNG there.
+    static int replay(const std::string& logPath, const std::string& framesDir);
 
     // Flags.
     bool active = false;
@@ -154,6 +179,7 @@ public:
     std::shared_ptr<KVLogin> login;
     std::shared_ptr<KVTimer> tracker;
     std::shared_ptr<KVWatchdog> watchdog;
+    std::shared_ptr<KVUpdater> updater;
     std::unique_ptr<KVHotkeys> hotkeys;
     std::shared_ptr<KVCapture> capture;
     std::shared_ptr<KVVisionRunner> vision;
@@ -190,6 +216,10 @@ private:
     void checkAccount();
     void accountAnswered(const std::optional<KVJson>& account, const KVError& error);
     void recheckLockedAccount();
+    void updateProgress(int64_t received, int64_t expected);
+    void updateFinished(const KVUpdateOutcome& outcome);
+    void openDownloadPage(const std::string& url);
+    void updateFailed(const std::string& message);
 
     KVAppServices services_;
     std::shared_ptr<KVAppViews> views_;

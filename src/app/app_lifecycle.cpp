@@ -14,6 +14,7 @@
 #include "draft/draft_session.hpp"
 #include "service/api.hpp"
 #include "service/telemetry.hpp"
+#include "service/updater.hpp"
 #include "ui/deck_window.hpp"
 #include "ui/login.hpp"
 #include "ui/panel.hpp"
@@ -54,10 +55,14 @@ void KVApp::construct() {
     const KVJson auth = KVConfig::loadAuth();
     api = std::make_shared<KVAPI>(KVJsonString(KVJsonAt(cfg, "api_base_url"), ""),
                                   KVJsonString(KVJsonAt(auth, "token"), ""));
-    const std::string buffer =
+    std::string buffer =
         services_.telemetryBuffer.empty() ? KVTelemetry::bufferPath() : services_.telemetryBuffer;
-    telemetry = KVTelemetry::create(api, KVJsonBool(KVJsonAt(cfg, "telemetry_enabled"), false),
-                                    services_.telemetryLimits, buffer);
+    if (!services_.telemetry) {
+        buffer.clear();
+    }
+    telemetry = KVTelemetry::create(
+        api, services_.telemetry && KVJsonBool(KVJsonAt(cfg, "telemetry_enabled"), false),
+        services_.telemetryLimits, buffer);
     catalog = std::make_shared<KVCatalog>();
     artHashes = std::make_shared<KVArtHashes>(catalog);
     session = std::make_shared<KVDraftSession>(catalog);
@@ -69,7 +74,8 @@ void KVApp::construct() {
 }
 
 void KVApp::applicationDidFinishLaunching() {
-    // (The self-updater's clean-up of a replaced version goes first, once it exists.)
+    // What the last update replaced goes first, before anything could be using it.
+    KVUpdater::removeOldBundle(services_.updater.bundle);
     KVLog("Korvane %s (native) starting", kVersion);
     buildWindows();
     startWatchdog();
@@ -342,6 +348,10 @@ void KVApp::applicationWillTerminate() {
     }
     if (watchdog) {
         watchdog->stop();
+    }
+    if (updater) {
+        // A download cut short removes its private directory; an install under way finishes.
+        updater->cancel();
     }
     if (telemetry) {
         telemetry->shutdown();

@@ -60,20 +60,29 @@ bool KVJSONObjectScanner::scan(std::string_view text) {
             escape = *p == '\\';
             inString = escape;
         } else {
-            p = skipTo(p, end, kOutsideStops);
+            // Outside strings every stop is handled here without leaving the loop: some entries
+            // are hundreds of thousands of braces in a row.
+            for (; p < end; ++p) {
+                const char c = *p;
+                if (!kOutsideStops[static_cast<unsigned char>(c)]) {
+                    continue;
+                }
+                if (c == '"') {
+                    inString = true;
+                    break;
+                }
+                if (c == '{') {
+                    ++depth;
+                } else if (depth == 1) {
+                    end_ = static_cast<size_t>(p - data) + 1;
+                    scanned_ = end_;
+                    return true;
+                } else {
+                    --depth;
+                }
+            }
             if (p == end) {
                 break;
-            }
-            if (*p == '"') {
-                inString = true;
-            } else if (*p == '{') {
-                ++depth;
-            } else if (depth == 1) {
-                end_ = static_cast<size_t>(p - data) + 1;
-                scanned_ = end_;
-                return true;
-            } else {
-                --depth;
             }
         }
     }

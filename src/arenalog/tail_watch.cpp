@@ -49,7 +49,13 @@ void KVTailWatch::scanWords(std::string_view buffer) {
 bool KVTailWatch::worthDecoding(std::string_view buffer, std::string_view trimmedTail) {
     scanWords(buffer);
     entryObject_.scan(buffer);
-    if (notifyAt_ != KVJSONObjectScanner::npos) {
+    // The notification's object is the first one after its word. When no object starts before
+    // the word, that is the entry's own object, and one scan serves both (a notification can
+    // be most of a megabyte of braces). Once true this stays true as the entry grows.
+    const bool notifyIsEntryObject =
+        notifyAt_ != KVJSONObjectScanner::npos &&
+        (entryObject_.begin() == KVJSONObjectScanner::npos || entryObject_.begin() >= notifyAt_);
+    if (notifyAt_ != KVJSONObjectScanner::npos && !notifyIsEntryObject) {
         notifyObject_.scan(buffer.substr(notifyAt_));
     }
     // Every decoder needs a complete object: without one a decode finds nothing.
@@ -61,7 +67,7 @@ bool KVTailWatch::worthDecoding(std::string_view buffer, std::string_view trimme
     headerKey.append(header.timestamp).append("|").append(header.direction).append("|");
     headerKey.append(header.method);
     const size_t entryEnd = entryObject_.end();
-    const size_t notifyEnd = notifyObject_.end();
+    const size_t notifyEnd = notifyIsEntryObject ? entryObject_.end() : notifyObject_.end();
     if (decoded_ && words_ == decodedWords_ && entryEnd == decodedEntryEnd_ &&
         notifyEnd == decodedNotifyEnd_ && headerKey == decodedHeader_) {
         return false;

@@ -1,8 +1,12 @@
 #include "base/utf8.hpp"
 #include "base/ascii.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 namespace {
 
+constexpr uint64_t kHighBits = 0x8080808080808080u;
 constexpr int kIncomplete = -1;
 constexpr int kInvalid = 0;
 
@@ -49,6 +53,16 @@ int sequenceAt(std::string_view s) {
 size_t KVUtf16Length(std::string_view utf8) {
     size_t units = 0;
     for (size_t i = 0; i < utf8.size();) {
+        // Runs of plain ASCII, eight bytes at a time: one unit each. Log entries are mostly that.
+        uint64_t eight = 0;
+        while (i + sizeof eight <= utf8.size() &&
+               (std::memcpy(&eight, utf8.data() + i, sizeof eight), (eight & kHighBits) == 0)) {
+            i += sizeof eight;
+            units += sizeof eight;
+        }
+        if (i == utf8.size()) {
+            break;
+        }
         const int n = sequenceAt(utf8.substr(i));
         const size_t step = n > 0 ? static_cast<size_t>(n) : 1;
         units += n == 4 ? 2 : 1;

@@ -7,6 +7,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -96,6 +97,7 @@ const AxisTaps& axisTaps(int source, int target, const AxisTaps* keep) {
 // Rows are resampled across four at a time: the four rows interleaved, value by value, so that
 // each tap is one four-wide multiply-add. Every value still sums its taps in the same order.
 constexpr int kLanes = 4;
+static_assert(kLanes == 4, "roundFour and interleaveFour take four rows");
 
 template <int Taps>
 [[gnu::always_inline]] inline void resampleAcross(const float* interleaved, const AxisTaps& axis,
@@ -134,20 +136,35 @@ KV_VECTOR_CLONES void resampleAcross(const float* interleaved, const AxisTaps& a
     }
 }
 
-// One lane of the interleaved sums, rounded to whole values. Halves round up: the sums are never
-// negative, so truncating sum + 0.5 is that rounding (and vectorises, where floor does not);
-// they are at most a rounding error above 255.
-KV_VECTOR_CLONES void roundLane(const float* sums, size_t width, float* target) {
+// The interleaved sums, rounded to whole values, back into four rows. Halves round up: the sums
+// are never negative, so truncating sum + 0.5 is that rounding (and vectorises, where floor does
+// not); they are at most a rounding error above 255.
+[[gnu::always_inline]] inline float roundSum(float sum) {
+    return std::min(static_cast<float>(static_cast<int>(sum + 0.5f)), 255.0f);
+}
+
+KV_VECTOR_CLONES void roundFour(const float* sums, size_t width, float* r0, float* r1, float* r2,
+                                float* r3) {
     for (size_t x = 0; x < width; ++x) {
-        const float sum = sums[x * kLanes] + 0.5f;
-        target[x] = std::min(static_cast<float>(static_cast<int>(sum)), 255.0f);
+        r0[x] = roundSum(sums[4 * x]);
+        r1[x] = roundSum(sums[4 * x + 1]);
+        r2[x] = roundSum(sums[4 * x + 2]);
+        r3[x] = roundSum(sums[4 * x + 3]);
     }
 }
 
-// row[x] += weight · in[x] for the whole row.
-KV_VECTOR_CLONES void addWeightedRow(float* row, const uint8_t* in, float weight, int width) {
+// row[x] += weight · in[x] for the whole row; row[x] = weight · in[x] for the first tap. A row
+// starting at zero would give the same: the products are never negative, and 0 + p is p.
+KV_VECTOR_CLONES void addWeightedRow(float* row, const float* in, float weight, int width,
+                                     bool first) {
+    if (first) {
+        for (int x = 0; x < width; ++x) {
+            row[x] = weight * in[x];
+        }
+        return;
+    }
     for (int x = 0; x < width; ++x) {
-        row[x] += weight * static_cast<float>(in[x]);
+        row[x] += weight * in[x];
     }
 }
 
@@ -160,6 +177,49 @@ KV_VECTOR_CLONES void interleaveFour(const float* r0, const float* r1, const flo
         mixed[4 * x + 2] = r2[x];
         mixed[4 * x + 3] = r3[x];
     }
+}
+
+// Four output rows' column sums written interleaved straight away, for a plane already in gray:
+// sources[lane · Taps + k] is the source row of tap k of that lane, weighted by the weight at the
+// same index. The taps of each value are added in order; a zero weight (padding, or a lane past
+// the last row) adds exactly nothing, as every product is at least +0.
+template <int Taps>
+[[gnu::always_inline]] inline void columnsInterleaved(const float* const* sources,
+                                                      const float* weights, size_t width,
+                                                      float* __restrict mixed) {
+    const float* source[kLanes * Taps];
+    float weight[kLanes * Taps];
+    for (int i = 0; i < kLanes * Taps; ++i) {
+        source[i] = sources[i];
+        weight[i] = weights[i];
+    }
+    for (size_t x = 0; x < width; ++x) {
+        for (int lane = 0; lane < kLanes; ++lane) {
+            float sum = weight[lane * Taps] * source[lane * Taps][x];
+            for (int k = 1; k < Taps; ++k) {
+                sum += weight[lane * Taps + k] * source[lane * Taps + k][x];
+            }
+            mixed[kLanes * x + lane] = sum;
+        }
+    }
+}
+
+// False when there are more taps than it has a build for.
+constexpr int kMaxFusedTaps = 5;
+
+template <int... Taps>
+[[gnu::always_inline]] inline bool
+columnsInterleaved(std::integer_sequence<int, Taps...>, const float* const* sources,
+                   const float* weights, int taps, size_t width, float* mixed) {
+    return ((taps == Taps + 1 &&
+             (columnsInterleaved<Taps + 1>(sources, weights, width, mixed), true)) ||
+            ...);
+}
+
+KV_VECTOR_CLONES bool columnsInterleaved(const float* const* sources, const float* weights,
+                                         int taps, size_t width, float* mixed) {
+    return columnsInterleaved(std::make_integer_sequence<int, kMaxFusedTaps>(), sources, weights,
+                              taps, width, mixed);
 }
 
 // KVLuma of the pixel at `rgba`, in single precision so that it vectorises: the weighted sum is
@@ -178,15 +238,21 @@ KV_VECTOR_CLONES void interleaveFour(const float* r0, const float* r1, const flo
     return static_cast<int>((sum + 500.5f) * 0.001f);
 }
 
-KV_VECTOR_CLONES void lumaRow(const uint8_t* in, int width, uint8_t* out) {
+KV_VECTOR_CLONES void lumaRow(const uint8_t* in, int width, float* out) {
     for (int x = 0; x < width; ++x) {
-        out[x] = static_cast<uint8_t>(fastLuma(in + 4 * static_cast<size_t>(x)));
+        out[x] = static_cast<float>(fastLuma(in + 4 * static_cast<size_t>(x)));
     }
 }
 
-// row[x] += weight · luma of pixel x, for the whole row: addWeightedRow over lumaRow's values
-// without storing them.
-KV_VECTOR_CLONES void addWeightedLuma(float* row, const uint8_t* in, float weight, int width) {
+// addWeightedRow over lumaRow's values without storing them.
+KV_VECTOR_CLONES void addWeightedLuma(float* row, const uint8_t* in, float weight, int width,
+                                      bool first) {
+    if (first) {
+        for (int x = 0; x < width; ++x) {
+            row[x] = weight * static_cast<float>(fastLuma(in + 4 * static_cast<size_t>(x)));
+        }
+        return;
+    }
     for (int x = 0; x < width; ++x) {
         row[x] += weight * static_cast<float>(fastLuma(in + 4 * static_cast<size_t>(x)));
     }
@@ -232,49 +298,86 @@ bool KVMakeGrayPlane(const KVImage& image, const KVPixelRect& rect, KVGrayPlane&
 namespace {
 
 // Resamples `sourceHeight` rows of `sourceWidth` gray values to width × height into `out`;
-// addRow(row, j, weight) adds source row j times weight to `row`. Columns first, whole rows at a
+// addRow(row, j, weight, first) adds source row j times weight to `row`, or sets `row` to it
+// when `first`. Columns first, whole rows at a
 // time (which vectorises), four output rows at a time; then those four rows across to `width`,
 // rounded to whole values.
+// `plane`, when given, holds the source rows themselves, which lets few-tap column sums skip the
+// separate row pass.
 template <typename AddRow>
-void resampleRows(const AddRow& addRow, int sourceWidth, int sourceHeight, int width, int height,
-                  float* out) {
+void resampleRows(const AddRow& addRow, const float* plane, int sourceWidth, int sourceHeight,
+                  int width, int height, float* out) {
     const AxisTaps& down = axisTaps(sourceHeight, height, nullptr);
     const AxisTaps& across = axisTaps(sourceWidth, width, &down);
     thread_local std::vector<float> rows;
     thread_local std::vector<float> interleaved;
     thread_local std::vector<float> across4;
+    thread_local std::vector<float> spare;
     rows.resize(static_cast<size_t>(sourceWidth) * kLanes);
     interleaved.resize(static_cast<size_t>(sourceWidth) * kLanes);
     across4.resize(static_cast<size_t>(width) * kLanes);
+    if (height % kLanes != 0) {
+        spare.resize(static_cast<size_t>(width));
+    }
+    // The four interleaved rows from y0 on, across to `width` and rounded into `out`.
+    const auto finishBlock = [&](int y0, int lanes) {
+        resampleAcross(interleaved.data(), across, across4.data());
+        // Rows past the last are rounded into scratch and dropped.
+        float* target[kLanes];
+        for (int lane = 0; lane < kLanes; ++lane) {
+            target[lane] =
+                lane < lanes ? out + static_cast<size_t>(y0 + lane) * width : spare.data();
+        }
+        roundFour(across4.data(), static_cast<size_t>(width), target[0], target[1], target[2],
+                  target[3]);
+    };
     for (int y0 = 0; y0 < height; y0 += kLanes) {
         const int lanes = std::min(kLanes, height - y0);
-        for (int lane = 0; lane < kLanes; ++lane) {
-            float* row = rows.data() + static_cast<size_t>(lane) * sourceWidth;
-            std::fill(row, row + sourceWidth, 0.0f);
-            if (lane >= lanes) {
+        if (plane != nullptr && down.taps <= kMaxFusedTaps) {
+            const float* sources[kLanes * kMaxFusedTaps];
+            float weights[kLanes * kMaxFusedTaps];
+            for (int lane = 0; lane < kLanes; ++lane) {
+                const int y = y0 + std::min(lane, lanes - 1);
+                for (int k = 0; k < down.taps; ++k) {
+                    const size_t i = static_cast<size_t>(lane) * down.taps + k;
+                    sources[i] = plane + static_cast<size_t>(down.first[y] + k) * sourceWidth;
+                    weights[i] =
+                        lane < lanes ? down.weights[static_cast<size_t>(y) * down.taps + k] : 0.0f;
+                }
+            }
+            if (columnsInterleaved(sources, weights, down.taps, static_cast<size_t>(sourceWidth),
+                                   interleaved.data())) {
+                finishBlock(y0, lanes);
                 continue;
             }
-            const int y = y0 + lane;
-            const float* weight = down.weights.data() + static_cast<size_t>(y) * down.taps;
-            for (int k = 0; k < down.taps; ++k) {
-                const float w = weight[k];
-                if (w == 0.0f) {
-                    continue; // padding; adding it would change nothing
+        }
+        for (int lane = 0; lane < kLanes; ++lane) {
+            float* row = rows.data() + static_cast<size_t>(lane) * sourceWidth;
+            bool first = true;
+            if (lane < lanes) {
+                const int y = y0 + lane;
+                const float* weight = down.weights.data() + static_cast<size_t>(y) * down.taps;
+                for (int k = 0; k < down.taps; ++k) {
+                    const float w = weight[k];
+                    if (w == 0.0f) {
+                        continue; // padding; adding it would change nothing
+                    }
+                    addRow(row, down.first[y] + k, w, first);
+                    first = false;
                 }
-                addRow(row, down.first[y] + k, w);
+            }
+            if (first) {
+                std::fill(row, row + sourceWidth, 0.0f);
             }
         }
         const float* r0 = rows.data();
         interleaveFour(r0, r0 + sourceWidth, r0 + 2 * sourceWidth, r0 + 3 * sourceWidth,
                        static_cast<size_t>(sourceWidth), interleaved.data());
-        resampleAcross(interleaved.data(), across, across4.data());
-        for (int lane = 0; lane < lanes; ++lane) {
-            roundLane(across4.data() + lane, static_cast<size_t>(width),
-                      out + static_cast<size_t>(y0 + lane) * width);
-        }
+        finishBlock(y0, lanes);
     }
     trimScratch(interleaved);
     trimScratch(across4);
+    trimScratch(spare);
     trimAxisCache();
     trimScratch(rows);
 }
@@ -286,11 +389,11 @@ bool KVResampleGray(const KVGrayPlane& plane, int width, int height, float* out)
         plane.pixels.size() < static_cast<size_t>(plane.width) * plane.height) {
         return false;
     }
-    const auto addRow = [&plane](float* row, int j, float weight) {
+    const auto addRow = [&plane](float* row, int j, float weight, bool first) {
         addWeightedRow(row, plane.pixels.data() + static_cast<size_t>(j) * plane.width, weight,
-                       plane.width);
+                       plane.width, first);
     };
-    resampleRows(addRow, plane.width, plane.height, width, height, out);
+    resampleRows(addRow, plane.pixels.data(), plane.width, plane.height, width, height, out);
     return true;
 }
 
@@ -302,10 +405,10 @@ std::optional<std::vector<float>> KVGrayPixels(const KVImage& image, int width, 
     if (height <= image.height) {
         // Each source row is read about once: its gray values are made as the columns are
         // summed, instead of a gray copy of the whole picture first.
-        const auto addRow = [&image](float* row, int j, float weight) {
-            addWeightedLuma(row, image.pixel(0, j), weight, image.width);
+        const auto addRow = [&image](float* row, int j, float weight, bool first) {
+            addWeightedLuma(row, image.pixel(0, j), weight, image.width, first);
         };
-        resampleRows(addRow, image.width, image.height, width, height, pixels.data());
+        resampleRows(addRow, nullptr, image.width, image.height, width, height, pixels.data());
         return pixels;
     }
     thread_local KVGrayPlane plane;

@@ -17,11 +17,12 @@ inline uint8_t KVLuma(const uint8_t* rgba) {
     return static_cast<uint8_t>((299u * rgba[0] + 587u * rgba[1] + 114u * rgba[2] + 500u) / 1000u);
 }
 
-// One 8-bit channel, rows top first.
+// One gray channel, rows top first: whole values 0…255, kept as floats because the resampling
+// reads each of them several times and would otherwise convert it each time.
 struct KVGrayPlane {
     int width = 0;
     int height = 0;
-    std::vector<uint8_t> pixels;
+    std::vector<float> pixels;
 };
 
 // Fills `plane` (reusing its storage) with the luma of `rect` of `image`. False, with the plane

@@ -2,9 +2,12 @@
 // Qt's offscreen platform and fakes of the service and Scryfall on 127.0.0.1.
 #include "app_harness.hpp"
 
+#include "base/files.hpp"
+#include "draft/catalog.hpp"
 #include "draft/draft_session.hpp"
 #include "service/api.hpp"
 #include "ui/deck_window.hpp"
+#include "vision/art_hashes.hpp"
 
 #include <gtest/gtest.h>
 
@@ -281,6 +284,23 @@ TEST(AppDraftIntegration, ADeckNeedsTwentyCardsAndOneRequestAtATime) {
     EXPECT_EQ(h.app->deckWindow->view.content.title, "Couldn't build the deck");
     EXPECT_NE(h.app->deckWindow->view.content.sub.find("deck service down"), std::string::npos)
         << h.app->deckWindow->view.content.sub;
+
+    // Once Arena's window is tracked, the deck opens at its corner instead of the screen's.
+    h.platform.screens->all = {{{0, 0, 1920, 1080}, true}};
+    KVWindowInfo arena;
+    arena.id = 7;
+    arena.pid = 4242;
+    arena.owner = "MTGA";
+    arena.bounds = {100, 50, 1600, 900}; // desktop coordinates
+    arena.onScreen = true;
+    h.platform.windows->next = KVWindowSnapshot{{arena}, arena.pid};
+    ASSERT_TRUE(h.runUntil([&] { return h.app->arena.has_value(); }));
+    h.app->buildDeck();
+    const KVRect atArena = h.app->deckWindow->frame();
+    EXPECT_EQ(atArena.x, 140);
+    EXPECT_EQ(atArena.y + atArena.height, 1080 - 110) << "not 60 below Arena's top";
+    // The route above reads this test's locals: its answer must be in before they go.
+    ASSERT_TRUE(h.runUntil([&] { return h.service.count(kDeck) == 3 && !h.app->deckInFlight; }));
 }
 
 TEST(AppDraftIntegration, AnOlderSetsLoadEndingLeavesTheNewerOnesStateAlone) {
@@ -305,6 +325,58 @@ TEST(AppDraftIntegration, AnOlderSetsLoadEndingLeavesTheNewerOnesStateAlone) {
     h.scryfall.otherGate->open();
     ASSERT_TRUE(h.runUntil([&] { return h.app->catalogLoading.empty(); }));
     EXPECT_EQ(h.app->session->status, "Could not load OTH");
+}
+
+// A set switch while the old set's pictures are still downloading, whether the new set then
+// loads or not: the old download stops, the loading mark and the status are the new set's
+// alone, and nothing hashed for the old set reaches the new set's hashes or file.
+TEST(AppDraftIntegration, ASetSwitchStopsTheOldSetsArtDownload) {
+    for (const bool newSetLoads : {true, false}) {
+        SCOPED_TRACE(newSetLoads ? "the new set loads" : "the new set fails");
+        AppHarness h;
+        h.scryfall.art = true;
+        h.scryfall.otherSet = newSetLoads;
+        h.scryfall.artGate->close();
+        h.scryfall.otherGate->close();
+        h.launch();
+        KVDraftEvent first("pack", {{"arena_ids", {1001, 1002}}, {"set_code", "TST"}});
+        h.app->onLogEvent(first);
+        ASSERT_TRUE(h.runUntil([&] { return h.scryfall.artRequests("tst") == 1; }));
+        KVDraftEvent second("pack", {{"arena_ids", {2001, 2002}}, {"set_code", "OTH"}});
+        h.app->onLogEvent(second);
+        ASSERT_TRUE(h.runUntil([&] { return h.scryfall.searches("oth") == 1; }));
+
+        // The picture in flight lands; the old download ends while the new set still loads.
+        const std::string status = h.app->session->status;
+        h.scryfall.artGate->open();
+        const std::string oldFile = KVCatalog::cachePath(KVArtHashes::kCachePrefix, "TST");
+        ASSERT_TRUE(h.runUntil([&] { return KVFileExists(oldFile); }));
+        h.settle(0.3);
+        EXPECT_EQ(h.scryfall.artRequests("tst"), 1u) << "the old set's download went on";
+        EXPECT_EQ(h.app->catalogLoading, "OTH") << "the old load cleared the new set's mark";
+        EXPECT_EQ(h.app->session->status, status) << "the old set's end wrote the status";
+        // What it made is kept, in its own set's file.
+        const auto saved = KVJsonParse(KVReadFile(oldFile).value_or(""));
+        ASSERT_TRUE(saved && saved->is_object());
+        EXPECT_EQ(saved->size(), 1u);
+        EXPECT_EQ(saved->begin().key().rfind("Card ", 0), 0u) << saved->dump();
+
+        h.scryfall.otherGate->open();
+        ASSERT_TRUE(h.runUntil([&] { return h.app->catalogLoading.empty(); }));
+        EXPECT_EQ(h.scryfall.artRequests("tst"), 1u);
+        if (newSetLoads) {
+            EXPECT_EQ(h.app->session->status, "OTH (40 cards)");
+            ASSERT_EQ(h.app->session->pack.size(), 2u);
+            EXPECT_EQ(h.app->session->pack[0]->name, "Other 1");
+            for (const auto& candidate : h.app->artHashes->candidates(h.app->session->pack)) {
+                EXPECT_TRUE(candidate.artHashes.empty()) << candidate.card->name;
+            }
+            // The new set's pictures are all missing: a file for it could only hold old art.
+            EXPECT_FALSE(KVFileExists(KVCatalog::cachePath(KVArtHashes::kCachePrefix, "OTH")));
+        } else {
+            EXPECT_EQ(h.app->session->status, "Could not load OTH");
+        }
+    }
 }
 
 TEST(AppDraft, AccountSnapshotsAreRecordedOncePerContent) {

@@ -4,6 +4,8 @@
 #include "base/config.hpp"
 #include "base/dispatch/run_loop.hpp"
 #include "base/files.hpp"
+#include "vision/image_codec.hpp"
+#include "vision/test_images.hpp"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +31,7 @@ void Gate::wait() {
 
 FakeService::FakeService() {
     server_ = std::make_unique<KVFakeHTTPServer>([this](KVFakeHTTPServer::Routes& routes) {
-        for (const char* path : {"/api/me", "/api/version"}) {
+        for (const char* path : {"/api/me", "/api/version", "/api/app/version"}) {
             routes.Get(path, [this, path](const httplib::Request& req, httplib::Response& res) {
                 answer(path, req, res);
             });
@@ -77,21 +79,27 @@ std::vector<KVJson> FakeService::bodies(const std::string& path) const {
 FakeScryfall::FakeScryfall() {
     server_ = std::make_unique<KVFakeHTTPServer>([this](KVFakeHTTPServer::Routes& routes) {
         routes.Get("/cards/search", [this](const httplib::Request& req, httplib::Response& res) {
-            const bool known = req.get_param_value("q").rfind("e:tst ", 0) == 0;
+            const std::string query = req.get_param_value("q");
+            const bool known = query.rfind("e:tst ", 0) == 0;
+            const bool other = otherSet && query.rfind("e:oth ", 0) == 0;
             (known ? gate : otherGate)->wait();
+            const std::string code = known ? "tst" : "oth";
             KVJson data = KVJson::array();
-            if (known) {
-                for (int i = 1; i <= 40; ++i) {
-                    data.push_back({{"object", "card"},
-                                    {"name", "Card " + std::to_string(i)},
-                                    {"set", "tst"},
-                                    {"arena_id", 1000 + i},
-                                    {"mana_cost", "{1}{W}"},
-                                    {"cmc", 2.0},
-                                    {"colors", {"W"}},
-                                    {"type_line", "Creature"},
-                                    {"rarity", "common"}});
+            for (int i = 1; (known || other) && i <= 40; ++i) {
+                KVJson card = {{"object", "card"},
+                               {"name", (known ? "Card " : "Other ") + std::to_string(i)},
+                               {"set", code},
+                               {"arena_id", (known ? 1000 : 2000) + i},
+                               {"mana_cost", "{1}{W}"},
+                               {"cmc", 2.0},
+                               {"colors", {"W"}},
+                               {"type_line", "Creature"},
+                               {"rarity", "common"}};
+                if (art) {
+                    card["image_uris"] = {{"normal", server_->base() + "/art/" + code + "/" +
+                                                         std::to_string(i) + ".jpg"}};
                 }
+                data.push_back(std::move(card));
             }
             if (data.empty()) {
                 res.status = 404;
@@ -104,7 +112,24 @@ FakeScryfall::FakeScryfall() {
         routes.Get("/sets", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(R"({"object":"list","has_more":false,"data":[]})", "application/json");
         });
+        routes.Get(
+            R"(/art/tst/(\d+)\.jpg)", [this](const httplib::Request& req, httplib::Response& res) {
+                artGate->wait();
+                const auto seed = uint32_t(std::stoul(req.matches[1]));
+                res.set_content(KVEncodeJPEG(KVTexturedImage(244, 340, seed), 90).value_or(""),
+                                "image/jpeg");
+            });
+        routes.Get(R"(/art/oth/.*)",
+                   [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
     });
+}
+
+size_t FakeScryfall::artRequests(const std::string& code) const {
+    size_t count = 0;
+    for (const auto& request : server_->requests()) {
+        count += request.path.rfind("/art/" + code + "/", 0) == 0;
+    }
+    return count;
 }
 
 size_t FakeScryfall::searches(const std::string& code) const {
@@ -164,6 +189,7 @@ AppHarness::AppHarness(const std::string& apiBase) {
 AppHarness::~AppHarness() {
     scryfall.gate->open();
     scryfall.otherGate->open();
+    scryfall.artGate->open();
     if (app) {
         app->applicationWillTerminate();
         app.reset();

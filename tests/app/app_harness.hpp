@@ -7,6 +7,7 @@
 #include "support/fake_http_server.hpp"
 #include "support/test_environment.hpp"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -55,14 +56,23 @@ private:
 
 // Scryfall with one set, "TST": cards "Card 1"… "Card 40", Arena ids 1001… 1040; other sets
 // have no cards. Searches for TST wait for `gate`, the others for `otherGate`.
+//
+// With `art`, TST's cards carry pictures at /art/tst/<n>.jpg, each answer held at `artGate`.
+// With `otherSet`, "OTH" exists too: "Other 1"… "Other 40", Arena ids 2001… 2040, whose
+// pictures (with `art`) are all missing.
 class FakeScryfall {
 public:
     FakeScryfall();
     std::string base() const { return server_->base(); }
     // Searches asked for `code` (lower case).
     size_t searches(const std::string& code) const;
+    // Pictures asked for `code` (lower case).
+    size_t artRequests(const std::string& code) const;
     std::shared_ptr<Gate> gate = std::make_shared<Gate>();
     std::shared_ptr<Gate> otherGate = std::make_shared<Gate>();
+    std::shared_ptr<Gate> artGate = std::make_shared<Gate>();
+    std::atomic<bool> art{false};
+    std::atomic<bool> otherSet{false};
 
 private:
     std::unique_ptr<KVFakeHTTPServer> server_;

@@ -131,6 +131,20 @@ TEST(LogParser, DropsARunawayEntryAfterDecodingItOnce) {
     EXPECT_EQ(kinds(whole.feed(inventory + kMarker)), std::vector<std::string>{"inventory"});
 }
 
+TEST(LogParser, AnUnfinishedNotificationAfterAnotherObjectDecodesWhenItsOwnObjectCloses) {
+    // The entry's first object is complete early; the notification's own comes later, and
+    // only its closing can make the unfinished entry worth decoding again.
+    const std::vector<std::string> pieces = {
+        kMarker + "==> Log {\"PackCards\":\"1\"} Draft.Notify {\"SelfPack\":1,\"SelfPick\":2,",
+        "\"PackCards\":\"5,6\"",
+        "}\n",
+    };
+    KVLogParser parser;
+    const auto events = feedAll(parser, pieces);
+    ASSERT_EQ(kinds(events), std::vector<std::string>{"pack"});
+    EXPECT_EQ(events[0].payload["arena_ids"], KVJson::parse("[5,6]"));
+}
+
 TEST(LogParser, ANotificationOfManySmallObjectsDecodesWholeOrTrickled) {
     // 900,000 characters: 200,000 objects no decoder reads, then the pack.
     std::string entry = kMarker + "[UnityCrossThreadLogger]Draft.Notify {\"Decoys\":[";

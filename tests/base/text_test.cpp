@@ -19,6 +19,31 @@ TEST(Utf16Counting, CountsCodeUnitsNotBytes) {
     EXPECT_EQ(KVUtf16Length("\xFF\xC3"), 2u); // invalid bytes count one each
 }
 
+TEST(Utf16Counting, AsciiRunsOfAnyLengthMeetOtherCharactersRight) {
+    // ASCII is counted in blocks of eight bytes: characters, bad bytes and cut sequences on
+    // either side of a block's edge must count as they do alone.
+    const std::string a7(7, 'a');
+    const std::string a8(8, 'a');
+    const std::string a16(16, 'a');
+    const struct {
+        std::string text;
+        size_t units;
+    } cases[] = {
+        {a8 + kGrin, 10},
+        {a7 + "\xC3\xA9" + a8, 16},
+        {a7 + kGrin + a7, 16},
+        {a16 + "\xFF" + std::string(9, 'c'), 26},
+        {a16 + "\xE2\x82", 18}, // cut short: one unit a byte
+        {a8 + "\xC3" + a8, 17}, // a lead byte followed by ASCII
+        {"\xE2" + a16 + kEuro, 18},
+        {kGrin + std::string(20, 'x') + kEuro, 23},
+        {a7 + "\x80" + a8 + "\xBF", 17}, // stray continuation bytes
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(KVUtf16Length(c.text), c.units) << "case " << (&c - cases);
+    }
+}
+
 TEST(Utf16Counting, PrefixesNeverSplitACharacter) {
     const std::string text = "a" + kGrin + "b";
     EXPECT_EQ(KVUtf8OffsetOfUnits(text, 0), 0u);
@@ -86,6 +111,26 @@ TEST(PlatformTexts, NamesTheDistributionFromOsRelease) {
     EXPECT_EQ(KVPlatformTexts::operatingSystemName(dir.file("plain")), "Arch Linux rolling");
     EXPECT_EQ(KVPlatformTexts::operatingSystemName(dir.file("empty")), "Linux");
     EXPECT_EQ(KVPlatformTexts::operatingSystemName(dir.file("missing")), "Linux");
+}
+
+TEST(PlatformTexts, TheDesktopSessionOrThePromptThatStartedUsIsNamed) {
+    struct Case {
+        long pid;
+        std::string name;
+        std::string line;
+    };
+    const Case cases[] = {
+        {1, "systemd", "launched : by the desktop session (menu or autostart)"},
+        {1, "", "launched : by the desktop session (menu or autostart)"},
+        // A user manager starts menu and autostart entries: not pid 1, still the session.
+        {1843, "systemd", "launched : by the desktop session (menu or autostart)"},
+        {20417, "bash", "launched : from bash (pid 20417)"},
+        {20417, "systemd-run", "launched : from systemd-run (pid 20417)"},
+        {77, "", "launched : from ? (pid 77)"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(KVPlatformTexts::launchedLine(c.pid, c.name), c.line);
+    }
 }
 
 TEST(Image, BlankImagesAreTransparentAndAddressedRowMajor) {

@@ -1,19 +1,18 @@
 #include "platform/linux/qt_desktop_shell.hpp"
 
+#include "platform/linux/qt_progress_window.hpp"
+
 #include <QAction>
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDialog>
 #include <QIcon>
-#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QVariantMap>
 
@@ -31,16 +30,7 @@ QIcon trayIcon(const KVDesktopShell::Tray& tray) {
             return icon;
         }
     }
-    QPixmap pixmap(36, 36);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QFont font = painter.font();
-    font.setPixelSize(30);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, qs(tray.iconTitle));
-    return QIcon(pixmap);
+    return QIcon(QPixmap::fromImage(KVDrawnTrayIcon(tray.iconTitle)));
 }
 
 class QtDesktopShell final : public KVDesktopShell {
@@ -124,25 +114,9 @@ public:
     void showProgress(const std::string& title, const std::string& label,
                       std::optional<double> fraction) override {
         if (!progress_) {
-            progress_ = std::make_unique<QDialog>();
-            progress_->setFixedSize(380, 90);
-            label_ = new QLabel(progress_.get());
-            label_->setGeometry(20, 20, 340, 20);
-            bar_ = new QProgressBar(progress_.get());
-            bar_->setGeometry(20, 50, 340, 20);
-            if (QScreen* screen = QGuiApplication::primaryScreen()) {
-                progress_->move(screen->availableGeometry().center() - progress_->rect().center());
-            }
+            progress_ = std::make_unique<KVQtProgressWindow>();
         }
-        progress_->setWindowTitle(qs(title));
-        label_->setText(qs(label));
-        if (fraction) {
-            bar_->setRange(0, 100);
-            bar_->setValue(int(*fraction * 100 + 0.5));
-        } else {
-            bar_->setRange(0, 0);
-        }
-        progress_->show();
+        progress_->present(qs(title), qs(label), fraction);
     }
 
     void hideProgress() override {
@@ -154,12 +128,28 @@ public:
 private:
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> icon_;
-    std::unique_ptr<QDialog> progress_;
-    QLabel* label_ = nullptr;     // owned by progress_
-    QProgressBar* bar_ = nullptr; // owned by progress_
+    std::unique_ptr<KVQtProgressWindow> progress_;
 };
 
 } // namespace
+
+QImage KVDrawnTrayIcon(const std::string& title) {
+    QImage image(36, 36, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font = painter.font();
+    font.setPixelSize(30);
+    QPainterPath glyph;
+    glyph.addText(0, 0, font, qs(title));
+    glyph.translate(QRectF(image.rect()).center() - glyph.boundingRect().center());
+    // Trays are light on some desktops and dark on others: a light glyph with a dark rim reads
+    // on both.
+    painter.setPen(QPen(QColor(32, 32, 32), 3));
+    painter.setBrush(Qt::white);
+    painter.drawPath(glyph);
+    return image;
+}
 
 std::shared_ptr<KVDesktopShell> KVMakeQtDesktopShell() {
     return std::make_shared<QtDesktopShell>();

@@ -1,0 +1,220 @@
+// The Qt desktop shell itself: alerts and the progress window on Qt's offscreen platform, and
+// the tray and notifications against a real X server, with and without a tray host, with no
+// session bus.
+#include "platform/linux/qt_desktop_shell.hpp"
+#include "x11_harness/xvfb.hpp"
+
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+namespace {
+
+// One offscreen Qt application for the suite; other suites of this program bind Qt to X.
+class QtDesktopShellTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int argc = 1;
+        static char name[] = "platform_tests";
+        static char* argv[] = {name, nullptr};
+        app = new QApplication(argc, argv);
+    }
+    static void TearDownTestSuite() {
+        delete app;
+        app = nullptr;
+    }
+
+    static inline QApplication* app = nullptr;
+    std::shared_ptr<KVDesktopShell> shell = KVMakeQtDesktopShell();
+};
+
+// What the alert showed, as the user saw it.
+struct ShownAlert {
+    QString title;
+    QString text;
+    QStringList buttons;
+};
+
+// Once the alert is up, clicks the button titled `choice`, or closes the alert when it is empty.
+void answerAlert(const QString& choice, ShownAlert* shown) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, choice, shown] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        shown->title = box->windowTitle();
+        shown->text = box->informativeText();
+        for (QAbstractButton* button : box->buttons()) {
+            shown->buttons << button->text();
+        }
+        if (choice.isEmpty()) {
+            box->close();
+            return;
+        }
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == choice) {
+                button->click();
+            }
+        }
+    });
+    timer->start(10);
+}
+
+TEST_F(QtDesktopShellTest, AnAlertReturnsTheButtonChosen) {
+    const std::vector<std::string> offer = {"Update now", "Later"};
+    const std::vector<std::string> mandatory = {"Update"};
+    struct Case {
+        const char* name;
+        std::vector<std::string> buttons;
+        QString choice; // empty: the alert is closed
+        int expected;
+    };
+    const Case cases[] = {
+        {"first", offer, "Update now", 0},
+        {"second", offer, "Later", 1},
+        // Closing an offer must never take it: it is the second button's answer.
+        {"closed offer", offer, "", 1},
+        {"only button", mandatory, "Update", 0},
+        {"closed, one button", mandatory, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ShownAlert shown;
+        answerAlert(c.choice, &shown);
+        EXPECT_EQ(shell->alert("Update available", "Korvane 0.2 is available.", c.buttons),
+                  c.expected);
+        EXPECT_EQ(shown.title, "Update available");
+        EXPECT_EQ(shown.text, "Korvane 0.2 is available.");
+        EXPECT_EQ(shown.buttons.size(), qsizetype(c.buttons.size()));
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the alert stayed up";
+    }
+}
+
+// The one visible dialog that is not an alert: the progress window.
+QDialog* progressWindow() {
+    QDialog* found = nullptr;
+    int visible = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible()) {
+            found = dialog;
+            ++visible;
+        }
+    }
+    return visible == 1 ? found : nullptr;
+}
+
+TEST_F(QtDesktopShellTest, TheProgressWindowFollowsTheDownload) {
+    struct Step {
+        const char* label;
+        std::optional<double> fraction;
+        int maximum; // 0: a busy bar
+        int value;
+    };
+    const Step steps[] = {
+        {"Contacting korvane.example\u2026", std::nullopt, 0, 0},
+        {"Downloading Korvane\u2026 1.5 MB of 6.0 MB", 0.25, 100, 25},
+        {"Downloading Korvane\u2026 6.0 MB of 6.0 MB", 1.0, 100, 100},
+        {"Downloading Korvane\u2026 2.0 MB", std::nullopt, 0, 0},
+    };
+    QDialog* first = nullptr;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.label);
+        shell->showProgress("Updating Korvane", step.label, step.fraction);
+        QDialog* window = progressWindow();
+        ASSERT_NE(window, nullptr) << "not exactly one progress window shown";
+        first = first ? first : window;
+        EXPECT_EQ(window, first) << "a second window for the same download";
+        EXPECT_EQ(window->windowTitle(), "Updating Korvane");
+        EXPECT_EQ(window->size(), QSize(380, 90));
+        const auto* label = window->findChild<QLabel*>();
+        const auto* bar = window->findChild<QProgressBar*>();
+        ASSERT_TRUE(label && bar);
+        EXPECT_EQ(label->text(), QString::fromUtf8(step.label));
+        EXPECT_LT(label->geometry().bottom(), bar->geometry().top()) << "the text goes above";
+        EXPECT_EQ(bar->maximum(), step.maximum);
+        if (step.maximum > 0) {
+            EXPECT_EQ(bar->value(), step.value);
+        }
+    }
+    shell->hideProgress();
+    EXPECT_EQ(progressWindow(), nullptr);
+    EXPECT_FALSE(first->isVisible());
+    shell->hideProgress(); // twice, and before any show, is harmless
+    KVMakeQtDesktopShell()->hideProgress();
+}
+
+// The drawn tray picture stands out on a light tray as on a dark one.
+TEST_F(QtDesktopShellTest, TheDrawnTrayIconReadsOnLightAndDarkTrays) {
+    const QImage icon = KVDrawnTrayIcon("\u25C6");
+    ASSERT_EQ(icon.size(), QSize(36, 36));
+    for (const QColor tray : {QColor(0xdc, 0xdc, 0xd8), QColor(0x20, 0x20, 0x20)}) {
+        SCOPED_TRACE(tray.name().toStdString());
+        QImage shown(icon.size(), QImage::Format_RGB32);
+        shown.fill(tray);
+        QPainter(&shown).drawImage(0, 0, icon);
+        // Pixels far from the tray's own lightness: the glyph's outline or its fill.
+        int distinct = 0;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                distinct += std::abs(qGray(shown.pixel(x, y)) - qGray(tray.rgb())) > 100;
+            }
+        }
+        EXPECT_GT(distinct, 40) << "the glyph is lost on this tray";
+    }
+}
+
+// On X: whether a tray host runs decides `trayAvailable`; a notification with no session bus
+// returns at once and does not crash, host or not.
+TEST(QtDesktopShellIntegration, TheTrayFollowsTheHostAndNotifyingNeedsNoBus) {
+    for (const bool host : {false, true}) {
+        SCOPED_TRACE(host ? "with a tray host" : "without a tray host");
+        KVXvfb server;
+        ASSERT_FALSE(server.display().empty()) << server.failure();
+        const std::vector<std::string> environment = {
+            "DISPLAY=" + server.display(), "QT_QPA_PLATFORM=xcb",
+            // An address where no bus listens: the session bus is missing.
+            "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/korvane-test-bus"};
+        std::unique_ptr<KVChildProcess> tray;
+        if (host) {
+            tray = std::make_unique<KVChildProcess>(
+                std::vector<std::string>{"trayer", "--edge", "top", "--align", "right"},
+                environment);
+        }
+        std::vector<std::string> probe = {KV_QT_SHELL_PROBE};
+        if (host) {
+            probe.push_back("--wait-for-tray");
+        }
+        KVChildProcess shell(probe, environment);
+        EXPECT_EQ(shell.readLine(30), host ? "tray 1" : "tray 0");
+        EXPECT_EQ(shell.readLine(30), "notified");
+    }
+}
+
+// With no tray item, a notification goes to the desktop's notification service on the session
+// bus, with the arguments its Notify method takes.
+TEST(QtDesktopShellIntegration, WithoutATrayItemTheNotificationServiceGetsTheMessage) {
+    KVChildProcess bus({"dbus-daemon", "--session", "--nofork", "--print-address"}, {});
+    const std::string address = bus.readLine(10);
+    ASSERT_FALSE(address.empty()) << "no session bus started";
+    KVChildProcess shell({KV_QT_SHELL_PROBE, "--notifications"},
+                         {"DBUS_SESSION_BUS_ADDRESS=" + address, "QT_QPA_PLATFORM=offscreen"});
+    EXPECT_EQ(shell.readLine(30), "Korvane|Korvane is still running|Click the tray icon to bring "
+                                  "it back.|-1");
+}
+
+} // namespace
