@@ -115,9 +115,10 @@ QImage KVX11Screen::shot() {
         .copy();
 }
 
-std::optional<QRect> KVX11Screen::findWindow(const std::string& title) {
+std::optional<KVX11Screen::Window>
+KVX11Screen::windowWhere(const std::function<bool(const std::string&, const QRect&)>& wanted) {
     const xcb_atom_t netName = atom(connection_, "_NET_WM_NAME");
-    std::optional<QRect> found;
+    std::optional<Window> found;
     std::vector<xcb_window_t> pending{root_};
     while (!pending.empty()) {
         const xcb_window_t window = pending.back();
@@ -133,19 +134,21 @@ std::optional<QRect> KVX11Screen::findWindow(const std::string& title) {
             pending.push_back(child);
             auto attributes = owned(xcb_get_window_attributes_reply(
                 connection_, xcb_get_window_attributes(connection_, child), nullptr));
-            if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE) {
-                continue;
-            }
-            if (textProperty(connection_, child, netName) != title &&
-                textProperty(connection_, child, XCB_ATOM_WM_NAME) != title) {
-                continue;
-            }
             auto geometry = owned(
                 xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, child), nullptr));
             auto origin = owned(xcb_translate_coordinates_reply(
                 connection_, xcb_translate_coordinates(connection_, child, root_, 0, 0), nullptr));
-            if (geometry && origin) {
-                found = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+            if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || !geometry ||
+                !origin) {
+                continue;
+            }
+            std::string title = textProperty(connection_, child, netName);
+            if (title.empty()) {
+                title = textProperty(connection_, child, XCB_ATOM_WM_NAME);
+            }
+            const QRect frame(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+            if (wanted(title, frame)) {
+                found = Window{child, frame};
             }
         }
     }

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QRect>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -22,9 +23,22 @@ public:
     // What the screen shows now: the root window's pixels, as the user sees them.
     QImage shot();
 
-    // The root-relative rectangle of a mapped window titled `title` (the client area, not the
-    // window manager's frame), or nothing.
-    std::optional<QRect> findWindow(const std::string& title);
+    struct Window {
+        uint32_t id = 0;
+        QRect frame; // on the root: the client area, not the window manager's frame
+    };
+    // The last mapped window, in stacking order, that `wanted` accepts by title and frame.
+    std::optional<Window>
+    windowWhere(const std::function<bool(const std::string&, const QRect&)>& wanted);
+    // The mapped window titled `title`, or nothing.
+    std::optional<Window> windowNamed(const std::string& title) {
+        return windowWhere(
+            [&title](const std::string& name, const QRect&) { return name == title; });
+    }
+    std::optional<QRect> findWindow(const std::string& title) {
+        const auto window = windowNamed(title);
+        return window ? std::optional<QRect>(window->frame) : std::nullopt;
+    }
 
     void click(int x, int y);
     // Printable ASCII text on a US layout.
