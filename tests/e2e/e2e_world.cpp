@@ -43,7 +43,13 @@ bool KVE2EWorld::waitUntil(const std::function<bool()>& ready, double seconds) {
 }
 
 KVE2EWorld::KVE2EWorld(std::string shotPrefix) : prefix_(std::move(shotPrefix)) {
+    // This scenario's pictures from an earlier run would pass for this run's.
     std::filesystem::create_directories(KVE2EArtifacts());
+    for (const auto& entry : std::filesystem::directory_iterator(KVE2EArtifacts())) {
+        if (entry.path().filename().string().rfind(prefix_ + "-", 0) == 0) {
+            std::filesystem::remove(entry.path());
+        }
+    }
     database_ = home_.file("service.db");
     demoLog_ = home_.file("demo-draft.log");
     playerLog_ = home_.path() + kPlayerLog;
