@@ -11,6 +11,7 @@
 #include "vision/arena_window.hpp"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -32,8 +33,10 @@ class KVSettings;
 class KVStamps;
 class KVTelemetry;
 class KVTimer;
+class KVUpdater;
 class KVVisionRunner;
 class KVWatchdog;
+struct KVUpdateOutcome;
 struct KVVisionReport;
 
 // The one controller of the GUI: owns every long-lived object, starts them in order, moves the
@@ -42,7 +45,8 @@ struct KVVisionReport;
 // controller weakly and comes back through the main queue.
 //
 // Its methods are spread over app_lifecycle.cpp (construction, launch, sign-in, termination),
-// app_tray.cpp (tray, hiding, settings) and app_draft_flow.cpp (the log, analysis, the deck).
+// app_tray.cpp (tray, hiding, settings), app_draft_flow.cpp (the log, analysis, the deck) and
+// app_update.cpp (the update offer and download).
 class KVApp : public std::enable_shared_from_this<KVApp> {
 public:
     static constexpr const char* kVersion = "0.1.38";
@@ -115,8 +119,11 @@ public:
     // extend it.
     void allowScreenshot();
 
-    // Hook point the update work plugs into; it does nothing in this build.
-    void checkForUpdates() {}
+    // Updates: the check at launch, the offer (once per run) and the download with its
+    // progress window. `sha256` is the version answer's, "" when it gave none.
+    void checkForUpdates();
+    void offerUpdate(const KVJson& info);
+    void downloadUpdate(const std::string& url, const std::string& sha256 = "");
 
     // Flags.
     bool active = false;
@@ -150,6 +157,7 @@ public:
     std::shared_ptr<KVLogin> login;
     std::shared_ptr<KVTimer> tracker;
     std::shared_ptr<KVWatchdog> watchdog;
+    std::shared_ptr<KVUpdater> updater;
     std::unique_ptr<KVHotkeys> hotkeys;
     std::shared_ptr<KVCapture> capture;
     std::shared_ptr<KVVisionRunner> vision;
@@ -186,6 +194,10 @@ private:
     void checkAccount();
     void accountAnswered(const std::optional<KVJson>& account, const KVError& error);
     void recheckLockedAccount();
+    void updateProgress(int64_t received, int64_t expected);
+    void updateFinished(const KVUpdateOutcome& outcome);
+    void openDownloadPage(const std::string& url);
+    void updateFailed(const std::string& message);
 
     KVAppServices services_;
     std::shared_ptr<KVAppViews> views_;

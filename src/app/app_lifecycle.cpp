@@ -14,6 +14,7 @@
 #include "draft/draft_session.hpp"
 #include "service/api.hpp"
 #include "service/telemetry.hpp"
+#include "service/updater.hpp"
 #include "ui/deck_window.hpp"
 #include "ui/login.hpp"
 #include "ui/panel.hpp"
@@ -69,7 +70,8 @@ void KVApp::construct() {
 }
 
 void KVApp::applicationDidFinishLaunching() {
-    // (The self-updater's clean-up of a replaced version goes first, once it exists.)
+    // What the last update replaced goes first, before anything could be using it.
+    KVUpdater::removeOldBundle(services_.updater.bundle);
     KVLog("Korvane %s (native) starting", kVersion);
     buildWindows();
     startWatchdog();
@@ -342,6 +344,10 @@ void KVApp::applicationWillTerminate() {
     }
     if (watchdog) {
         watchdog->stop();
+    }
+    if (updater) {
+        // A download cut short removes its private directory; an install under way finishes.
+        updater->cancel();
     }
     if (telemetry) {
         telemetry->shutdown();

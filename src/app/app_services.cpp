@@ -21,6 +21,7 @@ KVAppServices KVAppServices::standard() {
     services.main = &KVMain();
     services.userInitiated = &KVBackground(KVQoS::userInitiated);
     services.utility = &KVBackground(KVQoS::utility);
+    services.updater = KVUpdaterOptions::standard();
     services.quit = [] {};
     return services;
 }

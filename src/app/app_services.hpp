@@ -2,6 +2,7 @@
 
 #include "platform/platform.hpp"
 #include "service/telemetry.hpp"
+#include "service/updater.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -33,6 +34,10 @@ struct KVAppServices {
     std::string telemetryBuffer; // empty: KVTelemetry::bufferPath()
     KVTelemetry::Limits telemetryLimits;
 
+    // The bundle the updater replaces, its limits and how it starts the new copy; tests put a
+    // bundle of their own here.
+    KVUpdaterOptions updater;
+
     // The program's resident memory for the watchdog; empty: the system's figure.
     std::function<uint64_t()> residentBytes;
 
@@ -41,6 +46,7 @@ struct KVAppServices {
 
     std::shared_ptr<const KVPlatform> platform() const { return KVPlatform::current(); }
 
-    // The real clock, KVMain() and the shared pools; quit does nothing until the GUI sets it.
+    // The real clock, KVMain() and the shared pools, the running bundle; quit does nothing
+    // until the GUI sets it.
     static KVAppServices standard();
 };

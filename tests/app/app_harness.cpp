@@ -29,7 +29,7 @@ void Gate::wait() {
 
 FakeService::FakeService() {
     server_ = std::make_unique<KVFakeHTTPServer>([this](KVFakeHTTPServer::Routes& routes) {
-        for (const char* path : {"/api/me", "/api/version"}) {
+        for (const char* path : {"/api/me", "/api/version", "/api/app/version"}) {
             routes.Get(path, [this, path](const httplib::Request& req, httplib::Response& res) {
                 answer(path, req, res);
             });

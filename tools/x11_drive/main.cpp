@@ -3,6 +3,8 @@
 //   x11-drive click X Y [N]      moves the pointer and clicks button N (1 unless given)
 //   x11-drive type TEXT          types printable ASCII text
 //   x11-drive key NAME           presses one key: Return, Tab, Escape, BackSpace
+//   x11-drive window TITLE [S]   waits up to S seconds (none by default) for a shown window
+//                                titled TITLE; status 1 when none shows
 // $DISPLAY names the server. Exit status 1 when the server or the request fails.
 #include <QImage>
 
@@ -73,6 +75,68 @@ bool press(xcb_key_symbols_t* symbols, xcb_keysym_t keysym, bool shift) {
     return true;
 }
 
+xcb_atom_t atom(const char* name) {
+    auto* reply = xcb_intern_atom_reply(
+        gConnection, xcb_intern_atom(gConnection, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return value;
+}
+
+std::string textProperty(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
+    auto* reply = xcb_get_property_reply(
+        gConnection, xcb_get_property(gConnection, 0, window, property, type, 0, 1024), nullptr);
+    std::string text;
+    if (reply != nullptr) {
+        text.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                    size_t(xcb_get_property_value_length(reply)));
+    }
+    std::free(reply);
+    return text;
+}
+
+// Whether `window` or one below it is viewable and titled `title`. A window manager puts the
+// program's windows inside frames of its own, so the whole tree is searched.
+bool showsTitled(xcb_window_t window, const std::string& title) {
+    static const xcb_atom_t netName = atom("_NET_WM_NAME");
+    static const xcb_atom_t utf8 = atom("UTF8_STRING");
+    auto* attributes = xcb_get_window_attributes_reply(
+        gConnection, xcb_get_window_attributes(gConnection, window), nullptr);
+    const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(attributes);
+    if (window != gScreen->root && !viewable) {
+        return false;
+    }
+    if (window != gScreen->root &&
+        (textProperty(window, netName, utf8) == title ||
+         textProperty(window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING) == title)) {
+        return true;
+    }
+    auto* tree = xcb_query_tree_reply(gConnection, xcb_query_tree(gConnection, window), nullptr);
+    bool found = false;
+    if (tree != nullptr) {
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
+            found = showsTitled(children[i], title);
+        }
+    }
+    std::free(tree);
+    return found;
+}
+
+bool waitForWindow(const std::string& title, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        if (showsTitled(gScreen->root, title)) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
 // Whether the US layout needs Shift for a printable character.
 bool needsShift(char c) {
     return (c >= 'A' && c <= 'Z') || std::strchr("~!@#$%^&*()_+{}|:\"<>?", c) != nullptr;
@@ -91,7 +155,8 @@ xcb_keysym_t keysymOf(char c) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: x11-drive shot FILE | click X Y [N] | type TEXT | key NAME\n");
+        std::fprintf(stderr, "usage: x11-drive shot FILE | click X Y [N] | type TEXT | key NAME | "
+                             "window TITLE [SECONDS]\n");
         return 2;
     }
     int screenNumber = 0;
@@ -129,6 +194,8 @@ int main(int argc, char** argv) {
             status = press(symbols, keysym, false) ? 0 : 1;
         }
         xcb_key_symbols_free(symbols);
+    } else if (command == "window" && argc >= 3) {
+        status = waitForWindow(argv[2], argc > 3 ? std::atof(argv[3]) : 0) ? 0 : 1;
     } else {
         std::fprintf(stderr, "x11-drive: unknown command %s\n", argv[1]);
         status = 2;

@@ -89,8 +89,9 @@ int KVFakeDesktopShell::alert(const std::string& title, const std::string& text,
     return asked < answers.size() ? answers[asked] : -1;
 }
 
-void KVFakeDesktopShell::showProgress(const std::string&, const std::string& label,
+void KVFakeDesktopShell::showProgress(const std::string& title, const std::string& label,
                                       std::optional<double> fraction) {
+    progressSteps.push_back({title, label, fraction});
     progressLabel = label;
     progressFraction = fraction;
     progressShown = true;

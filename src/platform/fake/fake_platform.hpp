@@ -103,9 +103,15 @@ public:
     std::vector<Note> notes;   // every notification
     std::vector<int> answers;  // the script for alerts
     std::vector<Alert> alerts; // every alert shown
+    struct ProgressStep {
+        std::string title;
+        std::string label;
+        std::optional<double> fraction;
+    };
     std::optional<std::string> progressLabel;
     std::optional<double> progressFraction;
     bool progressShown = false;
+    std::vector<ProgressStep> progressSteps; // every showProgress
 
     bool trayAvailable() override { return hasTrayHost; }
     void showTray(Tray item) override;

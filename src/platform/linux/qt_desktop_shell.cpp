@@ -1,19 +1,17 @@
 #include "platform/linux/qt_desktop_shell.hpp"
 
+#include "platform/linux/qt_progress_window.hpp"
+
 #include <QAction>
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDialog>
 #include <QIcon>
-#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QVariantMap>
 
@@ -124,25 +122,9 @@ public:
     void showProgress(const std::string& title, const std::string& label,
                       std::optional<double> fraction) override {
         if (!progress_) {
-            progress_ = std::make_unique<QDialog>();
-            progress_->setFixedSize(380, 90);
-            label_ = new QLabel(progress_.get());
-            label_->setGeometry(20, 20, 340, 20);
-            bar_ = new QProgressBar(progress_.get());
-            bar_->setGeometry(20, 50, 340, 20);
-            if (QScreen* screen = QGuiApplication::primaryScreen()) {
-                progress_->move(screen->availableGeometry().center() - progress_->rect().center());
-            }
+            progress_ = std::make_unique<KVQtProgressWindow>();
         }
-        progress_->setWindowTitle(qs(title));
-        label_->setText(qs(label));
-        if (fraction) {
-            bar_->setRange(0, 100);
-            bar_->setValue(int(*fraction * 100 + 0.5));
-        } else {
-            bar_->setRange(0, 0);
-        }
-        progress_->show();
+        progress_->present(qs(title), qs(label), fraction);
     }
 
     void hideProgress() override {
@@ -154,9 +136,7 @@ public:
 private:
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> icon_;
-    std::unique_ptr<QDialog> progress_;
-    QLabel* label_ = nullptr;     // owned by progress_
-    QProgressBar* bar_ = nullptr; // owned by progress_
+    std::unique_ptr<KVQtProgressWindow> progress_;
 };
 
 } // namespace

@@ -1,0 +1,306 @@
+// The update offer and download as the controller runs them: the real updater against fake
+// servers on 127.0.0.1, replacing a bundle installed in a temporary directory, with the desktop
+// shell and the launcher faked.
+#include "app_harness.hpp"
+
+#include "base/crypto.hpp"
+#include "base/files.hpp"
+#include "service/update_fixtures.hpp"
+#include "service/updater.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <regex>
+#include <sys/stat.h>
+
+namespace {
+
+using Reply = FakeService::Reply;
+
+constexpr const char* kEllipsis = "\u2026";
+
+// About 3 MiB that deflate cannot shrink, so the download's size reads "3.0 MB" only when a
+// megabyte is 1,048,576 bytes (3.1 MB in millions).
+std::string incompressible(size_t bytes) {
+    std::mt19937 random(19);
+    std::string data(bytes, '\0');
+    for (auto& byte : data) {
+        byte = static_cast<char>(random());
+    }
+    return data;
+}
+
+class AppUpdateIntegration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        KVMakeBundle(bundle, "0.1.38");
+        auto entries = KVAppEntries("Korvane", "0.1.39");
+        entries.push_back(KVZipFile("Korvane/share/art.bin", incompressible(3u << 20)));
+        zip = zipOf(entries);
+    }
+
+    std::string zipOf(const std::vector<KVZipEntry>& entries) const {
+        const std::string path = h.dir.file("made.zip");
+        KVWriteZip(path, entries);
+        return KVReadFile(path).value_or("");
+    }
+
+    void launch() {
+        h.launch([this](KVAppServices& s) {
+            s.updater.bundle = bundleInUse;
+            s.updater.start = [this](const std::string& executable, KVError*) {
+                started.push_back(executable);
+                return true;
+            };
+        });
+    }
+
+    KVJson offer(const std::string& path, bool mandatory = false, const std::string& notes = "") {
+        return {{"version", "0.1.39"},
+                {"url", downloads.base() + path},
+                {"notes", notes},
+                {"mandatory", mandatory}};
+    }
+
+    KVFakeDesktopShell& shell() { return *h.platform.shell; }
+
+    // Nothing of the update is on disk and the program was neither restarted nor quit.
+    void expectUntouched() {
+        EXPECT_EQ(KVBundleVersion(bundle), "0.1.38");
+        EXPECT_EQ(KVListDirectory(dist), std::vector<std::string>{"Korvane"});
+        EXPECT_TRUE(started.empty());
+        EXPECT_EQ(h.quits, 0);
+    }
+
+    AppHarness h;
+    std::string dist = h.dir.file("dist");
+    std::string bundle = dist + "/Korvane";
+    std::string bundleInUse = bundle; // what the updater is told it runs from
+    std::string zip;                  // what the download routes serve
+    std::vector<std::string> started;
+    KVFakeHTTPServer downloads{[this](KVFakeHTTPServer::Routes& s) {
+        s.Get("/sized.zip", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content(zip, "application/zip");
+        });
+        s.Get("/streamed.zip", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider(
+                "application/zip", [this](size_t offset, httplib::DataSink& sink) {
+                    const size_t piece = std::min<size_t>(zip.size() - offset, 64 * 1024);
+                    sink.write(zip.data() + offset, piece);
+                    if (offset + piece == zip.size()) {
+                        sink.done();
+                    }
+                    return true;
+                });
+        });
+    }};
+};
+
+TEST_F(AppUpdateIntegration, AnOfferFromTheServiceIsInstalledAndTheNewCopyStarted) {
+    h.service.on("/api/app/version", [this](const KVJson&) {
+        KVJson answer = offer("/sized.zip", false, "Faster packs.");
+        answer["sha256"] = KVSha256Hex(zip);
+        return Reply{200, answer};
+    });
+    shell().answers = {0};
+    launch();
+    ASSERT_TRUE(h.runUntil([&] { return h.quits > 0; }));
+
+    ASSERT_EQ(shell().alerts.size(), 1u) << "an alert besides the offer";
+    EXPECT_EQ(shell().alerts[0].title, "Update available");
+    EXPECT_EQ(shell().alerts[0].text, "Korvane 0.1.39 is available.\n\nFaster packs.");
+    EXPECT_EQ(shell().alerts[0].buttons, (std::vector<std::string>{"Update now", "Later"}));
+    ASSERT_GE(shell().progressSteps.size(), 2u);
+    EXPECT_EQ(shell().progressSteps[0].title, "Updating Korvane");
+    EXPECT_EQ(shell().progressSteps[0].label, std::string("Contacting 127.0.0.1") + kEllipsis);
+    EXPECT_FALSE(shell().progressSteps[0].fraction) << "the bar starts busy";
+    EXPECT_FALSE(shell().progressShown) << "the progress window stays up after the update";
+
+    EXPECT_EQ(KVBundleVersion(bundle), "0.1.39");
+    EXPECT_EQ(KVBundleVersion(bundle + ".old"), "0.1.38");
+    EXPECT_EQ(started, std::vector<std::string>{bundle + "/bin/korvane"});
+    EXPECT_EQ(h.quits, 1);
+
+    // The new copy's launch clears away the old one.
+    h.service.on("/api/app/version", [](const KVJson&) { return Reply{404, {}}; });
+    launch();
+    EXPECT_EQ(KVListDirectory(dist), std::vector<std::string>{"Korvane"});
+    EXPECT_EQ(KVBundleVersion(bundle), "0.1.39");
+}
+
+TEST(AppUpdateCheckIntegration, OnlyANewerVersionWithADownloadIsOffered) {
+    struct Case {
+        KVJson answer;
+        bool offered;
+    };
+    const std::vector<Case> cases = {
+        {{{"version", "0.1.38"}, {"url", "https://dl.example/k.zip"}}, false},
+        {{{"version", "0.1.37"}, {"url", "https://dl.example/k.zip"}}, false},
+        {{{"version", "0.1"}, {"url", "https://dl.example/k.zip"}}, false},
+        {{{"version", "0.1.39"}}, false},
+        {{{"version", "0.1.38.1"}, {"url", "https://dl.example/k.zip"}}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer.dump());
+        AppHarness h;
+        h.service.on("/api/app/version", [&c](const KVJson&) { return Reply{200, c.answer}; });
+        h.platform.shell->answers = {1}; // "Later"
+        h.launch();
+        ASSERT_TRUE(h.runUntil([&] { return h.service.count("/api/app/version") > 0; }));
+        if (c.offered) {
+            ASSERT_TRUE(h.runUntil([&] { return !h.platform.shell->alerts.empty(); }));
+        } else {
+            h.settle(0.3);
+        }
+        EXPECT_EQ(h.platform.shell->alerts.size(), c.offered ? 1u : 0u);
+        EXPECT_EQ(h.service.count("/api/app/version"), 1u) << "checked more than once";
+    }
+}
+
+TEST_F(AppUpdateIntegration, TheOfferIsMadeOnceAndOnlyAcceptingDownloads) {
+    struct Case {
+        std::string name;
+        bool mandatory;
+        std::string notes;
+        int answer;
+        std::string text;
+        std::vector<std::string> buttons;
+        bool downloads;
+    };
+    const std::vector<Case> cases = {
+        {"later", false, "", 1, "Korvane 0.1.39 is available.", {"Update now", "Later"}, false},
+        {"closed", false, "", -1, "Korvane 0.1.39 is available.", {"Update now", "Later"}, false},
+        {"mandatory, closed",
+         true,
+         "Fixes.",
+         -1,
+         "Korvane 0.1.39 is available.\n\nFixes.",
+         {"Update"},
+         true},
+    };
+    launch();
+    h.settle(0.2); // the launch's own check finds nothing to offer
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        shell().alerts.clear();
+        shell().answers = {c.answer};
+        h.app->updatePrompted = false; // a new run
+        h.app->offerUpdate(offer("/sized.zip", c.mandatory, c.notes));
+        h.app->offerUpdate(offer("/sized.zip", c.mandatory, c.notes));
+        ASSERT_EQ(shell().alerts.size(), 1u) << "offered twice in one run";
+        EXPECT_EQ(shell().alerts[0].text, c.text);
+        EXPECT_EQ(shell().alerts[0].buttons, c.buttons);
+        if (c.downloads) {
+            ASSERT_TRUE(h.runUntil([&] { return h.quits > 0; }));
+            EXPECT_EQ(KVBundleVersion(bundle), "0.1.39");
+        } else {
+            h.settle(0.3);
+            EXPECT_TRUE(downloads.requests().empty());
+            EXPECT_TRUE(shell().progressSteps.empty());
+            expectUntouched();
+        }
+    }
+}
+
+TEST_F(AppUpdateIntegration, AFailedUpdateSaysWhyAndLeavesTheInstallAlone) {
+    const std::string good = zip;
+    struct Case {
+        std::string body;
+        std::string sha256;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"<html>Bad gateway</html>", "", "The update could not be unpacked."},
+        {zipOf({KVZipFile("readme.txt", "no app here")}), "", "The update held no app."},
+        {good, std::string(64, '0'), "The update could not be verified."},
+    };
+    launch();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        zip = c.body;
+        shell().alerts.clear();
+        h.app->downloadUpdate(downloads.base() + "/sized.zip", c.sha256);
+        ASSERT_TRUE(h.runUntil([&] { return !shell().alerts.empty(); }));
+        EXPECT_EQ(shell().alerts[0].title, "Update failed");
+        EXPECT_EQ(shell().alerts[0].text, "Could not install the update:\n" + c.message +
+                                              "\n\nYou can download it directly from "
+                                              "127.0.0.1/download.");
+        EXPECT_FALSE(shell().progressShown);
+        h.settle(0.1);
+        expectUntouched();
+    }
+}
+
+TEST_F(AppUpdateIntegration, ProgressCountsMegabytesAndFillsTheBarWhenTheSizeIsKnown) {
+    const std::string size = "3.0"; // 3 MiB and a little, in MiB
+    launch();
+    for (const std::string path : {"/sized.zip", "/streamed.zip"}) {
+        SCOPED_TRACE(path);
+        const bool sized = path == "/sized.zip";
+        KVMakeBundle(bundle, "0.1.38");
+        KVUpdater::removeOldBundle(bundle);
+        shell().progressSteps.clear();
+        const int quits = h.quits;
+        h.app->downloadUpdate(downloads.base() + path);
+        ASSERT_TRUE(h.runUntil([&] { return h.quits > quits; }));
+        const auto& steps = shell().progressSteps;
+        ASSERT_GE(steps.size(), 2u);
+        const std::regex label(sized ? "Downloading Korvane\u2026 \\d+\\.\\d MB of " + size + " MB"
+                                     : "Downloading Korvane\u2026 \\d+\\.\\d MB");
+        double last = 0;
+        for (size_t i = 1; i < steps.size(); ++i) {
+            EXPECT_EQ(steps[i].title, "Updating Korvane");
+            EXPECT_TRUE(std::regex_match(steps[i].label, label)) << steps[i].label;
+            EXPECT_EQ(steps[i].fraction.has_value(), sized) << steps[i].label;
+            if (sized && steps[i].fraction) {
+                EXPECT_GT(*steps[i].fraction, 0);
+                EXPECT_LE(*steps[i].fraction, 1);
+                EXPECT_GE(*steps[i].fraction, last) << "the bar went back";
+                last = *steps[i].fraction;
+            }
+        }
+        EXPECT_EQ(KVBundleVersion(bundle), "0.1.39");
+    }
+}
+
+TEST_F(AppUpdateIntegration, AnInstallThatCannotReplaceItselfOpensTheDownloadPage) {
+    struct Case {
+        std::string name;
+        bool fromBundle;
+        bool readOnlyParent;
+        bool browser;
+    };
+    const std::vector<Case> cases = {
+        {"build tree", false, false, true},
+        {"read-only parent", true, true, true},
+        {"no browser", false, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bundleInUse = c.fromBundle ? bundle : "";
+        ASSERT_EQ(::chmod(dist.c_str(), c.readOnlyParent ? 0555 : 0755), 0);
+        h.platform.launcher->urls.clear();
+        h.platform.launcher->succeeds = c.browser;
+        shell().alerts.clear();
+        shell().answers = {0};
+        launch();
+        h.app->offerUpdate(offer("/sized.zip"));
+        h.settle(0.3);
+        const std::vector<std::string> opened{h.service.base() + "/download"};
+        EXPECT_EQ(h.platform.launcher->urls, c.browser ? opened : std::vector<std::string>{});
+        EXPECT_TRUE(downloads.requests().empty());
+        EXPECT_TRUE(shell().progressSteps.empty());
+        if (c.browser) {
+            EXPECT_EQ(shell().alerts.size(), 1u) << "more than the offer";
+        } else {
+            ASSERT_EQ(shell().alerts.size(), 2u);
+            EXPECT_EQ(shell().alerts[1].title, "Update failed");
+            EXPECT_NE(shell().alerts[1].text.find("127.0.0.1/download."), std::string::npos);
+        }
+        ASSERT_EQ(::chmod(dist.c_str(), 0755), 0);
+        expectUntouched();
+    }
+}
+
+} // namespace
