@@ -87,11 +87,16 @@ KVE2EWorld::~KVE2EWorld() {
     service_.reset();
 }
 
-bool KVE2EWorld::startService(int port) {
-    service_ = std::make_unique<KVChildProcess>(
-        std::vector<std::string>{KV_SERVICE_PROGRAM, "--demo", "--offline", "--listen",
-                                 "127.0.0.1:" + std::to_string(port), "--db", database_},
-        std::vector<std::string>{});
+bool KVE2EWorld::startService(int port, const std::vector<std::string>& extra) {
+    std::vector<std::string> argv{KV_SERVICE_PROGRAM,
+                                  "--demo",
+                                  "--offline",
+                                  "--listen",
+                                  "127.0.0.1:" + std::to_string(port),
+                                  "--db",
+                                  database_};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    service_ = std::make_unique<KVChildProcess>(argv, std::vector<std::string>{});
     const std::string marker = "listening on http://127.0.0.1:";
     for (std::string line; !(line = service_->readLine(30)).empty();) {
         if (const size_t at = line.find(marker); at != std::string::npos) {
@@ -150,21 +155,32 @@ bool KVE2EWorld::showNoPack() {
     return writePng(shown_.image, path) && arena_->process.command("image " + path) == "ok";
 }
 
-bool KVE2EWorld::startKorvane() {
-    korvane_ = std::make_unique<KVChildProcess>(
-        std::vector<std::string>{KV_KORVANE_PROGRAM},
-        std::vector<std::string>{"DISPLAY=" + x_->display(), "HOME=" + home_.path(),
-                                 "XDG_DATA_HOME=" + home_.file("data"),
-                                 "XDG_CONFIG_HOME=" + home_.file("config"),
-                                 "KORVANE_API_BASE=" + serviceBase(),
-                                 "KORVANE_SCRYFALL_BASE=" + serviceBase() + "/scryfall",
-                                 "KORVANE_DRAFT_DEBUG=1", "QT_QPA_PLATFORM=xcb"});
+bool KVE2EWorld::startKorvane(const std::string& program,
+                              const std::vector<std::string>& environment) {
+    std::vector<std::string> variables{"DISPLAY=" + x_->display(),
+                                       "HOME=" + home_.path(),
+                                       "XDG_DATA_HOME=" + home_.file("data"),
+                                       "XDG_CONFIG_HOME=" + home_.file("config"),
+                                       "KORVANE_API_BASE=" + serviceBase(),
+                                       "KORVANE_SCRYFALL_BASE=" + serviceBase() + "/scryfall",
+                                       "KORVANE_DRAFT_DEBUG=1",
+                                       "QT_QPA_PLATFORM=xcb"};
+    variables.insert(variables.end(), environment.begin(), environment.end());
+    korvane_ = std::make_unique<KVChildProcess>(std::vector<std::string>{program}, variables);
     return korvane_->pid() > 0;
 }
 
 int KVE2EWorld::stopKorvane() {
     const int status = korvane_ ? korvane_->stop(SIGTERM, 20) : -1;
     korvane_.reset();
+    return status;
+}
+
+int KVE2EWorld::korvaneExit(double seconds) {
+    const int status = korvane_ ? korvane_->stop(0, seconds) : -1;
+    if (status >= 0) {
+        korvane_.reset();
+    }
     return status;
 }
 

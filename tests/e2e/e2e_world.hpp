@@ -28,8 +28,9 @@ public:
     KVX11Screen& screen() { return *screen_; }
     const KVDemoDraft& draft() const { return *draft_; }
 
-    // The service on `port` (0: any free one), on the world's database.
-    bool startService(int port = 0);
+    // The service with the demo set on `port` (0: any free one), on the world's database,
+    // `extra` added to its arguments.
+    bool startService(int port = 0, const std::vector<std::string>& extra = {});
     void stopService();
     int servicePort() const { return port_; }
     std::string serviceBase() const { return "http://127.0.0.1:" + std::to_string(port_); }
@@ -48,9 +49,15 @@ public:
     // Arena's pattern without a pack, as between drafts.
     bool showNoPack();
 
-    bool startKorvane();
+    // korvane as a user starts it: this build's, or `program` (a copy elsewhere), with
+    // `environment` added to the world's.
+    bool startKorvane(const std::string& program = KV_KORVANE_PROGRAM,
+                      const std::vector<std::string>& environment = {});
+    pid_t korvanePid() const { return korvane_ ? korvane_->pid() : -1; }
     // SIGTERM and the exit status (-1 when it did not end in time).
     int stopKorvane();
+    // Its exit status once it quits by itself, -1 when it is still running after `seconds`.
+    int korvaneExit(double seconds);
     bool korvaneRunning() const { return korvane_ != nullptr; }
 
     // korvane.log as it is now, and its size, for waits on lines written after a point.
@@ -58,6 +65,7 @@ public:
     size_t korvaneLogSize() const { return korvaneLog().size(); }
     bool waitForLog(const std::string& text, size_t from, double seconds) const;
 
+    const std::string& home() const { return home_.path(); }
     std::string dataDirectory() const;
     std::string authFile() const { return dataDirectory() + "/auth.json"; }
 
