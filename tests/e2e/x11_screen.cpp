@@ -1,4 +1,5 @@
 #include "e2e/x11_screen.hpp"
+#include "x11_harness/us_keys.hpp"
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
@@ -55,19 +56,6 @@ uint32_t keysymNamed(std::string name) {
         }
     }
     return name.size() == 1 ? static_cast<uint32_t>(name[0]) : 0;
-}
-
-bool needsShift(char c) {
-    return (c >= 'A' && c <= 'Z') || std::strchr("~!@#$%^&*()_+{}|:\"<>?", c) != nullptr;
-}
-
-uint32_t keysymOf(char c) {
-    static const char* shifted = "~!@#$%^&*()_+{}|:\"<>?";
-    static const char* plain = "`1234567890-=[]\\;',./";
-    if (const char* at = std::strchr(shifted, c); at != nullptr && c != 0) {
-        return static_cast<uint32_t>(plain[at - shifted]);
-    }
-    return static_cast<uint32_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
 }
 
 bool near(QRgb a, QRgb b, int tolerance) {
@@ -181,13 +169,13 @@ void KVX11Screen::click(int x, int y) {
 void KVX11Screen::type(const std::string& text) {
     const uint8_t shift = keycode(XK_Shift_L);
     for (const char c : text) {
-        const uint8_t code = keycode(keysymOf(c));
-        if (needsShift(c)) {
+        const uint8_t code = keycode(KVKeysymOf(c));
+        if (KVNeedsShift(c)) {
             fake(XCB_KEY_PRESS, shift);
         }
         fake(XCB_KEY_PRESS, code);
         fake(XCB_KEY_RELEASE, code);
-        if (needsShift(c)) {
+        if (KVNeedsShift(c)) {
             fake(XCB_KEY_RELEASE, shift);
         }
     }
