@@ -231,6 +231,14 @@ TEST(EndToEnd, ANewUserDraftsBuildsADeckAndComesBackWhileTheServiceIsDown) {
     world.screen().click(button.center().x(), button.center().y());
     ASSERT_TRUE(world.waitForLog("[draft] deck window: ", beforeDeck, kStartup));
     EXPECT_EQ(deckCards(world.korvaneLog()), 40);
+    // The list is drawn once its tab's gold underline shows beside the panel's button.
+    EXPECT_TRUE(KVE2EWorld::waitUntil(
+        [&] {
+            const QImage screen = world.screen().shot();
+            return KVCountColour(screen, screen.rect(), kDeckButtonGold, 4) >
+                   KVCountColour(screen, button, kDeckButtonGold, 4) + 40;
+        },
+        kStartup));
     world.shot("deck");
 
     // The hot keys: Alt+S opens the settings, Ctrl+Alt+H hides the panel.
