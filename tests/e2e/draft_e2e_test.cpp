@@ -5,6 +5,8 @@
 #include "e2e/e2e_world.hpp"
 #include "ui/drawing.hpp"
 
+#include <QPainter>
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -94,6 +96,42 @@ std::vector<std::string> unstampedCards(KVE2EWorld& world, const std::string& lo
         }
     }
     return wrong;
+}
+
+// The pack's grades that show nowhere off the cards, each with its colour's count: the panel
+// lists every card with its grade, so every grade given must show there in its colour (counted
+// against what Arena's own picture has of that colour off the cards).
+std::vector<std::string> gradesMissingFromThePanel(KVE2EWorld& world, const std::string& log,
+                                                   size_t from) {
+    std::set<std::string> given;
+    for (const auto& [name, grade] : loggedGrades(log, from)) {
+        given.insert(grade);
+    }
+    QImage screen = world.screen().shot();
+    QImage picture = qimageOf(world.shownScreen().image);
+    const QRect frame = world.arenaFrame();
+    {
+        QPainter onScreen(&screen);
+        QPainter inPicture(&picture);
+        for (const KVNormRect& slot : world.shownScreen().slots) {
+            const QRect card = QRectF(slot.x * frame.width(), slot.y * frame.height(),
+                                      slot.width * frame.width(), slot.height * frame.height())
+                                   .toAlignedRect();
+            onScreen.fillRect(card.translated(frame.topLeft()), Qt::black);
+            inPicture.fillRect(card, Qt::black);
+        }
+    }
+    std::vector<std::string> missing;
+    for (const std::string& grade : given) {
+        const QRgb colour = rgbOf(KVGradeColor(grade));
+        const int shown = KVCountColour(screen, screen.rect(), colour, 10);
+        const int own = KVCountColour(picture, picture.rect(), colour, 10);
+        if (shown < own + 15) {
+            missing.push_back(grade + ": " + std::to_string(shown) + " pixels, " +
+                              std::to_string(own) + " in Arena's picture");
+        }
+    }
+    return given.empty() ? std::vector<std::string>{"no grades logged"} : missing;
 }
 
 std::string joined(const std::vector<std::string>& items) {
@@ -196,6 +234,12 @@ TEST(EndToEnd, ANewUserDraftsBuildsADeckAndComesBackWhileTheServiceIsDown) {
             step == 0 ? kVisionWait : kStartup))
             << world.draft().steps()[step].name << ": " << joined(wrong) << "\n"
             << world.korvaneLog().substr(from);
+        EXPECT_TRUE(KVE2EWorld::waitUntil(
+            [&] {
+                return (wrong = gradesMissingFromThePanel(world, world.korvaneLog(), from)).empty();
+            },
+            kStartup))
+            << world.draft().steps()[step].name << ": " << joined(wrong);
         world.shot(world.draft().steps()[step].name + "-stamped");
     }
     // The second pack has one card less: where the first pack's last card was, nothing is
