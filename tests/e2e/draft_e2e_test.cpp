@@ -103,9 +103,13 @@ std::vector<std::string> unstampedCards(KVE2EWorld& world, const std::string& lo
 // against what Arena's own picture has of that colour off the cards).
 std::vector<std::string> gradesMissingFromThePanel(KVE2EWorld& world, const std::string& log,
                                                    size_t from) {
+    // Lines written while the last pack was still the session's are left out.
+    const auto grades = loggedGrades(log, from);
     std::set<std::string> given;
-    for (const auto& [name, grade] : loggedGrades(log, from)) {
-        given.insert(grade);
+    for (const int64_t id : world.shownPack()) {
+        if (const auto grade = grades.find(KVDemoDraft::card(id).name); grade != grades.end()) {
+            given.insert(grade->second);
+        }
     }
     QImage screen = world.screen().shot();
     QImage picture = qimageOf(world.shownScreen().image);
