@@ -40,8 +40,7 @@ struct Backlog {
 
 const Backlog& realisticBacklog() {
     static const Backlog backlog = [] {
-        const std::string evening =
-            KVReadFile(KV_FIXTURES_DIR "/player_log_session.log").value_or(std::string());
+        const std::string evening = KVReadFile(KV_PLAYER_LOG).value_or(std::string());
         Backlog b;
         std::mt19937 rng(7);
         // Matches played before the draft, then the evening with its drafts.

@@ -6,7 +6,7 @@
 #include "vision/phash.hpp"
 #include "vision/vision.hpp"
 
-#include "../tests/vision/test_images.hpp"
+#include "draft_screen/pictures.hpp"
 
 #include <benchmark/benchmark.h>
 

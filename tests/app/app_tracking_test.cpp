@@ -186,14 +186,10 @@ TEST(AppTracking, HotKeysReachTheirActions) {
     EXPECT_TRUE(press('D', kKVHotKeyOption));
     EXPECT_TRUE(press('P', kKVHotKeyOption));
 
-    // Arena leaves: its keys go, the Ctrl+Alt ones stay.
+    // Arena leaves: its keys go, the Ctrl+Alt ones stay (H below).
     closeArena(h);
     h.app->tickArena();
-    std::set<int> ids;
-    for (const auto& [key, chord] : keys.registered) {
-        ids.insert(key.second);
-    }
-    EXPECT_EQ(ids, (std::set<int>{1, 2}));
+    EXPECT_FALSE(press('D', kKVHotKeyOption));
 
     // Signed out, Ctrl+Alt+H raises the sign-in window rather than an empty panel.
     ASSERT_TRUE(h.platform.shell->choose("Sign out"));

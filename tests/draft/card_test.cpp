@@ -27,15 +27,4 @@ TEST(Card, LandsAreFoundByTheirTypeLine) {
     EXPECT_FALSE(card.isLand());
 }
 
-TEST(Card, ANewCardIsUngradedWithItsOwnArtLists) {
-    auto a = std::make_shared<KVCard>();
-    auto b = std::make_shared<KVCard>("Opt");
-    EXPECT_EQ(a->name, "");
-    EXPECT_EQ(a->grade, "?");
-    EXPECT_EQ(a->arenaId, 0);
-    a->artURIs.emplace_back("https://img/1.jpg");
-    EXPECT_TRUE(b->artURIs.empty());
-    EXPECT_TRUE(b->artHashes.empty());
-}
-
 } // namespace

@@ -469,17 +469,6 @@ struct Gate {
     }
 };
 
-bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::yield();
-    }
-    return true;
-}
-
 TEST(CatalogIntegration, ALoadGivesWayToALaterSetBetweenPages) {
     KVScopedEnvironment env;
     auto gate = std::make_shared<Gate>();
@@ -514,9 +503,9 @@ TEST(CatalogIntegration, ALoadGivesWayToALaterSetBetweenPages) {
     ASSERT_EQ(reached.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(catalog.wantedSet(), "AAA");
     std::thread second = load("bbb");
-    EXPECT_TRUE(eventually([&] { return catalog.wantedSet() == "BBB"; }));
+    EXPECT_TRUE(KVEventually([&] { return catalog.wantedSet() == "BBB"; }));
     std::thread third = load("ccc");
-    EXPECT_TRUE(eventually([&] { return catalog.wantedSet() == "CCC"; }));
+    EXPECT_TRUE(KVEventually([&] { return catalog.wantedSet() == "CCC"; }));
     gate->letGo();
     for (std::thread* t : {&first, &second, &third}) {
         t->join();

@@ -46,6 +46,7 @@ TEST(DesktopServicesIntegrationTest, LauncherStartsDetachedWithItsEnvironment) {
     EXPECT_NE(said.substr(said.find(':') + 1), std::to_string(::getsid(0)) + "\n");
 
     EXPECT_FALSE(launcher->launch({"/nonexistent/wine", "MTGA.exe"}));
+    EXPECT_FALSE(launcher->launch({"/etc/passwd"})); // there, but not a program
     EXPECT_FALSE(launcher->launch({}));
     // Nothing left behind to reap.
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);

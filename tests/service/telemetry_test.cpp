@@ -23,17 +23,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 // The telemetry route answering with the scripted statuses in turn, then 200.
 struct FakeService {
     std::mutex mutex;
@@ -104,7 +93,7 @@ TEST_F(Telemetry, TheTwentyFifthEventSendsABatchAndSignedOutKeepsTheNewest2000) 
     recordRange(*telemetry, 1, 24);
     EXPECT_EQ(telemetry->buffered(), 24u); // waiting for the timer
     telemetry->record("pack_analyzed", {{"n", 25}});
-    ASSERT_TRUE(eventually([&] { return service.server.requests().size() == 1; }));
+    ASSERT_TRUE(KVEventually([&] { return service.server.requests().size() == 1; }));
     EXPECT_EQ(service.batches()[0], numbers(1, 25));
     const KVJson body = KVJson::parse(service.server.requests()[0].body);
     EXPECT_EQ(body["sessionId"], telemetry->sessionId());
@@ -125,10 +114,10 @@ TEST_F(Telemetry, ARetryableRefusalIsSentFirstAgainAndAFinalOneIsDropped) {
     service.statuses = {429, 400};
     auto telemetry = start();
     recordRange(*telemetry, 1, 25);
-    ASSERT_TRUE(eventually([&] { return telemetry->buffered() == 25; })); // put back
+    ASSERT_TRUE(KVEventually([&] { return telemetry->buffered() == 25; })); // put back
     telemetry->record("pack_analyzed", {{"n", 26}});
     // Each flush does nothing while a batch is on its way.
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(KVEventually([&] {
         telemetry->flush();
         return service.server.requests().size() == 3;
     }));
@@ -168,7 +157,7 @@ TEST_F(Telemetry, ASilentServiceHoldsQuittingForTheCapAndLosesNothing) {
 
     auto telemetry = start();
     recordRange(*telemetry, 1, 25); // on its way, never answered
-    ASSERT_TRUE(eventually([&] { return telemetry->buffered() == 0; }));
+    ASSERT_TRUE(KVEventually([&] { return telemetry->buffered() == 0; }));
     recordRange(*telemetry, 26, 40);
     const auto before = Clock::now();
     telemetry->shutdown();

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ftw.h>
+#include <thread>
 #include <unistd.h>
 
 KVTempDir::KVTempDir() {
@@ -46,4 +48,17 @@ void KVWriteTestFile(const std::string& path, const std::string& bytes) {
     }
     KVError error;
     ASSERT_TRUE(KVWriteFileAtomically(path, bytes, &error)) << error.message;
+}
+
+bool KVEventually(const std::function<bool()>& done, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(seconds));
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }

@@ -37,3 +37,7 @@ private:
 
 // Writes `bytes` to `path` (replacing it), creating parent directories; fails the test on error.
 void KVWriteTestFile(const std::string& path, const std::string& bytes);
+
+// Whether `done` comes to hold within `seconds`, asked again every few milliseconds: for what
+// another thread or process brings about in its own time.
+bool KVEventually(const std::function<bool()>& done, double seconds = 10);

@@ -16,19 +16,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-bool eventually(const std::function<bool()>& done, double seconds = 10) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(long(seconds * 1000));
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
-
 // Our own connection: pointer, focus, stacking and pixels as any client sees them.
 class Display {
 public:
@@ -173,6 +160,24 @@ private:
     xcb_window_t root_ = 0;
 };
 
+// Sends `request` and gives the window ids on the "ok" line that answers it (none if none came).
+std::vector<unsigned> askIds(KVChildProcess& process, const std::string& request) {
+    process.write(request + "\n");
+    for (int i = 0; i < 10; ++i) {
+        std::istringstream line(process.readLine());
+        std::string ok;
+        line >> ok;
+        if (ok == "ok") {
+            std::vector<unsigned> ids;
+            for (unsigned id = 0; line >> id;) {
+                ids.push_back(id);
+            }
+            return ids;
+        }
+    }
+    return {};
+}
+
 constexpr uint32_t kArenaColor = 0x336699;
 
 class OverlayX11Integration : public X11Fixture {
@@ -187,7 +192,7 @@ protected:
             {"--x", "0", "--y", "0", "--width", "1280", "--height", "720", "--color", "336699"});
         x = std::make_unique<Display>(display());
         // openbox focuses the new window itself.
-        ASSERT_TRUE(eventually([&] { return x->focus() == fake->window; }));
+        ASSERT_TRUE(KVEventually([&] { return x->focus() == fake->window; }));
         demo = std::make_unique<KVChildProcess>(
             std::vector<std::string>{KV_OVERLAY_DEMO},
             std::vector<std::string>{"DISPLAY=" + display(), "QT_QPA_PLATFORM=xcb"});
@@ -197,17 +202,11 @@ protected:
         std::ostringstream stamps;
         stamps << "stamps " << a.x << " " << a.y << " " << a.width << " " << a.height << " graded";
         ASSERT_EQ(demo->command(stamps.str()), "ok");
-        demo->write("ids\n");
-        for (int i = 0; i < 10 && panel == 0; ++i) {
-            std::istringstream line(demo->readLine());
-            std::string ok;
-            line >> ok;
-            if (ok == "ok") {
-                line >> panel >> stampsWindow;
-            }
-        }
-        ASSERT_NE(panel, 0u);
-        ASSERT_TRUE(eventually([&] { return x->frame(panel).width == 320; }));
+        const std::vector<unsigned> ids = askIds(*demo, "ids");
+        ASSERT_EQ(ids.size(), 2u);
+        panel = ids[0];
+        stampsWindow = ids[1];
+        ASSERT_TRUE(KVEventually([&] { return x->frame(panel).width == 320; }));
     }
 
     // What the demo printed about taps within `seconds`, "" when nothing.
@@ -256,17 +255,17 @@ TEST_F(OverlayX11Integration, TheClickThroughPanelPassesClicksToArena) {
 }
 
 TEST_F(OverlayX11Integration, FloatingOverEverythingPutsThePanelBackAboveArena) {
-    ASSERT_TRUE(eventually([&] { return x->above(panel, x->topLevel(fake->window)); }));
+    ASSERT_TRUE(KVEventually([&] { return x->above(panel, x->topLevel(fake->window)); }));
     const xcb_window_t arenaFrame = x->fullScreenGame();
-    ASSERT_TRUE(eventually([&] { return x->above(arenaFrame, panel); }));
+    ASSERT_TRUE(KVEventually([&] { return x->above(arenaFrame, panel); }));
     ASSERT_EQ(demo->command("raise"), "ok");
-    EXPECT_TRUE(eventually([&] { return x->above(panel, arenaFrame); }));
+    EXPECT_TRUE(KVEventually([&] { return x->above(panel, arenaFrame); }));
     EXPECT_TRUE(x->above(panel, stampsWindow)) << "the panel stays over the stamps";
 
     // Always-on-top off: raising no longer lifts the panel.
     ASSERT_EQ(demo->command("ontop 0"), "ok");
     x->raise(arenaFrame);
-    ASSERT_TRUE(eventually([&] { return x->above(arenaFrame, panel); }));
+    ASSERT_TRUE(KVEventually([&] { return x->above(arenaFrame, panel); }));
     ASSERT_EQ(demo->command("raise"), "ok");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(x->above(arenaFrame, panel));
@@ -275,7 +274,7 @@ TEST_F(OverlayX11Integration, FloatingOverEverythingPutsThePanelBackAboveArena) 
 TEST_F(OverlayX11Integration, WithoutACompositorTheCornersShowArenaNotBlack) {
     const Display::Frame p = x->frame(panel);
     const Display::Frame a = x->frame(fake->window);
-    ASSERT_TRUE(eventually([&] { return x->pixel(p.x + 100, p.y + 30) != kArenaColor; }));
+    ASSERT_TRUE(KVEventually([&] { return x->pixel(p.x + 100, p.y + 30) != kArenaColor; }));
     for (const auto& [dx, dy] : {std::pair{0, 0}, {1, 1}, {319, 0}, {0, p.height - 1}}) {
         EXPECT_EQ(x->pixel(p.x + dx, p.y + dy), kArenaColor) << "panel corner " << dx << "," << dy;
     }
@@ -286,14 +285,14 @@ TEST_F(OverlayX11Integration, WithoutACompositorTheCornersShowArenaNotBlack) {
     // A compositor blends the translucent window instead: the corners stay the game's and a
     // half-opaque panel mixes with it.
     KVChildProcess compositor({"xcompmgr"}, {"DISPLAY=" + display()});
-    ASSERT_TRUE(eventually([&] { return KVPlatform::current()->screens->compositing(); }));
+    ASSERT_TRUE(KVEventually([&] { return KVPlatform::current()->screens->compositing(); }));
     ASSERT_EQ(demo->command("opacity 0.5"), "ok");
     const uint32_t body = 0x0b0f16;
-    EXPECT_TRUE(eventually([&] {
+    EXPECT_TRUE(KVEventually([&] {
         const uint32_t mixed = x->pixel(p.x + 100, p.y + 30);
         return mixed != body && mixed != kArenaColor && (mixed & 0xFF) > 0x40;
     })) << "the panel's body blends with the game";
-    EXPECT_TRUE(eventually([&] { return x->pixel(p.x, p.y) == kArenaColor; }));
+    EXPECT_TRUE(KVEventually([&] { return x->pixel(p.x, p.y) == kArenaColor; }));
     compositor.kill();
 }
 
@@ -313,20 +312,12 @@ TEST_F(OverlayX11Integration, TheSettingsCardTakesTheKeyboardAndEscGivesItBackTo
     std::ostringstream show;
     show << "settings " << a.x << " " << a.y << " " << a.width << " " << a.height;
     ASSERT_EQ(demo->command(show.str()), "ok");
-    demo->write("settings-ids\n");
-    unsigned card = 0;
-    unsigned scrim = 0;
-    for (int i = 0; i < 10 && card == 0; ++i) {
-        std::istringstream line(demo->readLine());
-        std::string ok;
-        line >> ok;
-        if (ok == "ok") {
-            line >> card >> scrim;
-        }
-    }
-    ASSERT_NE(card, 0u);
-    EXPECT_TRUE(eventually([&] { return x->focus() == card; })) << "the card has the keyboard";
-    EXPECT_TRUE(eventually([&] { return x->above(x->topLevel(card), scrim); }))
+    const std::vector<unsigned> ids = askIds(*demo, "settings-ids");
+    ASSERT_EQ(ids.size(), 2u);
+    const unsigned card = ids[0];
+    const unsigned scrim = ids[1];
+    EXPECT_TRUE(KVEventually([&] { return x->focus() == card; })) << "the card has the keyboard";
+    EXPECT_TRUE(KVEventually([&] { return x->above(x->topLevel(card), scrim); }))
         << "the card lies over its scrim";
     EXPECT_TRUE(x->above(scrim, x->topLevel(fake->window))) << "the scrim covers Arena";
     const Display::Frame c = x->frame(card);
@@ -335,7 +326,7 @@ TEST_F(OverlayX11Integration, TheSettingsCardTakesTheKeyboardAndEscGivesItBackTo
 
     x->key(kEscape);
     EXPECT_EQ(tap(5), "settings closed");
-    EXPECT_TRUE(eventually([&] { return x->focus() == fake->window; }))
+    EXPECT_TRUE(KVEventually([&] { return x->focus() == fake->window; }))
         << "Arena has the keyboard again";
     EXPECT_EQ(tap(0.5), "") << "closed once";
 }
@@ -380,18 +371,11 @@ TEST_F(OverlayX11Integration, ANewUserSignsInWithTheKeyboardThenWithGoogle) {
             EXPECT_EQ(app.command("shot " + std::string(shots) + "/" + name + ".png"), "ok");
         }
     };
-    app.write("signin " + service.base() + "\n");
-    unsigned window = 0;
-    for (int i = 0; i < 10 && window == 0; ++i) {
-        std::istringstream line(app.readLine());
-        std::string ok;
-        line >> ok;
-        if (ok == "ok") {
-            line >> window;
-        }
-    }
-    ASSERT_NE(window, 0u);
-    ASSERT_TRUE(eventually([&] { return x->focus() == window; })) << "the window has the keyboard";
+    const std::vector<unsigned> ids = askIds(app, "signin " + service.base());
+    ASSERT_EQ(ids.size(), 1u);
+    const unsigned window = ids[0];
+    ASSERT_TRUE(KVEventually([&] { return x->focus() == window; }))
+        << "the window has the keyboard";
     shot("signin-live-1-open");
 
     x->type("ana@example.com");
@@ -399,7 +383,7 @@ TEST_F(OverlayX11Integration, ANewUserSignsInWithTheKeyboardThenWithGoogle) {
     x->type("wrongpass1");
     shot("signin-live-2-typed");
     x->key(kReturn);
-    ASSERT_TRUE(eventually([&] { return !service.requests().empty(); }));
+    ASSERT_TRUE(KVEventually([&] { return !service.requests().empty(); }));
     const KVJson body = KVJson::parse(service.lastRequest().body);
     EXPECT_EQ(body["email"], "ana@example.com");
     EXPECT_EQ(body["password"], "wrongpass1") << "Tab took the cursor to the password";
@@ -412,7 +396,7 @@ TEST_F(OverlayX11Integration, ANewUserSignsInWithTheKeyboardThenWithGoogle) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     shot("signin-live-4-google-waiting");
     EXPECT_EQ(app.readLine(20), "signed in ana@example.com");
-    EXPECT_TRUE(eventually([&] { return x->frame(window).width == 0 || x->focus() != window; }))
+    EXPECT_TRUE(KVEventually([&] { return x->frame(window).width == 0 || x->focus() != window; }))
         << "the window closed";
     shot("signin-live-5-done");
     app.command("quit");

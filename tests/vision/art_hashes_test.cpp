@@ -1,13 +1,13 @@
 #include "base/config.hpp"
 #include "base/dispatch/run_loop.hpp"
 #include "base/files.hpp"
+#include "draft_screen/pictures.hpp"
 #include "service/api.hpp"
 #include "support/fake_http_server.hpp"
 #include "support/test_environment.hpp"
 #include "vision/art_hashes.hpp"
 #include "vision/image_codec.hpp"
 #include "vision/phash.hpp"
-#include "vision/test_images.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "vision/phash.hpp"
 
-#include "test_images.hpp"
+#include "draft_screen/pictures.hpp"
 
 #include <gtest/gtest.h>
 

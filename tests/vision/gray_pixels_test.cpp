@@ -1,7 +1,7 @@
 #include "vision/gray_pixels.hpp"
 #include "vision/image_crop.hpp"
 
-#include "test_images.hpp"
+#include "draft_screen/pictures.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "vision/image_codec.hpp"
 
-#include "test_images.hpp"
+#include "draft_screen/pictures.hpp"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -22,6 +22,7 @@ struct PNGForm {
     bool interlaced = false;
     std::vector<png_color> palette;
     std::vector<png_byte> paletteAlpha;
+    size_t textBytes = 0; // a compressed text chunk inflating to this many bytes; 0: none
 };
 
 void appendToString(png_structp png, png_bytep data, size_t length) {
@@ -43,6 +44,16 @@ std::string writePNG(const PNGForm& form, const std::vector<std::vector<uint8_t>
     if (!form.paletteAlpha.empty()) {
         png_set_tRNS(png, info, form.paletteAlpha.data(),
                      static_cast<int>(form.paletteAlpha.size()), nullptr);
+    }
+    std::string text(form.textBytes, 'a');
+    std::string key = "Comment";
+    png_text entry{};
+    entry.compression = PNG_TEXT_COMPRESSION_zTXt;
+    entry.key = key.data();
+    entry.text = text.data();
+    entry.text_length = text.size();
+    if (form.textBytes > 0) {
+        png_set_text(png, info, &entry, 1);
     }
     png_write_info(png, info);
     const int passes = png_set_interlace_handling(png);
@@ -76,27 +87,13 @@ void putBigEndian(std::string& bytes, size_t at, uint32_t value, int size) {
 // `image` as an RGBA PNG carrying `copies` compressed text chunks, each inflating to
 // `textBytes`: a small file that a decoder keeping its texts expands a thousandfold.
 std::string pngWithTexts(const KVImage& image, int copies, size_t textBytes) {
-    std::string bytes;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_set_write_fn(png, &bytes, appendToString, nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
-                 static_cast<png_uint_32>(image.height), 8, PNG_COLOR_TYPE_RGB_ALPHA,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    std::string text(textBytes, 'a');
-    std::string key = "Comment";
-    png_text entry{};
-    entry.compression = PNG_TEXT_COMPRESSION_zTXt;
-    entry.key = key.data();
-    entry.text = text.data();
-    entry.text_length = text.size();
-    png_set_text(png, info, &entry, 1);
-    png_write_info(png, info);
+    const PNGForm form{image.width, image.height, 8,  PNG_COLOR_TYPE_RGB_ALPHA,
+                       false,       {},           {}, textBytes};
+    std::vector<std::vector<uint8_t>> rows;
     for (int y = 0; y < image.height; ++y) {
-        png_write_row(png, image.pixel(0, y));
+        rows.emplace_back(image.pixel(0, y), image.pixel(0, y) + image.stride());
     }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
+    std::string bytes = writePNG(form, rows);
 
     // The one text chunk (length, type, data, checksum), repeated where it stands.
     const size_t at = bytes.find("zTXt") - 4;

@@ -4,64 +4,19 @@
 #include "draft_screen/arena_screen.hpp"
 #include "vision/vision.hpp"
 
-#include "vision/gray_pixels.hpp"
 #include "vision/image_codec.hpp"
 #include "vision/image_crop.hpp"
 
-#include "test_images.hpp"
+#include "draft_screen/pictures.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
-#include <cmath>
 #include <cstring>
-#include <numbers>
 #include <sstream>
 #include <thread>
 
 namespace {
-
-// The hash written out the plain way: the transform as a triple loop over the 64 × 64 gray
-// thumbnail, the median from a full sort.
-KVArtHash referenceHash(const KVImage& image) {
-    const std::vector<float> g = KVGrayPixels(image, 64, 64).value();
-    const auto c = [](int k, int n) {
-        return std::cos(((2.0 * n + 1.0) * std::numbers::pi) * k * (1.0 / 128.0));
-    };
-    std::vector<double> d(256);
-    for (int v = 0; v < 16; ++v) {
-        for (int u = 0; u < 16; ++u) {
-            double sum = 0;
-            for (int y = 0; y < 64; ++y) {
-                double row = 0;
-                for (int x = 0; x < 64; ++x) {
-                    row += g[y * 64 + x] * c(u, x);
-                }
-                sum += 2.0 * row * c(v, y);
-            }
-            d[16 * v + u] = 2.0 * sum;
-        }
-    }
-    std::vector<double> sorted = d;
-    std::sort(sorted.begin(), sorted.end());
-    const double median = (sorted[127] + sorted[128]) * 0.5;
-    KVArtHash hash{};
-    for (int i = 0; i < 256; ++i) {
-        if (d[i] > median) {
-            hash[i / 8] |= static_cast<uint8_t>(1u << (7 - i % 8));
-        }
-    }
-    return hash;
-}
-
-int bitsSet(const KVArtHash& hash) {
-    int n = 0;
-    for (const uint8_t byte : hash) {
-        n += std::popcount(byte);
-    }
-    return n;
-}
 
 // 160 × 160 pixels at two gray levels, `high` of them at 160 (the right columns first), the rest
 // at 100: half and half gives a standard deviation of exactly 30.
@@ -78,25 +33,13 @@ TEST(PHash, FlatPicturesHaveNoHash) {
     EXPECT_FALSE(
         KVPHash(KVGrayImage(300, 200, std::vector<uint8_t>(size_t{300} * 200, 90))).has_value());
     EXPECT_FALSE(KVPHashOfArt(KVImage::blank(488, 680)).has_value());
-    // The contrast gate: a standard deviation of exactly 30 passes, a hair below does not.
-    EXPECT_TRUE(KVPHash(twoLevels(12800)).has_value());
+    // The contrast gate: a standard deviation of exactly 30 passes, a hair below does not. Most
+    // coefficients of the half-and-half picture are rounding noise around zero, so its bits are
+    // pinned: they show any change in the order of the sums or at the median.
+    EXPECT_EQ(KVPHashToHex(KVPHash(twoLevels(12800)).value_or(KVArtHash{})),
+              "911995b9cef791996ee691196ee691996ee791196ee69119911991196ee69119");
     EXPECT_FALSE(KVPHash(twoLevels(12700)).has_value()); // 29.9991
     EXPECT_FALSE(KVPHash(twoLevels(4000)).has_value());
-}
-
-TEST(PHash, BitsAreTheCoefficientsAboveTheirMedian) {
-    for (const auto& [w, h, seed] :
-         {std::tuple{173, 129, 1u}, {64, 64, 2u}, {410, 354, 3u}, {40, 300, 4u}}) {
-        const KVImage image = KVTexturedImage(w, h, seed);
-        const auto hash = KVPHash(image);
-        ASSERT_TRUE(hash.has_value()) << w << "x" << h;
-        EXPECT_EQ(KVPHashToHex(*hash), KVPHashToHex(referenceHash(image))) << w << "x" << h;
-        EXPECT_EQ(bitsSet(*hash), 128) << "no two coefficients tie in a textured picture";
-    }
-    // Half and half: most coefficients are rounding noise around zero, whose signs follow the
-    // order of the sums exactly.
-    const KVImage halves = twoLevels(12800);
-    EXPECT_EQ(*KVPHash(halves), referenceHash(halves));
 }
 
 TEST(PHash, ArtIsTheBoxBelowTheTitle) {

@@ -1,8 +1,8 @@
 #include "vision/vision.hpp"
 
 #include "draft_screen/arena_screen.hpp"
+#include "draft_screen/pictures.hpp"
 #include "support/test_environment.hpp"
-#include "vision/test_images.hpp"
 
 #include <gtest/gtest.h>
 

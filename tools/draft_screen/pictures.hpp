@@ -1,5 +1,7 @@
 #pragma once
 
+// Plain pictures for the vision tests and benchmarks: textured scenes and gray images.
+
 #include "base/image.hpp"
 
 #include <algorithm>
