@@ -207,7 +207,7 @@ TEST(EndToEnd, ANewUserDraftsBuildsADeckAndComesBackWhileTheServiceIsDown) {
 
     // Registering, typed into the real sign-in window.
     std::optional<QRect> signIn;
-    ASSERT_TRUE(KVE2EWorld::waitUntil(
+    ASSERT_TRUE(KVE2EWait(
         [&] { return (signIn = world.screen().findWindow("Sign in to Korvane")).has_value(); },
         kStartup));
     world.shot("sign-in");
@@ -219,7 +219,7 @@ TEST(EndToEnd, ANewUserDraftsBuildsADeckAndComesBackWhileTheServiceIsDown) {
     world.screen().type("Correct-Horse-7");
     world.shot("registering");
     world.screen().key("Return");
-    ASSERT_TRUE(KVE2EWorld::waitUntil(
+    ASSERT_TRUE(KVE2EWait(
         [&] {
             return std::filesystem::exists(world.authFile()) &&
                    !world.screen().findWindow("Sign in to Korvane");
@@ -233,12 +233,12 @@ TEST(EndToEnd, ANewUserDraftsBuildsADeckAndComesBackWhileTheServiceIsDown) {
         const size_t from = world.korvaneLogSize();
         ASSERT_TRUE(world.playStep(step));
         std::vector<std::string> wrong;
-        EXPECT_TRUE(KVE2EWorld::waitUntil(
+        EXPECT_TRUE(KVE2EWait(
             [&] { return (wrong = unstampedCards(world, world.korvaneLog(), from)).empty(); },
             step == 0 ? kVisionWait : kStartup))
             << world.draft().steps()[step].name << ": " << joined(wrong) << "\n"
             << world.korvaneLog().substr(from);
-        EXPECT_TRUE(KVE2EWorld::waitUntil(
+        EXPECT_TRUE(KVE2EWait(
             [&] {
                 return (wrong = gradesMissingFromThePanel(world, world.korvaneLog(), from)).empty();
             },
@@ -271,8 +271,8 @@ TEST(EndToEnd, ANewUserDraftsBuildsADeckAndComesBackWhileTheServiceIsDown) {
     }
     ASSERT_TRUE(world.showNoPack());
     QRect button;
-    ASSERT_TRUE(KVE2EWorld::waitUntil(
-        [&] { return !(button = deckButton(world.screen().shot())).isEmpty(); }, kStartup))
+    ASSERT_TRUE(KVE2EWait([&] { return !(button = deckButton(world.screen().shot())).isEmpty(); },
+                          kStartup))
         << world.korvaneLog();
     world.shot("draft-complete");
     const size_t beforeDeck = world.korvaneLogSize();
@@ -280,7 +280,7 @@ TEST(EndToEnd, ANewUserDraftsBuildsADeckAndComesBackWhileTheServiceIsDown) {
     ASSERT_TRUE(world.waitForLog("[draft] deck window: ", beforeDeck, kStartup));
     EXPECT_EQ(deckCards(world.korvaneLog()), 40);
     // The list is drawn once its tab's gold underline shows beside the panel's button.
-    EXPECT_TRUE(KVE2EWorld::waitUntil(
+    EXPECT_TRUE(KVE2EWait(
         [&] {
             const QImage screen = world.screen().shot();
             return KVCountColour(screen, screen.rect(), kDeckButtonGold, 4) >
@@ -291,14 +291,14 @@ TEST(EndToEnd, ANewUserDraftsBuildsADeckAndComesBackWhileTheServiceIsDown) {
 
     // The hot keys: Alt+S opens the settings, Ctrl+Alt+H hides the panel.
     ASSERT_TRUE(world.screen().key("alt+s"));
-    EXPECT_TRUE(KVE2EWorld::waitUntil(
-        [&] { return world.screen().findWindow("Korvane Settings").has_value(); }, kStartup));
+    EXPECT_TRUE(KVE2EWait([&] { return world.screen().findWindow("Korvane Settings").has_value(); },
+                          kStartup));
     world.shot("settings");
     ASSERT_TRUE(world.screen().key("escape"));
-    EXPECT_TRUE(KVE2EWorld::waitUntil(
-        [&] { return !world.screen().findWindow("Korvane Settings"); }, kStartup));
+    EXPECT_TRUE(
+        KVE2EWait([&] { return !world.screen().findWindow("Korvane Settings"); }, kStartup));
     ASSERT_TRUE(world.screen().key("ctrl+alt+h"));
-    EXPECT_TRUE(KVE2EWorld::waitUntil(
+    EXPECT_TRUE(KVE2EWait(
         [&] { return KVCountColour(world.screen().shot(), button, kDeckButtonGold, 4) == 0; },
         kStartup));
     world.shot("panel-hidden");
@@ -326,7 +326,7 @@ TEST(EndToEnd, ANewUserDraftsBuildsADeckAndComesBackWhileTheServiceIsDown) {
     const size_t beforePack = world.korvaneLogSize();
     ASSERT_TRUE(world.playStep(0));
     std::vector<std::string> wrong;
-    EXPECT_TRUE(KVE2EWorld::waitUntil(
+    EXPECT_TRUE(KVE2EWait(
         [&] { return (wrong = unstampedCards(world, world.korvaneLog(), beforePack)).empty(); },
         kVisionWait))
         << joined(wrong) << "\n"

@@ -6,8 +6,6 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <poll.h>
-#include <thread>
 
 namespace {
 
@@ -26,20 +24,6 @@ bool writePng(const KVImage& image, const std::string& path) {
 
 std::string KVE2EArtifacts() {
     return KV_E2E_ARTIFACTS;
-}
-
-bool KVE2EWorld::waitUntil(const std::function<bool()>& ready, double seconds) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(long(seconds * 1000));
-    for (;;) {
-        if (ready()) {
-            return true;
-        }
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        // What we wait for lives in other processes; look again in a tenth of a second.
-        ::poll(nullptr, 0, 100);
-    }
 }
 
 KVE2EWorld::KVE2EWorld(std::string shotPrefix) : prefix_(std::move(shotPrefix)) {
@@ -125,7 +109,7 @@ bool KVE2EWorld::startArena() {
         return false;
     }
     // Placed by the window manager: read back where its picture landed.
-    return waitUntil(
+    return KVE2EWait(
         [this] {
             const auto frame = screen_->findWindow("MTGA");
             arenaFrame_ = frame.value_or(QRect());
@@ -193,7 +177,7 @@ std::string KVE2EWorld::korvaneLog() const {
 }
 
 bool KVE2EWorld::waitForLog(const std::string& text, size_t from, double seconds) const {
-    return waitUntil(
+    return KVE2EWait(
         [&] {
             const std::string log = korvaneLog();
             return log.size() > from && log.find(text, from) != std::string::npos;

@@ -72,9 +72,6 @@ public:
     // Saves what the screen shows as the scenario's next numbered screenshot.
     void shot(const std::string& name);
 
-    // Calls `ready` until it answers true or `seconds` pass.
-    static bool waitUntil(const std::function<bool()>& ready, double seconds);
-
 private:
     std::string prefix_;
     std::string failure_;
@@ -97,3 +94,9 @@ private:
 
 // Where the scenarios leave their screenshots.
 std::string KVE2EArtifacts();
+
+// Whether `ready` comes to hold within `seconds`, asked ten times a second: what it asks of
+// other processes (a screenshot, a file) costs more than a glance.
+inline bool KVE2EWait(const std::function<bool()>& ready, double seconds) {
+    return KVEventually(ready, seconds, 0.1);
+}

@@ -129,14 +129,14 @@ TEST(EndToEnd, AnUnpackedBundleUpdatesItselfAndAReadOnlyOneOpensTheDownloadPage)
     const std::string program = bundle + "/bin/korvane";
     ASSERT_TRUE(world.startKorvane(program));
     const pid_t first = world.korvanePid();
-    ASSERT_TRUE(KVE2EWorld::waitUntil(
-        [&] { return world.screen().findWindow("Update available").has_value(); }, kWait));
+    ASSERT_TRUE(KVE2EWait([&] { return world.screen().findWindow("Update available").has_value(); },
+                          kWait));
     world.shot("offer");
     ASSERT_TRUE(world.screen().key("Return"));
     ASSERT_TRUE(world.waitForLog("Update: installed in " + bundle, 0, kWait)) << world.korvaneLog();
     EXPECT_EQ(world.korvaneExit(kWait), 0) << "the old copy did not quit for the new one";
     pid_t second = -1;
-    ASSERT_TRUE(KVE2EWorld::waitUntil(
+    ASSERT_TRUE(KVE2EWait(
         [&] {
             second = processRunning(program, first);
             return second > 0 && count(world.korvaneLog(), "(native) starting") == 2;
@@ -146,11 +146,11 @@ TEST(EndToEnd, AnUnpackedBundleUpdatesItselfAndAReadOnlyOneOpensTheDownloadPage)
     EXPECT_NE(second, first);
     EXPECT_EQ(KVReadFile(bundle + "/.korvane-bundle").value_or(""), "0.1.39 (from the service)\n");
     EXPECT_TRUE(dist.appeared().count("Korvane.old")) << "the old copy was never kept aside";
-    EXPECT_TRUE(KVE2EWorld::waitUntil([&] { return !fs::exists(bundle + ".old"); }, kWait))
+    EXPECT_TRUE(KVE2EWait([&] { return !fs::exists(bundle + ".old"); }, kWait))
         << "the new copy's start left the old copy";
     // The new copy is offered the release again (the version is compiled in): later.
-    ASSERT_TRUE(KVE2EWorld::waitUntil(
-        [&] { return world.screen().findWindow("Update available").has_value(); }, kWait));
+    ASSERT_TRUE(KVE2EWait([&] { return world.screen().findWindow("Update available").has_value(); },
+                          kWait));
     world.shot("new-copy-running");
     world.screen().key("Escape");
     stopStranger(second);
@@ -164,10 +164,10 @@ TEST(EndToEnd, AnUnpackedBundleUpdatesItselfAndAReadOnlyOneOpensTheDownloadPage)
     fs::permissions(bundle, fs::perms::owner_read | fs::perms::owner_exec);
     const size_t before = world.korvaneLogSize();
     ASSERT_TRUE(world.startKorvane(program, {"PATH=" + fakeBin + ":" + pathNow()}));
-    ASSERT_TRUE(KVE2EWorld::waitUntil(
-        [&] { return world.screen().findWindow("Update available").has_value(); }, kWait));
+    ASSERT_TRUE(KVE2EWait([&] { return world.screen().findWindow("Update available").has_value(); },
+                          kWait));
     ASSERT_TRUE(world.screen().key("Return"));
-    EXPECT_TRUE(KVE2EWorld::waitUntil(
+    EXPECT_TRUE(KVE2EWait(
         [&] { return KVReadFile(opened).value_or("") == world.serviceBase() + "/download\n"; },
         kWait))
         << world.korvaneLog().substr(before);

@@ -49,7 +49,7 @@ TEST_F(VulkanCaptureE2E, AVulkanWindowIsCapturedLiveThroughTheWindowPath) {
         {"DISPLAY=" + display(), std::string("VK_ICD_FILENAMES=") + kSoftwareVulkan});
     KVX11Screen screen(display());
     std::optional<KVX11Screen::Window> window;
-    ASSERT_TRUE(KVE2EWorld::waitUntil(
+    ASSERT_TRUE(KVE2EWait(
         [&] {
             // vkcube names no window: it is the one of the size asked for.
             window = screen.windowWhere([](const std::string&, const QRect& frame) {
@@ -69,7 +69,7 @@ TEST_F(VulkanCaptureE2E, AVulkanWindowIsCapturedLiveThroughTheWindowPath) {
                                true};
     KVCapture capture;
     std::optional<KVImage> first;
-    ASSERT_TRUE(KVE2EWorld::waitUntil(
+    ASSERT_TRUE(KVE2EWait(
         [&] {
             first = capture.captureWindow(record);
             return first && litShare(*first) > 0.05;
@@ -82,7 +82,7 @@ TEST_F(VulkanCaptureE2E, AVulkanWindowIsCapturedLiveThroughTheWindowPath) {
 
     // The cube turns: a later frame differs in a good part of the picture.
     std::optional<KVImage> later;
-    EXPECT_TRUE(KVE2EWorld::waitUntil(
+    EXPECT_TRUE(KVE2EWait(
         [&] {
             later = capture.captureWindow(record);
             return later && differingPixels(*first, *later) > 500;
