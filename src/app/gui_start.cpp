@@ -7,6 +7,7 @@
 #include "base/environment.hpp"
 #include "base/log.hpp"
 #include "platform/linux/qt_desktop_shell.hpp"
+#include "platform/linux/x11_hot_keys.hpp"
 #include "platform/platform.hpp"
 #include "platform/single_instance.hpp"
 
@@ -34,6 +35,10 @@ int KVRunGUI() {
 
     KVPlatform platform = *KVPlatform::current();
     platform.shell = KVMakeQtDesktopShell();
+    // The grabs need Qt's own X connection, which exists only from here on.
+    if (auto hotKeys = KVMakeX11HotKeys()) {
+        platform.hotKeys = std::move(hotKeys);
+    }
     KVPlatform::replace(std::move(platform));
 
     std::shared_ptr<KVApp> app;

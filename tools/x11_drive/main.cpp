@@ -6,6 +6,8 @@
 //   x11-drive window TITLE [S]   waits up to S seconds (none by default) for a shown window
 //                                titled TITLE; status 1 when none shows
 // $DISPLAY names the server. Exit status 1 when the server or the request fails.
+#include "x11_harness/us_keys.hpp"
+
 #include <QImage>
 
 #include <xcb/xcb.h>
@@ -138,20 +140,6 @@ bool waitForWindow(const std::string& title, double seconds) {
     }
 }
 
-// Whether the US layout needs Shift for a printable character.
-bool needsShift(char c) {
-    return (c >= 'A' && c <= 'Z') || std::strchr("~!@#$%^&*()_+{}|:\"<>?", c) != nullptr;
-}
-
-xcb_keysym_t keysymOf(char c) {
-    static const char* shifted = "~!@#$%^&*()_+{}|:\"<>?";
-    static const char* plain = "`1234567890-=[]\\;',./";
-    if (const char* at = std::strchr(shifted, c); at != nullptr && c != 0) {
-        return xcb_keysym_t(plain[at - shifted]);
-    }
-    return xcb_keysym_t(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -184,7 +172,7 @@ int main(int argc, char** argv) {
         xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(gConnection);
         if (command == "type") {
             for (const char* c = argv[2]; *c != 0 && status == 0; ++c) {
-                status = press(symbols, keysymOf(*c), needsShift(*c)) ? 0 : 1;
+                status = press(symbols, KVKeysymOf(*c), KVNeedsShift(*c)) ? 0 : 1;
             }
         } else {
             const std::string name = argv[2];
