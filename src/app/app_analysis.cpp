@@ -2,6 +2,8 @@
 // the pool.
 #include "app/app.hpp"
 
+#include "base/environment.hpp"
+#include "base/log.hpp"
 #include "base/utf8.hpp"
 #include "draft/catalog.hpp"
 #include "draft/draft_session.hpp"
@@ -212,6 +214,13 @@ void KVApp::buildDeck() {
                                            {"lands", listOr("lands", KVJson::object())}});
             self->session->deck = *answer;
             self->deckWindow->setDeck(*answer, pool, self->catalog.get());
+            if (KVEnvironment::current()->draftDebug) {
+                // The list the window offers for Arena's import, one line, to check a build
+                // against what was drafted.
+                std::string lines = self->deckWindow->view.content.arenaText;
+                std::replace(lines.begin(), lines.end(), '\n', '|');
+                KVLog("[draft] deck window: %s", lines.c_str());
+            }
             if (const KVJson& credits = KVJsonAt(*answer, "credits"); credits.is_number()) {
                 self->session->credits = credits;
                 self->settings->setAccount(self->session->accountEmail.value_or(""), credits);

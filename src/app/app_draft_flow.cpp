@@ -5,6 +5,7 @@
 #include "arenalog/log_tail.hpp"
 #include "arenalog/log_values.hpp"
 #include "base/config.hpp"
+#include "base/environment.hpp"
 #include "base/log.hpp"
 #include "draft/catalog.hpp"
 #include "draft/draft_session.hpp"

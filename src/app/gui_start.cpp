@@ -35,8 +35,10 @@ int KVRunGUI() {
 
     KVPlatform platform = *KVPlatform::current();
     platform.shell = KVMakeQtDesktopShell();
-    // The keys are grabbed on Qt's own connection, which exists only now.
-    platform.hotKeys = KVMakeX11HotKeys();
+    // The grabs need Qt's own X connection, which exists only from here on.
+    if (auto hotKeys = KVMakeX11HotKeys()) {
+        platform.hotKeys = std::move(hotKeys);
+    }
     KVPlatform::replace(std::move(platform));
 
     std::shared_ptr<KVApp> app;

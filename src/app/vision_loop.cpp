@@ -37,10 +37,6 @@ void KVVisionLoop::idle(KVVisionStep& step) {
 }
 
 void KVVisionLoop::miss(KVVisionStep& step) {
-    // The frame that missed is now the one an unchanged frame is compared with: it must be
-    // looked at again, or a screen that stays put would neither lose the pack nor find the
-    // next one.
-    stable_ = 0;
     if (!onScreen_) {
         return;
     }
@@ -89,6 +85,9 @@ KVVisionStep KVVisionLoop::tick(const KVVisionInputs& inputs) {
     const int64_t expected = inputs.packSize > 0 ? inputs.packSize : 15;
     const auto slots = KVVision::detectSlots(*image, expected);
     if (!slots) {
+        // This frame differs from the reported one: the next look must read it again, even if
+        // the screen then holds still (the pack size expected may just have been stale).
+        stable_ = 0;
         miss(step);
         return step;
     }

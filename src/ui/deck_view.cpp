@@ -5,11 +5,9 @@
 #include "ui/drawing.hpp"
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
-constexpr double kDragThreshold = 3;
 constexpr double kPip = 15;
 constexpr double kPipStep = 17;
 
@@ -171,25 +169,15 @@ void KVDeckView::drawPips(KVCanvas& canvas, const std::string& cost, double y) {
     }
 }
 
-void KVDeckView::mouseDown(const KVPoint& screenPoint) {
-    dragStart = screenPoint;
-    dragged = false;
-}
-
 void KVDeckView::mouseDragged(const KVPoint& screenPoint) {
-    const KVPoint delta{screenPoint.x - dragStart.x, screenPoint.y - dragStart.y};
-    if (!dragged && std::abs(delta.x) < kDragThreshold && std::abs(delta.y) < kDragThreshold) {
-        return;
+    const auto delta = drag.moveTo(screenPoint);
+    if (auto window = owner.lock(); window && delta) {
+        window->dragBy(*delta);
     }
-    dragged = true;
-    if (auto window = owner.lock()) {
-        window->dragBy(delta);
-    }
-    dragStart = screenPoint;
 }
 
 void KVDeckView::mouseUp(const KVPoint& viewPoint) {
-    if (dragged) {
+    if (drag.dragged) {
         return;
     }
     auto window = owner.lock();

@@ -3,6 +3,7 @@
 #include "platform/geometry.hpp"
 #include "ui/canvas.hpp"
 #include "ui/deck_rows.hpp"
+#include "ui/drag_gesture.hpp"
 
 #include <memory>
 #include <string>
@@ -19,7 +20,6 @@ class KVDeckView {
 public:
     static constexpr double kWidth = 360;
 
-    bool dragged = false;
     // The texts and rows shown, and the build in Arena's import format (the footer is offered
     // only when there is one).
     KVDeckContent content;
@@ -27,7 +27,7 @@ public:
     std::string tab = "deck";
     double contentHeight = 0;
     std::weak_ptr<KVDeckWindow> owner;
-    KVPoint dragStart; // screen coordinates
+    KVDragGesture drag;
     KVRect closeRect;
     KVRect deckTab;
     KVRect sideTab;
@@ -39,7 +39,7 @@ public:
     void layout(KVCanvas& canvas, bool draw);
 
     // Pointer handling; points in screen coordinates (y up), the release in the view's.
-    void mouseDown(const KVPoint& screenPoint);
+    void mouseDown(const KVPoint& screenPoint) { drag.press(screenPoint); }
     void mouseDragged(const KVPoint& screenPoint);
     void mouseUp(const KVPoint& viewPoint);
 

@@ -5,11 +5,7 @@
 #include "ui/drawing.hpp"
 #include "ui/panel.hpp"
 
-#include <cmath>
-
 namespace {
-
-constexpr double kDragThreshold = 3;
 
 std::string footerText() {
     const std::string modifier(KVPlatformTexts::kModifierName);
@@ -107,26 +103,16 @@ void KVPanelView::layout(KVCanvas& canvas, bool draw) {
     canvas_ = nullptr;
 }
 
-void KVPanelView::mouseDown(const KVPoint& screenPoint) {
-    dragStart = screenPoint;
-    dragged = false;
-}
-
 void KVPanelView::mouseDragged(const KVPoint& screenPoint) {
-    const KVPoint delta{screenPoint.x - dragStart.x, screenPoint.y - dragStart.y};
-    if (!dragged && std::abs(delta.x) < kDragThreshold && std::abs(delta.y) < kDragThreshold) {
-        return;
+    const auto delta = drag.moveTo(screenPoint);
+    if (auto panel = owner.lock(); panel && delta) {
+        panel->dragBy(*delta);
     }
-    dragged = true;
-    if (auto panel = owner.lock()) {
-        panel->dragBy(delta);
-    }
-    dragStart = screenPoint;
 }
 
 void KVPanelView::mouseUp(const KVPoint& viewPoint) {
     auto panel = owner.lock();
-    if (dragged) {
+    if (drag.dragged) {
         if (panel) {
             panel->dragEnded();
         }

@@ -2,6 +2,7 @@
 
 #include "platform/geometry.hpp"
 #include "ui/canvas.hpp"
+#include "ui/drag_gesture.hpp"
 
 #include <memory>
 #include <string>
@@ -25,7 +26,6 @@ class KVPanelView {
 public:
     static constexpr double kWidth = 320;
 
-    bool dragged = false;
     bool arenaRunning = true;
     bool arenaInstalled = false;
     bool inDraft = false;
@@ -35,7 +35,7 @@ public:
     double contentHeight = 0;
     std::shared_ptr<const KVDraftSession> session;
     std::string view = "pack";
-    KVPoint dragStart; // screen coordinates
+    KVDragGesture drag;
 
     void hit(const KVRect& rect, std::string_view action);
 
@@ -47,7 +47,7 @@ public:
     void layout(KVCanvas& canvas, bool draw);
 
     // Pointer handling; points in screen coordinates (y up), the release also in the view's.
-    void mouseDown(const KVPoint& screenPoint);
+    void mouseDown(const KVPoint& screenPoint) { drag.press(screenPoint); }
     void mouseDragged(const KVPoint& screenPoint);
     void mouseUp(const KVPoint& viewPoint);
 

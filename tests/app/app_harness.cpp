@@ -4,8 +4,8 @@
 #include "base/config.hpp"
 #include "base/dispatch/run_loop.hpp"
 #include "base/files.hpp"
+#include "draft_screen/pictures.hpp"
 #include "vision/image_codec.hpp"
-#include "vision/test_images.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "base/config.hpp"
 #include "base/log.hpp"
 #include "draft/draft_session.hpp"
+#include "overlay_samples/sample_catalog.hpp"
 #include "support/test_environment.hpp"
 
 #include <gtest/gtest.h>
@@ -22,11 +22,7 @@ std::shared_ptr<KVCatalog> loadedCatalog() {
                              {"set", "sos"},
                              {"type_line", "Creature"}});
     }
-    KVConfig::ensureDirs();
-    KVConfig::writeJSON(printings, KVConfig::cacheDir() + "/scryfall3_SOS.json");
-    auto catalog = std::make_shared<KVCatalog>("http://127.0.0.1:1");
-    EXPECT_TRUE(catalog->ensureSet("SOS", nullptr));
-    return catalog;
+    return KVCatalogFromPrintings("SOS", printings);
 }
 
 Ids range(int64_t first, int64_t last) {

@@ -3,6 +3,7 @@
 #include "platform/linux/x11_hot_keys.hpp"
 
 #include "support/test_environment.hpp"
+#include "x11_harness/fake_input.hpp"
 #include "x11_harness/xvfb.hpp"
 
 #include <gtest/gtest.h>
@@ -13,8 +14,6 @@
 #include <QTimer>
 #include <cstdlib>
 #include <xcb/xcb.h>
-#include <xcb/xcb_keysyms.h>
-#include <xcb/xtest.h>
 
 namespace {
 
@@ -52,37 +51,28 @@ protected:
         });
         x = xcb_connect(server->display().c_str(), nullptr);
         root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
-        symbols = xcb_key_symbols_alloc(x);
+        input = std::make_unique<KVFakeInput>(x, root);
     }
 
     void TearDown() override {
         hotKeys.reset();
-        xcb_key_symbols_free(symbols);
+        input.reset();
         xcb_disconnect(x);
     }
 
-    xcb_keycode_t keyOf(xcb_keysym_t symbol) {
-        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, symbol);
-        const xcb_keycode_t code = codes != nullptr ? codes[0] : 0;
-        std::free(codes);
-        return code;
-    }
-
-    void fake(uint8_t type, xcb_keycode_t key) {
-        xcb_test_fake_input(x, type, key, XCB_CURRENT_TIME, root, 0, 0, 0);
-    }
+    xcb_keycode_t keyOf(xcb_keysym_t symbol) { return input->keyOf(symbol); }
 
     // Control+Alt held around `keys` pressed in turn.
     void chord(const std::vector<xcb_keycode_t>& keys) {
-        fake(XCB_KEY_PRESS, keyOf(kControlL));
-        fake(XCB_KEY_PRESS, keyOf(kAltL));
+        input->send(XCB_KEY_PRESS, keyOf(kControlL));
+        input->send(XCB_KEY_PRESS, keyOf(kAltL));
         for (const xcb_keycode_t key : keys) {
-            fake(XCB_KEY_PRESS, key);
-            fake(XCB_KEY_RELEASE, key);
+            input->send(XCB_KEY_PRESS, key);
+            input->send(XCB_KEY_RELEASE, key);
         }
-        fake(XCB_KEY_RELEASE, keyOf(kAltL));
-        fake(XCB_KEY_RELEASE, keyOf(kControlL));
-        std::free(xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr));
+        input->send(XCB_KEY_RELEASE, keyOf(kAltL));
+        input->send(XCB_KEY_RELEASE, keyOf(kControlL));
+        input->sync();
     }
 
     // Runs Qt's events until `done` holds, for at most 10 s.
@@ -122,7 +112,7 @@ protected:
     std::vector<int> reports;
     xcb_connection_t* x = nullptr;
     xcb_window_t root = 0;
-    xcb_key_symbols_t* symbols = nullptr;
+    std::unique_ptr<KVFakeInput> input;
 };
 
 TEST_F(HotKeysIntegrationTest, AChordReportsOncePerPressWhateverTheLocks) {
@@ -137,12 +127,10 @@ TEST_F(HotKeysIntegrationTest, AChordReportsOncePerPressWhateverTheLocks) {
     EXPECT_EQ(reports, (std::vector<int>{1, 2}));
 
     // NumLock on: the same chord still arrives.
-    fake(XCB_KEY_PRESS, keyOf(kNumLock));
-    fake(XCB_KEY_RELEASE, keyOf(kNumLock));
+    input->tap(keyOf(kNumLock));
     chord({o});
     EXPECT_TRUE(runUntil([&] { return reports.size() >= 3; }));
-    fake(XCB_KEY_PRESS, keyOf(kNumLock));
-    fake(XCB_KEY_RELEASE, keyOf(kNumLock));
+    input->tap(keyOf(kNumLock));
     EXPECT_EQ(reports.back(), 1);
 
     // Unregistered, the chord is free for others again.

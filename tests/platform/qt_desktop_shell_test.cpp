@@ -2,15 +2,16 @@
 // the tray and notifications against a real X server, with and without a tray host, with no
 // session bus.
 #include "platform/linux/qt_desktop_shell.hpp"
+#include "platform/linux/qt_progress_window.hpp"
 #include "x11_harness/xvfb.hpp"
 
 #include <QApplication>
-#include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -105,13 +106,14 @@ TEST_F(QtDesktopShellTest, AnAlertReturnsTheButtonChosen) {
     }
 }
 
-// The one visible dialog that is not an alert: the progress window.
-QDialog* progressWindow() {
-    QDialog* found = nullptr;
+// The one visible progress window.
+KVQtProgressWindow* progressWindow() {
+    KVQtProgressWindow* found = nullptr;
     int visible = 0;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible()) {
-            found = dialog;
+        if (auto* window = dynamic_cast<KVQtProgressWindow*>(widget);
+            window && window->isVisible()) {
+            found = window;
             ++visible;
         }
     }
@@ -131,31 +133,52 @@ TEST_F(QtDesktopShellTest, TheProgressWindowFollowsTheDownload) {
         {"Downloading Korvane\u2026 6.0 MB of 6.0 MB", 1.0, 100, 100},
         {"Downloading Korvane\u2026 2.0 MB", std::nullopt, 0, 0},
     };
-    QDialog* first = nullptr;
+    KVQtProgressWindow* first = nullptr;
     for (const Step& step : steps) {
         SCOPED_TRACE(step.label);
         shell->showProgress("Updating Korvane", step.label, step.fraction);
-        QDialog* window = progressWindow();
+        KVQtProgressWindow* window = progressWindow();
         ASSERT_NE(window, nullptr) << "not exactly one progress window shown";
         first = first ? first : window;
         EXPECT_EQ(window, first) << "a second window for the same download";
         EXPECT_EQ(window->windowTitle(), "Updating Korvane");
         EXPECT_EQ(window->size(), QSize(380, 90));
+        EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the window can be resized";
         const auto* label = window->findChild<QLabel*>();
         const auto* bar = window->findChild<QProgressBar*>();
         ASSERT_TRUE(label && bar);
         EXPECT_EQ(label->text(), QString::fromUtf8(step.label));
-        EXPECT_LT(label->geometry().bottom(), bar->geometry().top()) << "the text goes above";
+        // Qt counts from the top: the label's 20-high line sits above the bar.
+        EXPECT_EQ(label->geometry(), QRect(20, 20, 340, 20));
+        EXPECT_EQ(bar->geometry(), QRect(20, 50, 340, 20));
         EXPECT_EQ(bar->maximum(), step.maximum);
         if (step.maximum > 0) {
             EXPECT_EQ(bar->value(), step.value);
         }
     }
+    ASSERT_NE(first, nullptr);
+    // Centred, give or take the rounding of QRect's centres.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((first->geometry().center() - screen.center()).manhattanLength(), 4);
     shell->hideProgress();
     EXPECT_EQ(progressWindow(), nullptr);
     EXPECT_FALSE(first->isVisible());
     shell->hideProgress(); // twice, and before any show, is harmless
     KVMakeQtDesktopShell()->hideProgress();
+}
+
+// The download goes on whatever the user does to its window, so the window stays until it ends.
+TEST_F(QtDesktopShellTest, TheProgressWindowCannotBeClosedWhileTheDownloadRuns) {
+    shell->showProgress("Updating Korvane", "Contacting korvane.example\u2026", std::nullopt);
+    KVQtProgressWindow* window = progressWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowCloseButtonHint);
+    window->close();
+    EXPECT_TRUE(window->isVisible()) << "closed while the download runs";
+    shell->hideProgress();
+    EXPECT_FALSE(window->isVisible());
+    shell->showProgress("Updating Korvane", "Contacting korvane.example\u2026", std::nullopt);
+    EXPECT_EQ(progressWindow(), window);
 }
 
 // The drawn tray picture stands out on a light tray as on a dark one.

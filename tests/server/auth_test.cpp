@@ -68,9 +68,9 @@ TEST(ServerAuthIntegration, SignsInAndRefusesBadRequestsAndGuessesInTheProgramsW
     // Hostile request bodies get a clear refusal and leave the service answering.
     const auto post = [&](const std::string& body) {
         KVWriteTestFile(dir.file("body"), body); // from a file, so any size goes
-        const KVSPage page =
-            KVSCurlPage({"-H", "Content-Type: application/json", "--data-binary",
-                         "@" + dir.file("body"), service.base() + "/api/auth/register"});
+        const KVCurlAnswer page =
+            KVCurlPage({"-H", "Content-Type: application/json", "--data-binary",
+                        "@" + dir.file("body"), service.base() + "/api/auth/register"});
         return std::to_string(page.status) + " " + page.body;
     };
     const std::string malformed = "400 {\"message\":\"The request body";

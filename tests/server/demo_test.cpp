@@ -107,7 +107,7 @@ TEST(ServerDemoIntegration, TheProgramsCatalogLoadsTheDemoSetFromTheService) {
     for (const KVJson& pick : (*answer)["picks"]) {
         EXPECT_NE(pick["grade"], "?") << pick;
     }
-    EXPECT_NE(KVSCurl({service.base() + "/scryfall/cards/search?q=e%3Aabc"}).find("not_found"),
+    EXPECT_NE(KVCurl({service.base() + "/scryfall/cards/search?q=e%3Aabc"}).find("not_found"),
               std::string::npos);
 }
 

@@ -17,13 +17,13 @@ const std::string kState = "st4te-From_The.Program~1";
 using Fields = std::vector<std::string>;
 
 // The desktop page asked for with `fields` in its query, or its form sent back with them.
-KVSPage desktopPage(const KVSServiceProcess& service, const Fields& fields, bool get = true) {
+KVCurlAnswer desktopPage(const KVSServiceProcess& service, const Fields& fields, bool get = true) {
     Fields args{get ? "-G" : "-s"}; // -G puts the fields in the query
     for (const std::string& field : fields) {
         args.insert(args.end(), {"--data-urlencode", field});
     }
     args.push_back(service.base() + "/auth/desktop");
-    return KVSCurlPage(args);
+    return KVCurlPage(args);
 }
 
 // The page's query, as the program links to it.
@@ -32,8 +32,8 @@ Fields linkTo(const std::string& redirect, const std::string& state) {
 }
 
 // The page's form sent back, with `email` for the local Google step.
-KVSPage submit(const KVSServiceProcess& service, const std::string& nonce,
-               const std::string& redirect, const std::string& email) {
+KVCurlAnswer submit(const KVSServiceProcess& service, const std::string& nonce,
+                    const std::string& redirect, const std::string& email) {
     return desktopPage(service,
                        {"nonce=" + nonce, "redirect_uri=" + redirect, "state=" + kState,
                         "provider=google", "email=" + email},
@@ -86,7 +86,7 @@ TEST(ServerDesktopSignInIntegration, PagesSignInTheProgramAndTheAccountAndNoOneE
         links.emplace_back(linkTo(home, state), false);
     }
     for (const auto& [query, accepted] : links) {
-        const KVSPage page = desktopPage(service, query);
+        const KVCurlAnswer page = desktopPage(service, query);
         EXPECT_EQ(page.status, accepted ? 200 : 400) << testing::PrintToString(query);
         EXPECT_EQ(nonceIn(page.body).empty(), !accepted) << testing::PrintToString(query);
     }
@@ -116,7 +116,8 @@ TEST(ServerDesktopSignInIntegration, PagesSignInTheProgramAndTheAccountAndNoOneE
     std::thread serving([&loopback] { loopback.serve(); });
     const std::string fresh =
         nonceIn(desktopPage(service, linkTo(loopback.redirectURI(), kState)).body);
-    const KVSPage answer = submit(service, fresh, loopback.redirectURI(), "Player@Example.com");
+    const KVCurlAnswer answer =
+        submit(service, fresh, loopback.redirectURI(), "Player@Example.com");
     EXPECT_EQ(answer.status, 303);
     std::smatch match;
     const bool redirected = std::regex_match(
@@ -126,7 +127,7 @@ TEST(ServerDesktopSignInIntegration, PagesSignInTheProgramAndTheAccountAndNoOneE
     EXPECT_TRUE(redirected) << answer.location;
     EXPECT_EQ(match[1].str(), loopback.redirectURI());
     EXPECT_EQ(match[3].str(), kState) << "the program's state comes back as it was";
-    KVSCurl({answer.location}); // the browser follows the redirect
+    KVCurl({answer.location}); // the browser follows the redirect
     if (!loopback.done().waitFor(30.0)) {
         loopback.closeSocket();
     }
@@ -142,7 +143,8 @@ TEST(ServerDesktopSignInIntegration, PagesSignInTheProgramAndTheAccountAndNoOneE
     EXPECT_FALSE(KVAPI(service.base(), "").login("player@example.com", "anything1", &error));
     EXPECT_EQ(error.code, 401);
     EXPECT_EQ(error.message, "This account does not have a password yet.");
-    const KVSPage reused = submit(service, fresh, loopback.redirectURI(), "player@example.com");
+    const KVCurlAnswer reused =
+        submit(service, fresh, loopback.redirectURI(), "player@example.com");
     EXPECT_EQ(reused.status, 400);
     EXPECT_NE(reused.body.find("already used"), std::string::npos) << "a nonce serves once";
 
@@ -150,14 +152,14 @@ TEST(ServerDesktopSignInIntegration, PagesSignInTheProgramAndTheAccountAndNoOneE
     const std::string jar = dir.file("cookies");
     const auto browse = [&](std::vector<std::string> args) {
         args.insert(args.begin(), {"-b", jar, "-c", jar});
-        return KVSCurlPage(args);
+        return KVCurlPage(args);
     };
     const auto post = [&](const std::string& path, const std::string& a, const std::string& b) {
         return browse({"--data-urlencode", a, "--data-urlencode", b, service.base() + path}).status;
     };
     EXPECT_EQ(post("/login", "email=" + owner, "password=wrong-one"), 401);
     EXPECT_EQ(post("/login", "email=" + owner, "password=password1"), 303);
-    const KVSPage account = browse({"-i", service.base() + "/login"});
+    const KVCurlAnswer account = browse({"-i", service.base() + "/login"});
     EXPECT_NE(account.body.find("&lt;script&gt;alert(1)&lt;/script&gt;@example.com"),
               std::string::npos);
     EXPECT_EQ(account.body.find("<script>"), std::string::npos);
@@ -172,7 +174,8 @@ TEST(ServerDesktopSignInIntegration, AwayFromLoopbackGoogleIsNotConfigured) {
     KVTempDir dir;
     KVSServiceProcess service(dir.file("korvane.db"), {"--listen", "0.0.0.0:0", "--behind-proxy"});
     ASSERT_TRUE(service.running());
-    const KVSPage page = desktopPage(service, linkTo("http://127.0.0.1:4321/callback", kState));
+    const KVCurlAnswer page =
+        desktopPage(service, linkTo("http://127.0.0.1:4321/callback", kState));
     EXPECT_EQ(page.status, 200);
     EXPECT_NE(page.body.find("not configured"), std::string::npos) << page.body;
     EXPECT_EQ(nonceIn(page.body), "");

@@ -57,10 +57,10 @@ TEST(ServerReleasesIntegration, OffersTheNewestBuildServesOnlyListedFilesAndTake
 
     for (const std::string path : {"/download/secret.txt", "/download/releases.json",
                                    "/download/..%2Fescape.zip", "/download/%2E%2E%2Fsecret.txt"}) {
-        EXPECT_EQ(KVSCurl({"-o", "/dev/null", "-w", "%{http_code}", service.base() + path}), "404")
+        EXPECT_EQ(KVCurl({"-o", "/dev/null", "-w", "%{http_code}", service.base() + path}), "404")
             << path;
     }
-    const std::string page = KVSCurl({service.base() + "/download"});
+    const std::string page = KVCurl({service.base() + "/download"});
     EXPECT_NE(page.find("Korvane-0.1.40.zip"), std::string::npos);
     EXPECT_EQ(page.find("escape"), std::string::npos);
 
@@ -116,9 +116,9 @@ TEST(ServerReleasesIntegration, LinksNameTheConfiguredAddressWhateverTheHostHead
         KVSServiceProcess service(dir.file("korvane.db"), args);
         ASSERT_TRUE(service.running());
         const auto answer =
-            KVJsonParse(KVSCurl({"-H", "Host: evil.example", "-H", "X-Forwarded-Proto: http",
-                                 service.base() + "/api/app/version?platform=linux&arch=" +
-                                     std::string(KVAPI::arch())}));
+            KVJsonParse(KVCurl({"-H", "Host: evil.example", "-H", "X-Forwarded-Proto: http",
+                                service.base() + "/api/app/version?platform=linux&arch=" +
+                                    std::string(KVAPI::arch())}));
         ASSERT_TRUE(answer && answer->is_object()) << publicURL;
         EXPECT_EQ(KVJsonString(KVJsonAt(*answer, "url"), ""),
                   (publicURL.empty() ? service.base() : "https://korvane.example/api-host") +

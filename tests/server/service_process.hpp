@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/program_run.hpp"
+
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -26,27 +28,9 @@ private:
     int port_ = 0;
 };
 
-struct KVSProgramResult {
-    int status = -1;    // the exit status
-    std::string output; // stdout and stderr together
-};
-
 // Runs korvane-service to its end with `args`, `input` on its standard input.
-KVSProgramResult KVSRunServiceProgram(const std::vector<std::string>& args,
-                                      const std::string& input = "");
-
-// Runs `curl` with `args` (-s is added) and gives its standard output.
-std::string KVSCurl(const std::vector<std::string>& args);
-
-// One request's answer as curl saw it.
-struct KVSPage {
-    int status = 0;
-    std::string location; // where a redirect points, or ""
-    std::string body;
-};
-
-// Runs `curl` with `args` (-s is added) for one request and gives its answer.
-KVSPage KVSCurlPage(std::vector<std::string> args);
+KVProgramResult KVSRunServiceProgram(const std::vector<std::string>& args,
+                                     const std::string& input = "");
 
 // The number in the first column of the first row `sql` finds in `database`, or -1.
 int64_t KVSQueryNumber(const std::string& database, const std::string& sql);

@@ -1,4 +1,5 @@
 #include "service/loopback.hpp"
+#include "support/program_run.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,26 +31,6 @@ struct Answer {
     int status = 0;
     std::string body;
 };
-
-// GET through the curl command line, as a browser would come back.
-Answer curlGet(const std::string& url) {
-    const std::string command =
-        "curl -s --noproxy '*' --max-time 20 -o - -w '\\n%{http_code}' '" + url + "'";
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char chunk[4096];
-        while (const size_t n = fread(chunk, 1, sizeof chunk, pipe)) {
-            out.append(chunk, n);
-        }
-        pclose(pipe);
-    }
-    const size_t cut = out.rfind('\n');
-    if (cut == std::string::npos) {
-        ADD_FAILURE() << "curl printed no status: " << out;
-        return {};
-    }
-    return Answer{std::stoi(out.substr(cut + 1)), out.substr(0, cut)};
-}
 
 // A client socket connected to the receiver; reads give up after 10 s instead of hanging.
 int connectTo(int port) {
@@ -157,7 +137,7 @@ protected:
 TEST_F(LoopbackIntegration, SurvivesHostileRequestsAndJudgesOnlyTheFirst8191Bytes) {
     ASSERT_TRUE(start());
     // A browser's icon request gets the page that says so.
-    const Answer icon = curlGet(url("/favicon.ico"));
+    const KVCurlAnswer icon = KVCurlPage({url("/favicon.ico")});
     EXPECT_EQ(icon.status, 404);
     EXPECT_NE(icon.body.find(kNotSignedIn), std::string::npos);
     // Requests that sign no one in, each answered with that page, and whether the peer stops
@@ -192,7 +172,7 @@ TEST_F(LoopbackIntegration, SurvivesHostileRequestsAndJudgesOnlyTheFirst8191Byte
 
     // Still waiting: the callback with the token is taken, and serving ends.
     EXPECT_FALSE(loopback_->done().waitFor(0));
-    const Answer signedIn = curlGet(callback("token=kor_good"));
+    const KVCurlAnswer signedIn = KVCurlPage({callback("token=kor_good")});
     EXPECT_EQ(signedIn.status, 200);
     EXPECT_NE(signedIn.body.find(kSignedIn), std::string::npos);
     EXPECT_NE(signedIn.body.find("<title>Korvane</title>"), std::string::npos);
@@ -215,7 +195,7 @@ TEST_F(LoopbackIntegration, IdleConnectionsNeitherHoldUpTheCallbackNorStay) {
             EXPECT_TRUE(closedByPeer(halfLine));
         }
         const auto began = Clock::now();
-        EXPECT_EQ(curlGet(callback("token=kor_prompt")).status, 200);
+        EXPECT_EQ(KVCurlPage({callback("token=kor_prompt")}).status, 200);
         ASSERT_TRUE(finished());
         EXPECT_LT(Clock::now() - began, 5s);
         EXPECT_EQ(loopback_->token(), "kor_prompt");
@@ -258,7 +238,7 @@ TEST_F(LoopbackIntegration, CloseSocketFromAnotherThreadEndsServing) {
         SCOPED_TRACE(holdConnection);
         ASSERT_TRUE(start(60));
         int held = holdConnection ? connectTo(port()) : -1;
-        EXPECT_EQ(curlGet(url("/favicon.ico")).status, 404); // serve() is waiting by now
+        EXPECT_EQ(KVCurlPage({url("/favicon.ico")}).status, 404); // serve() is waiting by now
         loopback_->closeSocket();
         ASSERT_TRUE(finished());
         EXPECT_TRUE(loopback_->cancelled());

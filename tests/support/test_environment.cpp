@@ -50,7 +50,7 @@ void KVWriteTestFile(const std::string& path, const std::string& bytes) {
     ASSERT_TRUE(KVWriteFileAtomically(path, bytes, &error)) << error.message;
 }
 
-bool KVEventually(const std::function<bool()>& done, double seconds) {
+bool KVEventually(const std::function<bool()>& done, double seconds, double every) {
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(seconds));
@@ -58,7 +58,7 @@ bool KVEventually(const std::function<bool()>& done, double seconds) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::duration<double>(every));
     }
     return true;
 }

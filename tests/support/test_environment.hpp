@@ -38,6 +38,7 @@ private:
 // Writes `bytes` to `path` (replacing it), creating parent directories; fails the test on error.
 void KVWriteTestFile(const std::string& path, const std::string& bytes);
 
-// Whether `done` comes to hold within `seconds`, asked again every few milliseconds: for what
-// another thread or process brings about in its own time.
-bool KVEventually(const std::function<bool()>& done, double seconds = 10);
+// Whether `done` comes to hold within `seconds`, asked again every few milliseconds (or every
+// `every` seconds, for a question that costs a screenshot): for what another thread or process
+// brings about in its own time.
+bool KVEventually(const std::function<bool()>& done, double seconds = 10, double every = 0.005);

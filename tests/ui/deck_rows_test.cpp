@@ -1,7 +1,6 @@
 #include "ui/deck_rows.hpp"
 
-#include "base/config.hpp"
-#include "draft/catalog.hpp"
+#include "overlay_samples/sample_catalog.hpp"
 #include "support/test_environment.hpp"
 
 #include <gtest/gtest.h>
@@ -36,21 +35,7 @@ TEST(DeckCosts, SymbolsAndManaValues) {
 // A loaded set whose cards have the given mana costs; printings carry set and number.
 std::shared_ptr<KVCatalog>
 catalogOf(const std::vector<std::pair<std::string, std::string>>& cards) {
-    KVJson printings = KVJson::array();
-    int number = 1;
-    for (const auto& [name, cost] : cards) {
-        printings.push_back({{"name", name},
-                             {"arena_id", 5000 + number},
-                             {"set", "sos"},
-                             {"collector_number", std::to_string(number++)},
-                             {"mana_cost", cost},
-                             {"type_line", "Creature"}});
-    }
-    KVConfig::ensureDirs();
-    KVConfig::writeJSON(printings, KVConfig::cacheDir() + "/scryfall3_SOS.json");
-    auto catalog = std::make_shared<KVCatalog>("http://127.0.0.1:1");
-    EXPECT_TRUE(catalog->ensureSet("SOS", nullptr));
-    return catalog;
+    return KVCatalogFromPrintings("SOS", KVPrintingsOf(cards, "SOS", 5000));
 }
 
 TEST(DeckContent, SortsSpellsCountsLandsAndFindsTheCuts) {

@@ -153,35 +153,21 @@ TEST_F(DeckWindowTest, ThirtyRowsScrollInA640HighWindowBackToTheTopOnATabSwitch)
     EXPECT_EQ(deck->frame(), (KVRect{100, 900 - 640, 360, 640}));
 }
 
-TEST_F(DeckWindowTest, TapsAndDragsAreToldApartAtThreePoints) {
+// Where a press turns into a drag is the panel's test; here the window follows every step and
+// the release that ends the drag closes nothing.
+TEST_F(DeckWindowTest, ADragMovesTheWindowByEveryStep) {
     deck->setDeck(buildOf(2), poolOf(2), nullptr);
     deck->showAt({100, 900});
     const KVRect start = deck->frame();
     const KVRect close = deck->view.closeRect;
-    const KVPoint inClose{close.x + 5, close.y + 5};
-    struct Case {
-        const char* name;
-        std::vector<KVPoint> steps;
-        bool hidden;
-        KVPoint moved;
-    } cases[] = {
-        {"a wobble of 2 is a tap", {{502, 498}}, true, {0, 0}},
-        {"3 points is a drag", {{503, 500}}, false, {3, 0}},
-        {"a drag moves by every step", {{500, 497}, {480, 1400}}, false, {-20, 900}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        deck->showAt({start.x, start.y + start.height});
-        deck->view.mouseDown({500, 500});
-        for (const KVPoint& step : c.steps) {
-            deck->view.mouseDragged(step);
-        }
-        deck->view.mouseUp(inClose);
-        EXPECT_EQ(deck->isVisible(), !c.hidden);
-        // No clamping: the last case leaves the screen.
-        EXPECT_EQ(deck->frame().x, start.x + c.moved.x);
-        EXPECT_EQ(deck->frame().y, start.y + c.moved.y);
-    }
+    deck->view.mouseDown({500, 500});
+    deck->view.mouseDragged({500, 497});
+    deck->view.mouseDragged({480, 1400});
+    deck->view.mouseUp({close.x + 5, close.y + 5});
+    EXPECT_TRUE(deck->isVisible());
+    // No clamping: the window may leave the screen.
+    EXPECT_EQ(deck->frame().x, start.x - 20);
+    EXPECT_EQ(deck->frame().y, start.y + 900);
 }
 
 TEST_F(DeckWindowTest, CopyForArenaPutsTheImportTextOnTheClipboard) {

@@ -1,6 +1,7 @@
 #include "base/dispatch/run_loop.hpp"
 #include "platform/fake/fake_platform.hpp"
 #include "support/fake_http_server.hpp"
+#include "support/program_run.hpp"
 #include "ui/login.hpp"
 
 #include "offscreen_qt.hpp"
@@ -43,8 +44,7 @@ public:
         urls.push_back(url);
         if (follow) {
             runs_.emplace_back([url] {
-                const std::string command = "curl -s -L -o /dev/null --max-time 10 '" + url + "'";
-                EXPECT_EQ(std::system(command.c_str()), 0) << command;
+                EXPECT_NE(KVCurlPage({"-L", "-o", "/dev/null", url}).status, 0) << url;
             });
         }
         return true;

@@ -3,9 +3,10 @@
 #include "base/json.hpp"
 #include "support/fake_http_server.hpp"
 #include "support/x11_fixture.hpp"
+#include "x11_harness/fake_input.hpp"
 
+#include <X11/keysym.h>
 #include <xcb/xcb.h>
-#include <xcb/xtest.h>
 
 #include <algorithm>
 #include <cstring>
@@ -19,55 +20,10 @@ namespace {
 // Our own connection: pointer, focus, stacking and pixels as any client sees them.
 class Display {
 public:
-    explicit Display(const std::string& name) : c_(xcb_connect(name.c_str(), nullptr)) {
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
-    }
+    explicit Display(const std::string& name)
+        : c_(xcb_connect(name.c_str(), nullptr)),
+          root_(xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root), input(c_, root_) {}
     ~Display() { xcb_disconnect(c_); }
-
-    void click(int x, int y) {
-        xcb_test_fake_input(c_, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root_, int16_t(x),
-                            int16_t(y), 0);
-        xcb_test_fake_input(c_, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, root_, 0, 0, 0);
-        xcb_test_fake_input(c_, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, root_, 0, 0, 0);
-        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
-    }
-
-    // A press and release of the key with X key code `code`.
-    void key(uint8_t code) {
-        xcb_test_fake_input(c_, XCB_KEY_PRESS, code, XCB_CURRENT_TIME, root_, 0, 0, 0);
-        xcb_test_fake_input(c_, XCB_KEY_RELEASE, code, XCB_CURRENT_TIME, root_, 0, 0, 0);
-        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
-    }
-
-    // Types `text` (lower-case letters, digits, "@" and ".") on Xvfb's default US key map.
-    void type(const std::string& text) {
-        static const std::string rows[] = {"1234567890", "qwertyuiop", "asdfghjkl", "zxcvbnm"};
-        static const uint8_t starts[] = {10, 24, 38, 52};
-        constexpr uint8_t kShift = 50;
-        for (const char c : text) {
-            uint8_t code = 0;
-            bool shift = false;
-            if (c == '@') {
-                code = 11; // Shift+2
-                shift = true;
-            } else if (c == '.') {
-                code = 60;
-            }
-            for (int row = 0; row < 4 && code == 0; ++row) {
-                const size_t at = rows[row].find(c);
-                if (at != std::string::npos) {
-                    code = uint8_t(starts[row] + at);
-                }
-            }
-            if (shift) {
-                xcb_test_fake_input(c_, XCB_KEY_PRESS, kShift, XCB_CURRENT_TIME, root_, 0, 0, 0);
-            }
-            key(code);
-            if (shift) {
-                xcb_test_fake_input(c_, XCB_KEY_RELEASE, kShift, XCB_CURRENT_TIME, root_, 0, 0, 0);
-            }
-        }
-    }
 
     xcb_window_t focus() {
         auto* reply = xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr);
@@ -158,6 +114,9 @@ public:
 private:
     xcb_connection_t* c_;
     xcb_window_t root_ = 0;
+
+public:
+    KVFakeInput input; // after the connection it sends on
 };
 
 // Sends `request` and gives the window ids on the "ok" line that answers it (none if none came).
@@ -223,10 +182,10 @@ TEST_F(OverlayX11Integration, AClickOnThePanelActsButLeavesTheFocusOnArena) {
     const xcb_window_t focused = x->focus();
     ASSERT_EQ(focused, fake->window);
     const Display::Frame p = x->frame(panel);
-    x->click(p.x + 320 - 40 + 12, p.y + 12 + 12); // the close button
+    x->input.click(p.x + 320 - 40 + 12, p.y + 12 + 12); // the close button
     EXPECT_EQ(tap(5), "tap close");
     EXPECT_EQ(x->focus(), focused);
-    x->click(p.x + 100, p.y + 30); // the header: no button, still the panel's click
+    x->input.click(p.x + 100, p.y + 30); // the header: no button, still the panel's click
     EXPECT_EQ(tap(1), "");
     EXPECT_EQ(x->focus(), focused);
     EXPECT_EQ(fake->process.readLine(0.5), "") << "Arena never saw the panel's clicks";
@@ -238,7 +197,7 @@ TEST_F(OverlayX11Integration, ClicksOnTheStampsReachArena) {
     EXPECT_EQ(s.x, a.x);
     EXPECT_EQ(s.y, a.y);
     // The first card's badge, well inside the stamps' painted shape.
-    x->click(a.x + int(0.04 * a.width) + 30, a.y + int(0.14 * a.height) + 30);
+    x->input.click(a.x + int(0.04 * a.width) + 30, a.y + int(0.14 * a.height) + 30);
     const std::string line = fake->process.readLine(5);
     EXPECT_EQ(line.rfind("click ", 0), 0u) << line;
 }
@@ -246,11 +205,11 @@ TEST_F(OverlayX11Integration, ClicksOnTheStampsReachArena) {
 TEST_F(OverlayX11Integration, TheClickThroughPanelPassesClicksToArena) {
     ASSERT_EQ(demo->command("clickthrough 1"), "ok");
     const Display::Frame p = x->frame(panel);
-    x->click(p.x + 320 - 40 + 12, p.y + 24);
+    x->input.click(p.x + 320 - 40 + 12, p.y + 24);
     EXPECT_EQ(fake->process.readLine(5).rfind("click ", 0), 0u);
     EXPECT_EQ(tap(0.5), "");
     ASSERT_EQ(demo->command("clickthrough 0"), "ok");
-    x->click(p.x + 320 - 40 + 12, p.y + 24);
+    x->input.click(p.x + 320 - 40 + 12, p.y + 24);
     EXPECT_EQ(tap(5), "tap close");
 }
 
@@ -299,14 +258,13 @@ TEST_F(OverlayX11Integration, WithoutACompositorTheCornersShowArenaNotBlack) {
 TEST_F(OverlayX11Integration, WhileArenaHoldsAPointerGrabClicksGoToArena) {
     ASSERT_EQ(fake->process.command("grab-pointer"), "ok");
     const Display::Frame p = x->frame(panel);
-    x->click(p.x + 320 - 40 + 12, p.y + 24);
+    x->input.click(p.x + 320 - 40 + 12, p.y + 24);
     const std::string line = fake->process.readLine(5);
     EXPECT_EQ(line.rfind("click ", 0), 0u) << "the grab takes the click: " << line;
     EXPECT_EQ(tap(1), "") << "the panel hears nothing while Arena holds the pointer";
 }
 
 TEST_F(OverlayX11Integration, TheSettingsCardTakesTheKeyboardAndEscGivesItBackToArena) {
-    constexpr uint8_t kEscape = 9; // Xvfb's default key map
     ASSERT_EQ(x->focus(), fake->window);
     const Display::Frame a = x->frame(fake->window);
     std::ostringstream show;
@@ -324,7 +282,7 @@ TEST_F(OverlayX11Integration, TheSettingsCardTakesTheKeyboardAndEscGivesItBackTo
     EXPECT_EQ(c.x, a.x + (a.width - 420) / 2);
     EXPECT_EQ(c.y, a.y + a.height / 3);
 
-    x->key(kEscape);
+    x->input.tap(x->input.keyOf(XK_Escape));
     EXPECT_EQ(tap(5), "settings closed");
     EXPECT_TRUE(KVEventually([&] { return x->focus() == fake->window; }))
         << "Arena has the keyboard again";
@@ -335,8 +293,6 @@ TEST_F(OverlayX11Integration, TheSettingsCardTakesTheKeyboardAndEscGivesItBackTo
 // Google in a stand-in browser (an xdg-open that hands the address to curl). With
 // KV_SIGNIN_SHOTS set to a directory, the screen is saved there at each step.
 TEST_F(OverlayX11Integration, ANewUserSignsInWithTheKeyboardThenWithGoogle) {
-    constexpr uint8_t kTab = 23;
-    constexpr uint8_t kReturn = 36;
     KVFakeHTTPServer service([](KVFakeHTTPServer::Routes& routes) {
         routes.Post("/api/auth/login", [](const httplib::Request&, httplib::Response& res) {
             res.status = 401;
@@ -378,11 +334,11 @@ TEST_F(OverlayX11Integration, ANewUserSignsInWithTheKeyboardThenWithGoogle) {
         << "the window has the keyboard";
     shot("signin-live-1-open");
 
-    x->type("ana@example.com");
-    x->key(kTab);
-    x->type("wrongpass1");
+    x->input.type("ana@example.com");
+    x->input.tap(x->input.keyOf(XK_Tab));
+    x->input.type("wrongpass1");
     shot("signin-live-2-typed");
-    x->key(kReturn);
+    x->input.tap(x->input.keyOf(XK_Return));
     ASSERT_TRUE(KVEventually([&] { return !service.requests().empty(); }));
     const KVJson body = KVJson::parse(service.lastRequest().body);
     EXPECT_EQ(body["email"], "ana@example.com");
@@ -392,7 +348,7 @@ TEST_F(OverlayX11Integration, ANewUserSignsInWithTheKeyboardThenWithGoogle) {
 
     // The Google button, in the middle of its frame in the window.
     const Display::Frame w = x->frame(window);
-    x->click(w.x + 48 + 162, w.y + 420 + 18);
+    x->input.click(w.x + 48 + 162, w.y + 420 + 18);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     shot("signin-live-4-google-waiting");
     EXPECT_EQ(app.readLine(20), "signed in ana@example.com");

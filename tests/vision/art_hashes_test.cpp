@@ -2,6 +2,7 @@
 #include "base/dispatch/run_loop.hpp"
 #include "base/files.hpp"
 #include "draft_screen/pictures.hpp"
+#include "overlay_samples/sample_catalog.hpp"
 #include "service/api.hpp"
 #include "support/fake_http_server.hpp"
 #include "support/test_environment.hpp"
@@ -99,11 +100,7 @@ std::shared_ptr<KVCatalog> catalogOf(const ImageHost& host, const CardArts& card
                 {{"name", name}, {"arena_id", ++id}, {"image_uris", {{"normal", host.url(path)}}}});
         }
     }
-    KVConfig::ensureDirs();
-    KVConfig::writeJSON(printings, KVConfig::cacheDir() + "/scryfall3_TST.json");
-    auto catalog = std::make_shared<KVCatalog>("http://127.0.0.1:1");
-    EXPECT_TRUE(catalog->ensureSet("TST", nullptr));
-    return catalog;
+    return KVCatalogFromPrintings("TST", printings);
 }
 
 KVArtHash expectedHash(uint32_t seed) {

@@ -6,7 +6,9 @@
 //              [--log PLAYER_LOG --script LINES [--interval SECONDS]]
 //
 // Prints "ready <window id>" once shown; then answers each command with "ok" or "error <why>":
-// move X Y, resize W H, raise, activate, fullscreen, unmap, map, image PNG, grab-pointer, close.
+// move X Y, resize W H, raise, activate, fullscreen, unmap, map, image PNG, grab-pointer, close,
+// and "log N": the next N script lines appended at once, for a driver keeping the screen and the
+// log in step (with --interval 0 the script is only written on "log").
 // Clicks and keys it receives are printed as "click X Y BUTTON" and "key KEYCODE STATE".
 // Without --image the picture is a pattern whose pixel (x, y) is (x % 256, y % 256, (x ^ y) % 256).
 #include "fake_window.hpp"
@@ -71,7 +73,7 @@ struct LogWriter {
     std::chrono::steady_clock::time_point due = std::chrono::steady_clock::now();
 
     int timeoutMs() const {
-        if (log.empty() || next >= lines.size()) {
+        if (log.empty() || next >= lines.size() || interval <= 0) {
             return -1;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -80,15 +82,36 @@ struct LogWriter {
     }
 
     void tick() {
-        if (log.empty() || next >= lines.size() || std::chrono::steady_clock::now() < due) {
+        if (log.empty() || next >= lines.size() || interval <= 0 ||
+            std::chrono::steady_clock::now() < due) {
             return;
         }
-        if (FILE* file = std::fopen(log.c_str(), "ae")) {
-            std::fprintf(file, "%s\n", lines[next].c_str());
-            std::fclose(file);
-        }
-        ++next;
+        append(1);
         due += std::chrono::milliseconds(static_cast<long long>(interval * 1000));
+    }
+
+    // The next `count` lines in one write, so a reader never sees half of them.
+    std::string append(size_t count) {
+        if (log.empty()) {
+            return "no --log";
+        }
+        if (count > lines.size() - next) {
+            return "only " + std::to_string(lines.size() - next) + " lines left";
+        }
+        std::string text;
+        for (size_t i = 0; i < count; ++i) {
+            text += lines[next + i] + "\n";
+        }
+        FILE* file = std::fopen(log.c_str(), "ae");
+        if (file == nullptr || std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+            if (file != nullptr) {
+                std::fclose(file);
+            }
+            return "cannot write " + log;
+        }
+        std::fclose(file);
+        next += count;
+        return "";
     }
 };
 
@@ -97,7 +120,7 @@ void say(const std::string& line) {
     std::fflush(stdout);
 }
 
-std::string run(FakeWindow& window, const std::string& line, bool& done) {
+std::string run(FakeWindow& window, LogWriter& writer, const std::string& line, bool& done) {
     std::istringstream in(line);
     std::string command;
     in >> command;
@@ -133,6 +156,13 @@ std::string run(FakeWindow& window, const std::string& line, bool& done) {
         in >> path;
         auto image = loadPng(path, error);
         return image ? window.show(*image) : error;
+    }
+    if (command == "log") {
+        long count = 0;
+        if (!(in >> count) || count < 0) {
+            return "log needs a line count";
+        }
+        return writer.append(static_cast<size_t>(count));
     }
     if (command == "close") {
         done = true;
@@ -250,7 +280,7 @@ int main(int argc, char** argv) {
         for (size_t end; !done && (end = pending.find('\n')) != std::string::npos;) {
             const std::string line = pending.substr(0, end);
             pending.erase(0, end + 1);
-            const std::string failure = run(window, line, done);
+            const std::string failure = run(window, writer, line, done);
             say(failure.empty() ? "ok" : "error " + failure);
         }
     }

@@ -1,11 +1,11 @@
 #include "windows.hpp"
 
-#include "base/config.hpp"
 #include "base/environment.hpp"
 #include "checks.hpp"
 #include "draft/catalog.hpp"
 #include "draft_screen/arena_screen.hpp"
 #include "overlay_samples/overlay_samples.hpp"
+#include "overlay_samples/sample_catalog.hpp"
 #include "ui/deck_window.hpp"
 #include "ui/login.hpp"
 #include "ui/overlay_window.hpp"
@@ -212,21 +212,7 @@ std::shared_ptr<KVCatalog> sampleCatalog(const QTemporaryDir& directory) {
         cards.emplace_back("Filler Creature " + std::to_string(i),
                            "{" + std::to_string(i % 5 + 1) + "}{" + (i % 2 ? "R" : "G") + "}");
     }
-    KVJson printings = KVJson::array();
-    int number = 1;
-    for (const auto& [name, cost] : cards) {
-        printings.push_back({{"name", name},
-                             {"arena_id", 90000 + number},
-                             {"set", "gal"},
-                             {"collector_number", std::to_string(number++)},
-                             {"mana_cost", cost},
-                             {"type_line", "Creature"}});
-    }
-    KVConfig::ensureDirs();
-    KVConfig::writeJSON(printings, KVCatalog::cachePath(KVCatalog::kCardCachePrefix, "GAL"));
-    auto catalog = std::make_shared<KVCatalog>("http://127.0.0.1:1");
-    catalog->ensureSet("GAL", nullptr);
-    return catalog;
+    return KVCatalogFromPrintings("GAL", KVPrintingsOf(cards, "GAL", 90000));
 }
 
 std::vector<GalleryShot> deck(const std::string& directory, const QImage& game) {

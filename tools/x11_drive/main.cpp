@@ -8,9 +8,9 @@
 // $DISPLAY names the server. Exit status 1 when the server or the request fails.
 #include <QImage>
 
+#include "x11_harness/fake_input.hpp"
+
 #include <xcb/xcb.h>
-#include <xcb/xcb_keysyms.h>
-#include <xcb/xtest.h>
 
 #include <X11/keysym.h>
 
@@ -26,16 +26,6 @@ namespace {
 xcb_connection_t* gConnection = nullptr;
 xcb_screen_t* gScreen = nullptr;
 
-void pause() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-}
-
-void fake(uint8_t type, uint8_t detail, int16_t x = 0, int16_t y = 0) {
-    xcb_test_fake_input(gConnection, type, detail, XCB_CURRENT_TIME, gScreen->root, x, y, 0);
-    xcb_flush(gConnection);
-    pause();
-}
-
 bool shot(const char* path) {
     const uint16_t width = gScreen->width_in_pixels;
     const uint16_t height = gScreen->height_in_pixels;
@@ -47,33 +37,10 @@ bool shot(const char* path) {
         std::free(reply);
         return false;
     }
-    const QImage image(xcb_get_image_data(reply), width, height, qsizetype(width) * 4,
-                       QImage::Format_RGB32);
+    const QImage image(xcb_get_image_data(reply), width, height, width * 4, QImage::Format_RGB32);
     const bool saved = image.copy().save(path, "PNG");
     std::free(reply);
     return saved;
-}
-
-bool press(xcb_key_symbols_t* symbols, xcb_keysym_t keysym, bool shift) {
-    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, keysym);
-    if (codes == nullptr || codes[0] == XCB_NO_SYMBOL) {
-        std::free(codes);
-        return false;
-    }
-    const xcb_keycode_t code = codes[0];
-    std::free(codes);
-    xcb_keycode_t* shiftCodes = xcb_key_symbols_get_keycode(symbols, XK_Shift_L);
-    const xcb_keycode_t shiftCode = shiftCodes ? shiftCodes[0] : 0;
-    std::free(shiftCodes);
-    if (shift) {
-        fake(XCB_KEY_PRESS, shiftCode);
-    }
-    fake(XCB_KEY_PRESS, code);
-    fake(XCB_KEY_RELEASE, code);
-    if (shift) {
-        fake(XCB_KEY_RELEASE, shiftCode);
-    }
-    return true;
 }
 
 xcb_atom_t atom(const char* name) {
@@ -138,26 +105,12 @@ bool waitForWindow(const std::string& title, double seconds) {
     }
 }
 
-// Whether the US layout needs Shift for a printable character.
-bool needsShift(char c) {
-    return (c >= 'A' && c <= 'Z') || std::strchr("~!@#$%^&*()_+{}|:\"<>?", c) != nullptr;
-}
-
-xcb_keysym_t keysymOf(char c) {
-    static const char* shifted = "~!@#$%^&*()_+{}|:\"<>?";
-    static const char* plain = "`1234567890-=[]\\;',./";
-    if (const char* at = std::strchr(shifted, c); at != nullptr && c != 0) {
-        return xcb_keysym_t(plain[at - shifted]);
-    }
-    return xcb_keysym_t(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: x11-drive shot FILE | click X Y [N] | type TEXT | key NAME | "
-                             "window TITLE [SECONDS]\n");
+                             "window TITLE [S]\n");
         return 2;
     }
     int screenNumber = 0;
@@ -171,30 +124,24 @@ int main(int argc, char** argv) {
         xcb_screen_next(&it);
     }
     gScreen = it.data;
+    // Paced, so the program on the other end reads each event in turn.
+    KVFakeInput input(gConnection, gScreen->root, 20);
     const std::string command = argv[1];
     int status = 0;
     if (command == "shot" && argc == 3) {
         status = shot(argv[2]) ? 0 : 1;
     } else if (command == "click" && argc >= 4) {
         const auto button = uint8_t(argc > 4 ? std::atoi(argv[4]) : 1);
-        fake(XCB_MOTION_NOTIFY, 0, int16_t(std::atoi(argv[2])), int16_t(std::atoi(argv[3])));
-        fake(XCB_BUTTON_PRESS, button);
-        fake(XCB_BUTTON_RELEASE, button);
-    } else if ((command == "type" || command == "key") && argc == 3) {
-        xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(gConnection);
-        if (command == "type") {
-            for (const char* c = argv[2]; *c != 0 && status == 0; ++c) {
-                status = press(symbols, keysymOf(*c), needsShift(*c)) ? 0 : 1;
-            }
-        } else {
-            const std::string name = argv[2];
-            const xcb_keysym_t keysym = name == "Return"   ? XK_Return
-                                        : name == "Tab"    ? XK_Tab
-                                        : name == "Escape" ? XK_Escape
-                                                           : XK_BackSpace;
-            status = press(symbols, keysym, false) ? 0 : 1;
-        }
-        xcb_key_symbols_free(symbols);
+        input.click(std::atoi(argv[2]), std::atoi(argv[3]), button);
+    } else if (command == "type" && argc == 3) {
+        status = input.type(argv[2]) ? 0 : 1;
+    } else if (command == "key" && argc == 3) {
+        const std::string name = argv[2];
+        const xcb_keysym_t keysym = name == "Return"   ? XK_Return
+                                    : name == "Tab"    ? XK_Tab
+                                    : name == "Escape" ? XK_Escape
+                                                       : XK_BackSpace;
+        status = input.tap(input.keyOf(keysym)) ? 0 : 1;
     } else if (command == "window" && argc >= 3) {
         status = waitForWindow(argv[2], argc > 3 ? std::atof(argv[3]) : 0) ? 0 : 1;
     } else {

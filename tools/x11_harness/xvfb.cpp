@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -226,6 +227,26 @@ void KVChildProcess::kill() {
         ::waitpid(pid_, nullptr, 0);
     }
     pid_ = -1;
+}
+
+int KVChildProcess::stop(int signal, double seconds) {
+    if (pid_ <= 0) {
+        return -1;
+    }
+    // A descriptor of the process becomes readable when it ends: a deadline without polling.
+    const int handle = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+    ::kill(pid_, signal);
+    if (handle >= 0) {
+        pollfd ended{handle, POLLIN, 0};
+        ::poll(&ended, 1, static_cast<int>(seconds * 1000));
+        ::close(handle);
+    }
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) != pid_) {
+        return -1;
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 std::string KVChildProcess::readLine(double seconds) {

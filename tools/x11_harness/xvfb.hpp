@@ -54,6 +54,9 @@ public:
     pid_t pid() const { return pid_; }
     // Kills it and waits for its end.
     void kill();
+    // Sends `signal` and waits up to `seconds` for its end: its exit status, 128 + the signal
+    // that ended it, or -1 when it is still running (then it is left to `kill`).
+    int stop(int signal, double seconds);
 
 private:
     pid_t pid_ = -1;

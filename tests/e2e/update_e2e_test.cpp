@@ -1,0 +1,180 @@
+// Self-updating as a user meets it: a copy unpacked from the bundle zip is offered a newer
+// release by the service, takes it with one key press, and the new copy starts in its place; a
+// copy that cannot replace itself sends the user to the download page instead.
+#include "e2e/e2e_world.hpp"
+
+#include "base/files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <poll.h>
+#include <set>
+#include <sys/inotify.h>
+#include <sys/syscall.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kWait = 30;
+
+// The names that appear in a directory while it is watched, as they appear: a rename that is
+// undone a moment later is still seen.
+class DirectoryWatch {
+public:
+    explicit DirectoryWatch(const std::string& directory)
+        : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        inotify_add_watch(fd_, directory.c_str(), IN_CREATE | IN_MOVED_TO);
+    }
+    ~DirectoryWatch() { ::close(fd_); }
+
+    const std::set<std::string>& appeared() {
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (event->len > 0) {
+                    names_.insert(event->name);
+                }
+                at += ssize_t(sizeof(inotify_event) + event->len);
+            }
+        }
+        return names_;
+    }
+
+private:
+    int fd_;
+    std::set<std::string> names_;
+};
+
+// The process running `executable` other than `besides`, or -1.
+pid_t processRunning(const std::string& executable, pid_t besides) {
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::error_code error;
+        if (fs::read_symlink(entry.path() / "exe", error) == executable &&
+            std::stoi(name) != besides) {
+            return std::stoi(name);
+        }
+    }
+    return -1;
+}
+
+// Stops a process that is not our child, waiting for its end.
+void stopStranger(pid_t pid) {
+    const int handle = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    ::kill(pid, SIGTERM);
+    if (handle >= 0) {
+        pollfd ended{handle, POLLIN, 0};
+        ::poll(&ended, 1, 20000);
+        ::close(handle);
+    }
+}
+
+std::string pathNow() {
+    const char* path = std::getenv("PATH");
+    return path != nullptr ? path : "/usr/bin:/bin";
+}
+
+int count(const std::string& text, const std::string& what) {
+    int found = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++found;
+    }
+    return found;
+}
+
+} // namespace
+
+TEST(EndToEnd, AnUnpackedBundleUpdatesItselfAndAReadOnlyOneOpensTheDownloadPage) {
+    KVE2EWorld world("update");
+    ASSERT_EQ(world.failure(), "");
+    KVTempDir files;
+
+    // The installed copy: a bundle under a development build's .../dist/, so it follows the
+    // local service; the release: the same build as a newer version, zipped as we ship it.
+    const std::string bundle = files.file("apps/dist/Korvane");
+    const std::string release = files.file("release/Korvane");
+    for (const std::string& root : {bundle, release}) {
+        fs::create_directories(root + "/bin");
+        fs::copy_file(KV_KORVANE_PROGRAM, root + "/bin/korvane");
+    }
+    KVWriteTestFile(bundle + "/.korvane-bundle", "0.1.38\n");
+    KVWriteTestFile(release + "/.korvane-bundle", "0.1.39 (from the service)\n");
+    fs::create_directories(files.file("releases"));
+    KVChildProcess zip({"sh", "-c",
+                        "cd '" + files.file("release") + "' && zip -q -r -y '" +
+                            files.file("releases/korvane-0.1.39.zip") + "' Korvane"},
+                       {});
+    ASSERT_EQ(zip.stop(0, 60), 0) << "zip failed";
+    utsname machine{};
+    ::uname(&machine);
+    const std::string arch =
+        std::string(machine.machine) == "aarch64" ? "arm64" : std::string(machine.machine);
+    KVWriteTestFile(files.file("releases/releases.json"),
+                    R"([{"version": "0.1.39", "platform": "linux", "arch": ")" + arch +
+                        R"(", "file": "korvane-0.1.39.zip", "notes": "Faster stamps.",
+                         "mandatory": false}])");
+    ASSERT_TRUE(world.startService(0, {"--releases", files.file("releases")}));
+
+    // The offer, taken with Return: the old copy quits, the new one runs in its place.
+    DirectoryWatch dist(files.file("apps/dist"));
+    const std::string program = bundle + "/bin/korvane";
+    ASSERT_TRUE(world.startKorvane(program));
+    const pid_t first = world.korvanePid();
+    ASSERT_TRUE(KVE2EWait([&] { return world.screen().findWindow("Update available").has_value(); },
+                          kWait));
+    world.shot("offer");
+    ASSERT_TRUE(world.screen().key("Return"));
+    ASSERT_TRUE(world.waitForLog("Update: installed in " + bundle, 0, kWait)) << world.korvaneLog();
+    EXPECT_EQ(world.korvaneExit(kWait), 0) << "the old copy did not quit for the new one";
+    pid_t second = -1;
+    ASSERT_TRUE(KVE2EWait(
+        [&] {
+            second = processRunning(program, first);
+            return second > 0 && count(world.korvaneLog(), "(native) starting") == 2;
+        },
+        kWait))
+        << world.korvaneLog();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(KVReadFile(bundle + "/.korvane-bundle").value_or(""), "0.1.39 (from the service)\n");
+    EXPECT_TRUE(dist.appeared().count("Korvane.old")) << "the old copy was never kept aside";
+    EXPECT_TRUE(KVE2EWait([&] { return !fs::exists(bundle + ".old"); }, kWait))
+        << "the new copy's start left the old copy";
+    // The new copy is offered the release again (the version is compiled in): later.
+    ASSERT_TRUE(KVE2EWait([&] { return world.screen().findWindow("Update available").has_value(); },
+                          kWait));
+    world.shot("new-copy-running");
+    world.screen().key("Escape");
+    stopStranger(second);
+
+    // A bundle we may not write: nothing moves, and the browser is sent to the download page.
+    const std::string opened = files.file("opened.txt");
+    const std::string fakeBin = files.file("fake-bin");
+    fs::create_directories(fakeBin);
+    KVWriteTestFile(fakeBin + "/xdg-open", "#!/bin/sh\necho \"$@\" >> '" + opened + "'\n");
+    fs::permissions(fakeBin + "/xdg-open", fs::perms::owner_all);
+    fs::permissions(bundle, fs::perms::owner_read | fs::perms::owner_exec);
+    const size_t before = world.korvaneLogSize();
+    ASSERT_TRUE(world.startKorvane(program, {"PATH=" + fakeBin + ":" + pathNow()}));
+    ASSERT_TRUE(KVE2EWait([&] { return world.screen().findWindow("Update available").has_value(); },
+                          kWait));
+    ASSERT_TRUE(world.screen().key("Return"));
+    EXPECT_TRUE(KVE2EWait(
+        [&] { return KVReadFile(opened).value_or("") == world.serviceBase() + "/download\n"; },
+        kWait))
+        << world.korvaneLog().substr(before);
+    world.shot("read-only-download-page");
+    EXPECT_EQ(world.stopKorvane(), 0);
+    fs::permissions(bundle, fs::perms::owner_all);
+    EXPECT_EQ(KVReadFile(bundle + "/.korvane-bundle").value_or(""), "0.1.39 (from the service)\n");
+    EXPECT_FALSE(fs::exists(bundle + ".old"));
+    EXPECT_EQ(world.korvaneLog().find("Update: installed", before), std::string::npos);
+}

@@ -1,0 +1,226 @@
+#include "e2e/x11_screen.hpp"
+#include "x11_harness/us_keys.hpp"
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+#include <xcb/xtest.h>
+
+#include <X11/keysym.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T> Reply<T> owned(T* reply) {
+    return Reply<T>(reply, &std::free);
+}
+
+xcb_atom_t atom(xcb_connection_t* c, const char* name) {
+    auto reply = owned(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+std::string textProperty(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property) {
+    auto reply = owned(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 256), nullptr));
+    if (!reply) {
+        return {};
+    }
+    return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                       static_cast<size_t>(xcb_get_property_value_length(reply.get())));
+}
+
+struct KeyName {
+    const char* name;
+    uint32_t keysym;
+};
+constexpr KeyName kKeys[] = {
+    {"return", XK_Return},  {"tab", XK_Tab},   {"escape", XK_Escape}, {"backspace", XK_BackSpace},
+    {"ctrl", XK_Control_L}, {"alt", XK_Alt_L}, {"shift", XK_Shift_L}, {"space", XK_space}};
+
+uint32_t keysymNamed(std::string name) {
+    for (char& c : name) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    for (const KeyName& key : kKeys) {
+        if (name == key.name) {
+            return key.keysym;
+        }
+    }
+    return name.size() == 1 ? static_cast<uint32_t>(name[0]) : 0;
+}
+
+bool near(QRgb a, QRgb b, int tolerance) {
+    return std::abs(qRed(a) - qRed(b)) <= tolerance &&
+           std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+           std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+} // namespace
+
+KVX11Screen::KVX11Screen(const std::string& display) {
+    int screenNumber = 0;
+    connection_ = xcb_connect(display.c_str(), &screenNumber);
+    if (xcb_connection_has_error(connection_) != 0) {
+        return;
+    }
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+    for (int i = 0; i < screenNumber; ++i) {
+        xcb_screen_next(&it);
+    }
+    root_ = it.data->root;
+    width_ = it.data->width_in_pixels;
+    height_ = it.data->height_in_pixels;
+}
+
+KVX11Screen::~KVX11Screen() {
+    xcb_disconnect(connection_);
+}
+
+bool KVX11Screen::connected() const {
+    return xcb_connection_has_error(connection_) == 0 && root_ != 0;
+}
+
+QImage KVX11Screen::shot() {
+    auto reply = owned(xcb_get_image_reply(connection_,
+                                           xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                                                         root_, 0, 0, static_cast<uint16_t>(width_),
+                                                         static_cast<uint16_t>(height_), ~0u),
+                                           nullptr));
+    if (!reply || xcb_get_image_data_length(reply.get()) < width_ * height_ * 4) {
+        return {};
+    }
+    return QImage(xcb_get_image_data(reply.get()), width_, height_, width_ * 4,
+                  QImage::Format_RGB32)
+        .copy();
+}
+
+std::optional<KVX11Screen::Window>
+KVX11Screen::windowWhere(const std::function<bool(const std::string&, const QRect&)>& wanted) {
+    const xcb_atom_t netName = atom(connection_, "_NET_WM_NAME");
+    std::optional<Window> found;
+    std::vector<xcb_window_t> pending{root_};
+    while (!pending.empty()) {
+        const xcb_window_t window = pending.back();
+        pending.pop_back();
+        auto tree =
+            owned(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr));
+        if (!tree) {
+            continue;
+        }
+        const xcb_window_t* children = xcb_query_tree_children(tree.get());
+        for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+            const xcb_window_t child = children[i];
+            pending.push_back(child);
+            auto attributes = owned(xcb_get_window_attributes_reply(
+                connection_, xcb_get_window_attributes(connection_, child), nullptr));
+            auto geometry = owned(
+                xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, child), nullptr));
+            auto origin = owned(xcb_translate_coordinates_reply(
+                connection_, xcb_translate_coordinates(connection_, child, root_, 0, 0), nullptr));
+            if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || !geometry ||
+                !origin) {
+                continue;
+            }
+            std::string title = textProperty(connection_, child, netName);
+            if (title.empty()) {
+                title = textProperty(connection_, child, XCB_ATOM_WM_NAME);
+            }
+            const QRect frame(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+            if (wanted(title, frame)) {
+                found = Window{child, frame};
+            }
+        }
+    }
+    return found;
+}
+
+void KVX11Screen::fake(uint8_t type, uint8_t detail, int16_t x, int16_t y) {
+    xcb_test_fake_input(connection_, type, detail, XCB_CURRENT_TIME, root_, x, y, 0);
+    // A round trip: the server has taken the event before the next one is made.
+    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    // Toolkits read press and release apart; a real hand is never faster than this.
+    std::this_thread::sleep_for(std::chrono::milliseconds(15));
+}
+
+uint8_t KVX11Screen::keycode(uint32_t keysym) {
+    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(connection_);
+    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, keysym);
+    const uint8_t code = codes != nullptr ? codes[0] : 0;
+    std::free(codes);
+    xcb_key_symbols_free(symbols);
+    return code;
+}
+
+void KVX11Screen::click(int x, int y) {
+    fake(XCB_MOTION_NOTIFY, 0, static_cast<int16_t>(x), static_cast<int16_t>(y));
+    fake(XCB_BUTTON_PRESS, 1);
+    fake(XCB_BUTTON_RELEASE, 1);
+}
+
+void KVX11Screen::type(const std::string& text) {
+    const uint8_t shift = keycode(XK_Shift_L);
+    for (const char c : text) {
+        const uint8_t code = keycode(KVKeysymOf(c));
+        if (KVNeedsShift(c)) {
+            fake(XCB_KEY_PRESS, shift);
+        }
+        fake(XCB_KEY_PRESS, code);
+        fake(XCB_KEY_RELEASE, code);
+        if (KVNeedsShift(c)) {
+            fake(XCB_KEY_RELEASE, shift);
+        }
+    }
+}
+
+bool KVX11Screen::key(const std::string& combo) {
+    std::vector<uint8_t> codes;
+    for (size_t start = 0; start <= combo.size();) {
+        const size_t end = std::min(combo.find('+', start), combo.size());
+        const uint8_t code = keycode(keysymNamed(combo.substr(start, end - start)));
+        if (code == 0) {
+            return false;
+        }
+        codes.push_back(code);
+        start = end + 1;
+    }
+    for (const uint8_t code : codes) {
+        fake(XCB_KEY_PRESS, code);
+    }
+    for (auto it = codes.rbegin(); it != codes.rend(); ++it) {
+        fake(XCB_KEY_RELEASE, *it);
+    }
+    return true;
+}
+
+int KVCountColour(const QImage& image, const QRect& area, QRgb rgb, int tolerance) {
+    const QRect inside = area.intersected(image.rect());
+    int count = 0;
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            count += near(image.pixel(x, y), rgb, tolerance) ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+QRect KVColourBounds(const QImage& image, QRgb rgb, int tolerance) {
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (near(line[x], rgb, tolerance)) {
+                bounds = bounds.united(QRect(x, y, 1, 1));
+            }
+        }
+    }
+    return bounds;
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QImage>
+#include <QRect>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+struct xcb_connection_t;
+
+// A user's hands and eyes on an X server: the root window's pixels, top-level windows found by
+// title, and pointer and keyboard input through XTEST.
+class KVX11Screen {
+public:
+    explicit KVX11Screen(const std::string& display);
+    ~KVX11Screen();
+    KVX11Screen(const KVX11Screen&) = delete;
+    KVX11Screen& operator=(const KVX11Screen&) = delete;
+
+    bool connected() const;
+
+    // What the screen shows now: the root window's pixels, as the user sees them.
+    QImage shot();
+
+    struct Window {
+        uint32_t id = 0;
+        QRect frame; // on the root: the client area, not the window manager's frame
+    };
+    // The last mapped window, in stacking order, that `wanted` accepts by title and frame.
+    std::optional<Window>
+    windowWhere(const std::function<bool(const std::string&, const QRect&)>& wanted);
+    // The mapped window titled `title`, or nothing.
+    std::optional<Window> windowNamed(const std::string& title) {
+        return windowWhere(
+            [&title](const std::string& name, const QRect&) { return name == title; });
+    }
+    std::optional<QRect> findWindow(const std::string& title) {
+        const auto window = windowNamed(title);
+        return window ? std::optional<QRect>(window->frame) : std::nullopt;
+    }
+
+    void click(int x, int y);
+    // Printable ASCII text on a US layout.
+    void type(const std::string& text);
+    // One key with modifiers held: "Return", "Tab", "alt+s", "ctrl+alt+h".
+    bool key(const std::string& combo);
+
+private:
+    void fake(uint8_t type, uint8_t detail, int16_t x = 0, int16_t y = 0);
+    uint8_t keycode(uint32_t keysym);
+
+    xcb_connection_t* connection_ = nullptr;
+    uint32_t root_ = 0;
+    int width_ = 0;
+    int height_ = 0;
+};
+
+// Every point of `image` inside `area` whose colour is within `tolerance` of `rgb` on each
+// channel.
+int KVCountColour(const QImage& image, const QRect& area, QRgb rgb, int tolerance);
+
+// The bounding box of the pixels of colour `rgb` (within `tolerance`), or an empty rectangle.
+QRect KVColourBounds(const QImage& image, QRgb rgb, int tolerance);
