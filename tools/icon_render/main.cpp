@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
     for (int i = 3; i < argc; ++i) {
         int size = 0;
         if (!readSize(argv[i], &size)) {
-            return fail(QStringLiteral("not an icon size: %1").arg(QString::fromLocal8Bit(argv[i])));
+            return fail(
+                QStringLiteral("not an icon size: %1").arg(QString::fromLocal8Bit(argv[i])));
         }
         sizes.push_back(size);
     }
@@ -75,7 +76,8 @@ int main(int argc, char** argv) {
         // Written whole or not at all: a build stopped halfway leaves no torn picture behind.
         QSaveFile file(QStringLiteral("%1/%2.png").arg(dir, name));
         if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
-            return fail(QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
+            return fail(
+                QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
         }
     }
     return 0;
