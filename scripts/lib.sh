@@ -101,7 +101,7 @@ kv_demo_sign_in() {
 # display's name; its pid is written to WORK_DIR/xvfb.pid.
 kv_xvfb() {
     local work=$1
-    Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+    Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
     echo $! >"$work/xvfb.pid"
     for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
     [ -s "$work/display" ] || { echo "Xvfb did not start" >&2; return 1; }
