@@ -7,9 +7,8 @@
 // Writes OUT_DIR/NNN.log for every step (001, 002, ... in order) and OUT_DIR/NNN.png beside
 // each step that shows a pack, at the given window size (default 1600 × 900). scripts/run
 // --demo shows the picture in fake-arena, then appends the text to the log the program follows.
-#include "arenalog/log_parser.hpp"
-#include "arenalog/log_values.hpp"
 #include "base/files.hpp"
+#include "demo_draft/demo_steps.hpp"
 #include "draft_screen/arena_screen.hpp"
 #include "server/demo_art.hpp"
 #include "server/demo_log.hpp"
@@ -56,47 +55,6 @@ private:
     std::map<int64_t, KVImage> decoded_;
 };
 
-struct Step {
-    std::string text;
-    std::vector<int64_t> pack; // the pack this step shows; empty for none
-};
-
-// The log cut after each entry that shows a pack. Entries begin at a line starting with the
-// logger's marker; each is decoded on its own, as the program would once it is complete.
-std::vector<Step> steps(const std::string& log) {
-    std::vector<std::string> entries;
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t end = log.find('\n', start);
-        end = end == std::string::npos ? log.size() : end + 1;
-        const std::string_view line(log.data() + start, end - start);
-        if (entries.empty() || line.starts_with(KVLogParser::kMarker)) {
-            entries.emplace_back();
-        }
-        entries.back().append(line);
-        start = end;
-    }
-    std::vector<Step> out(1);
-    KVLogParser parser;
-    for (const auto& entry : entries) {
-        out.back().text += entry;
-        for (const auto& event : parser.parseEntry(entry)) {
-            if (event.kind == "pack") {
-                for (const auto& id : KVJsonAt(event.payload, "arena_ids")) {
-                    out.back().pack.push_back(KVInt(id));
-                }
-            }
-        }
-        if (!out.back().pack.empty()) {
-            out.emplace_back();
-        }
-    }
-    if (out.back().text.empty()) {
-        out.pop_back();
-    }
-    return out;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -139,7 +97,7 @@ int main(int argc, char** argv) {
 
     DemoArt art;
     int packs = 0;
-    const auto cut = steps(*log);
+    const auto cut = KVDemoSteps(*log);
     for (size_t i = 0; i < cut.size(); ++i) {
         std::string name = std::to_string(i + 1);
         name.insert(0, name.size() < 3 ? 3 - name.size() : 0, '0');
