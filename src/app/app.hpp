@@ -36,6 +36,13 @@ class KVVisionRunner;
 class KVWatchdog;
 struct KVVisionReport;
 
+// How long the capture test waits for Arena to come to the front: `tries` looks at the window
+// list, `interval` seconds apart.
+struct KVCaptureWait {
+    int tries = 180;
+    double interval = 0.5;
+};
+
 // The one controller of the GUI: owns every long-lived object, starts them in order, moves the
 // program between signed out and signed in, keeps the tray item, follows the draft in Arena's
 // log and asks the service about each pack. Main thread only; work sent elsewhere holds the
@@ -114,6 +121,16 @@ public:
     // The screenshot key: for a while the overlay shows in screenshots; a second press does not
     // extend it.
     void allowScreenshot();
+
+    // The reports run from the command line instead of the GUI (app_smoke_test.cpp,
+    // app_diagnose.cpp, app_capture_test.cpp): each prints its lines and returns the exit status.
+    static int smokeTest();
+    static int diagnose();
+    static int captureTest(const KVCaptureWait& wait = KVCaptureWait{});
+    // Plays a Player.log through the draft flow without a display (app_replay.cpp): every pack
+    // graded by the service in turn, one line per pick, then the deck; with `framesDir`, the
+    // panel of each pick as a PNG there.
+    static int replay(const std::string& logPath, const std::string& framesDir);
 
     // Hook point the update work plugs into; it does nothing in this build.
     void checkForUpdates() {}

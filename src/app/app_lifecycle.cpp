@@ -54,10 +54,14 @@ void KVApp::construct() {
     const KVJson auth = KVConfig::loadAuth();
     api = std::make_shared<KVAPI>(KVJsonString(KVJsonAt(cfg, "api_base_url"), ""),
                                   KVJsonString(KVJsonAt(auth, "token"), ""));
-    const std::string buffer =
+    std::string buffer =
         services_.telemetryBuffer.empty() ? KVTelemetry::bufferPath() : services_.telemetryBuffer;
-    telemetry = KVTelemetry::create(api, KVJsonBool(KVJsonAt(cfg, "telemetry_enabled"), false),
-                                    services_.telemetryLimits, buffer);
+    if (!services_.telemetry) {
+        buffer.clear();
+    }
+    telemetry = KVTelemetry::create(
+        api, services_.telemetry && KVJsonBool(KVJsonAt(cfg, "telemetry_enabled"), false),
+        services_.telemetryLimits, buffer);
     catalog = std::make_shared<KVCatalog>();
     artHashes = std::make_shared<KVArtHashes>(catalog);
     session = std::make_shared<KVDraftSession>(catalog);

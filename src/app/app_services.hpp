@@ -31,6 +31,9 @@ struct KVAppServices {
     double screenshotHold = 12; // the overlay stays in screenshots this long after the key
 
     std::string telemetryBuffer; // empty: KVTelemetry::bufferPath()
+    // False: nothing is recorded, sent or saved, and the buffer an earlier run left is not
+    // touched (a replay of an old draft is not a session).
+    bool telemetry = true;
     KVTelemetry::Limits telemetryLimits;
 
     // The program's resident memory for the watchdog; empty: the system's figure.

@@ -1,5 +1,6 @@
 #include "app/run_mode.hpp"
 
+#include "app/app.hpp"
 #include "app/gui_start.hpp"
 
 #include "base/config.hpp"
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -16,11 +18,28 @@ bool hasSwitch(const std::vector<std::string>& arguments, const char* name) {
            std::find(arguments.begin() + 1, arguments.end(), name) != arguments.end();
 }
 
-// Modes that this build does not have yet say so and fail: a run that did nothing must
-// never look like one that succeeded.
-int unavailable(const char* what) {
-    std::fprintf(stderr, "korvane: %s is not available in this build yet.\n", what);
-    return 2;
+// The argument after the switch `name`; nothing when the switch is missing or is last.
+std::optional<std::string> valueOf(const std::vector<std::string>& arguments, const char* name) {
+    const auto found = std::find(arguments.begin() + 1, arguments.end(), name);
+    if (found == arguments.end() || found + 1 == arguments.end()) {
+        return std::nullopt;
+    }
+    return *(found + 1);
+}
+
+int replay(const std::vector<std::string>& arguments) {
+    const auto log = valueOf(arguments, "--replay");
+    if (!log || log->empty()) {
+        std::fprintf(stderr, "korvane: --replay needs the path of a Player.log\n");
+        return 1;
+    }
+    const bool wantsFrames = hasSwitch(arguments, "--frames");
+    const auto frames = valueOf(arguments, "--frames");
+    if (wantsFrames && (!frames || frames->empty())) {
+        std::fprintf(stderr, "korvane: --frames needs a directory\n");
+        return 1;
+    }
+    return KVApp::replay(*log, frames.value_or(""));
 }
 
 } // namespace
@@ -35,6 +54,9 @@ KVRunMode KVChooseRunMode(const std::vector<std::string>& arguments) {
     if (hasSwitch(arguments, "--capture-test")) {
         return KVRunMode::captureTest;
     }
+    if (hasSwitch(arguments, "--replay")) {
+        return KVRunMode::replay;
+    }
     return KVRunMode::gui;
 }
 
@@ -43,11 +65,13 @@ int KVRunProgram(const std::vector<std::string>& arguments) {
     KVConfig::removeStaleTemporaries();
     switch (KVChooseRunMode(arguments)) {
     case KVRunMode::smokeTest:
-        return unavailable("the smoke test (--smoke-test)");
+        return KVApp::smokeTest();
     case KVRunMode::diagnose:
-        return unavailable("the diagnostic report (--diagnose)");
+        return KVApp::diagnose();
     case KVRunMode::captureTest:
-        return unavailable("the capture test (--capture-test)");
+        return KVApp::captureTest();
+    case KVRunMode::replay:
+        return replay(arguments);
     case KVRunMode::gui:
         // A copy an update started lets the one it replaces quit before looking for another
         // instance of the program.

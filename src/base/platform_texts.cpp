@@ -32,6 +32,14 @@ std::string osReleaseValue(std::string_view text, std::string_view key) {
 
 } // namespace
 
+std::string launchedLine(long parentPid, const std::string& parentName) {
+    if (parentPid == 1 || parentName == "systemd") {
+        return std::string(kLaunchedByDesktop);
+    }
+    return "launched : from " + (parentName.empty() ? std::string("?") : parentName) + " (pid " +
+           std::to_string(parentPid) + ")";
+}
+
 std::string operatingSystemName(const std::string& osReleasePath) {
     const auto text = KVReadFile(osReleasePath, nullptr, size_t{64} * 1024);
     if (!text) {

@@ -88,6 +88,26 @@ TEST(PlatformTexts, NamesTheDistributionFromOsRelease) {
     EXPECT_EQ(KVPlatformTexts::operatingSystemName(dir.file("missing")), "Linux");
 }
 
+TEST(PlatformTexts, TheDesktopSessionOrThePromptThatStartedUsIsNamed) {
+    struct Case {
+        long pid;
+        std::string name;
+        std::string line;
+    };
+    const Case cases[] = {
+        {1, "systemd", "launched : by the desktop session (menu or autostart)"},
+        {1, "", "launched : by the desktop session (menu or autostart)"},
+        // A user manager starts menu and autostart entries: not pid 1, still the session.
+        {1843, "systemd", "launched : by the desktop session (menu or autostart)"},
+        {20417, "bash", "launched : from bash (pid 20417)"},
+        {20417, "systemd-run", "launched : from systemd-run (pid 20417)"},
+        {77, "", "launched : from ? (pid 77)"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(KVPlatformTexts::launchedLine(c.pid, c.name), c.line);
+    }
+}
+
 TEST(Image, BlankImagesAreTransparentAndAddressedRowMajor) {
     KVImage image = KVImage::blank(3, 2);
     ASSERT_EQ(image.rgba.size(), 24u);

@@ -1,0 +1,131 @@
+// The capture test's report in-process, on fake desktop services: how long it waits for Arena,
+// which capture route it falls back to, and what it says about the frame.
+#include "app/app.hpp"
+
+#include "base/config.hpp"
+#include "base/files.hpp"
+#include "draft_screen/arena_screen.hpp"
+#include "platform/fake/fake_platform.hpp"
+#include "support/test_environment.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr uint32_t kArenaId = 7;
+constexpr int32_t kArenaPid = 4242;
+const KVRect kBounds{100, 50, 1280, 720};
+
+struct CaptureTestMode : testing::Test {
+    KVScopedEnvironment env{[](KVEnvironment& e) { e.display = ":99"; }};
+    KVScopedFakePlatform platform;
+
+    // Arena's window in the list, in front or behind another program.
+    void showArena(bool inFront) {
+        KVWindowSnapshot snapshot;
+        snapshot.windows.push_back({kArenaId, kArenaPid, "MTGA", 0, kBounds, true});
+        snapshot.frontmostPid = inFront ? kArenaPid : 1;
+        platform.windows->next = snapshot;
+        platform.capture->content = KVShareableContent{{{kArenaId, kBounds}}, {{0, 0, 1920, 1080}}};
+        platform.screens->all = {{{0, 0, 1920, 1080}, true}};
+    }
+    void frameOf(int cards) {
+        KVArenaScreenSpec spec;
+        spec.width = 1280;
+        spec.height = 720;
+        spec.cards = cards;
+        kKVArenaLayouts[0].applyTo(spec);
+        platform.capture->windowFrames[kArenaId] = {KVRenderArenaScreen(spec).image, kBounds};
+    }
+    std::pair<int, std::string> run(int tries = 3) {
+        testing::internal::CaptureStdout();
+        const int status = KVApp::captureTest(KVCaptureWait{tries, 0.001});
+        return {status, testing::internal::GetCapturedStdout()};
+    }
+};
+
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(CaptureTestMode, WithoutArenaItLooksEveryTimeThenFails) {
+    for (const bool listed : {false, true}) {
+        platform.windows->snapshots = 0;
+        platform.windows->next = listed ? std::optional(KVWindowSnapshot{}) : std::nullopt;
+        const auto [status, out] = run(5);
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(platform.windows->snapshots, 5);
+        EXPECT_TRUE(out.ends_with("\narena    : NOT FOUND\n")) << out;
+        EXPECT_TRUE(out.starts_with("Switch to Arena now, with a pack on screen, and stay there. "
+                                    "Waiting up to 0 s for it to be in front...\n"))
+            << out;
+    }
+}
+
+TEST_F(CaptureTestMode, ArenaInFrontStopsTheWaitAndBehindItIsUsedAfterTheWait) {
+    frameOf(12);
+    for (const auto& [inFront, looks] : {std::pair{true, 1}, std::pair{false, 4}}) {
+        showArena(inFront);
+        platform.windows->snapshots = 0;
+        const auto [status, out] = run(4);
+        EXPECT_EQ(status, 0) << out;
+        EXPECT_EQ(platform.windows->snapshots, looks) << out;
+        EXPECT_TRUE(has(out, std::string("focused=") + (inFront ? "1" : "0"))) << out;
+    }
+}
+
+TEST_F(CaptureTestMode, TwelveCardsAreNamedTwelveWithTheirRectanglesAndTheFrameIsSaved) {
+    showArena(true);
+    frameOf(12);
+    const auto [status, out] = run();
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_TRUE(has(out, "frame    : 1280x720 px in ")) << out;
+    EXPECT_TRUE(has(out, "s via window\n")) << out;
+    EXPECT_TRUE(has(out, "bounds   : x=100.0 y=50.0 w=1280.0 h=720.0   (window list)\n")) << out;
+    EXPECT_TRUE(has(out, "shot rect: x=100.0 y=50.0 w=1280.0 h=720.0   (capture)\n")) << out;
+    // Screen coordinates count up from the bottom of the 1080-high primary monitor.
+    EXPECT_TRUE(has(out, "badge box: x=100.0 y=310.0 w=1280.0 h=720.0   (screen, where badges "
+                         "are drawn)\n"))
+        << out;
+    EXPECT_TRUE(has(out, "screen   : frame=(0,0,1920x1080) backing=1.0\n")) << out;
+    EXPECT_TRUE(has(out, "slots    : 12 card rectangles found (asked for 12)\n")) << out;
+    EXPECT_TRUE(has(out, "  slot 11: x=")) << out;
+    EXPECT_FALSE(has(out, "  slot 12:")) << out;
+    const std::string saved = KVJoinPath(KVConfig::dataDir(), "diagnose-frame.png");
+    EXPECT_TRUE(has(out, "saved    : " + saved + "\n")) << out;
+    EXPECT_TRUE(KVFileExists(saved));
+}
+
+TEST_F(CaptureTestMode, AnUnreadableWindowFallsBackToTheScreenAndNoFrameFails) {
+    showArena(true);
+    KVImage screen = KVImage::blank(1280, 720);
+    platform.capture->regionImage = screen;
+    auto [status, out] = run();
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_TRUE(has(out, "window   : NOT readable -- screenshot timed out\n")) << out;
+    ASSERT_EQ(platform.capture->capturedRegions.size(), 1u);
+    EXPECT_EQ(platform.capture->capturedRegions[0], kBounds);
+    // A frame without a pack is a finished run that says so.
+    EXPECT_TRUE(out.ends_with(
+        "slots    : NONE -- the card finder rejected this frame at every pack size\n"))
+        << out;
+
+    platform.capture->regionImage.reset();
+    platform.capture->captureFailure = "the X server went away";
+    std::tie(status, out) = run();
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(out.ends_with("window   : NOT readable -- the X server went away\n"
+                              "frame    : NONE -- the X server went away\n"))
+        << out;
+}
+
+TEST(CaptureTestModeDisplay, WithoutADisplayItSaysSoAndFails) {
+    KVScopedEnvironment env;
+    KVScopedFakePlatform platform;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(KVApp::captureTest(KVCaptureWait{3, 0.001}), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "display  : NONE -- DISPLAY is not set\n");
+    EXPECT_EQ(platform.windows->snapshots, 0);
+}
+
+} // namespace

@@ -1,0 +1,151 @@
+// The run modes on the real program, as a user or a support script starts them: exit statuses,
+// which mode a command line chooses, and the reports' exact lines.
+#include "korvane_program.hpp"
+
+#include "base/files.hpp"
+#include "support/test_environment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+// A fresh home for the program: no settings, no sign-in, no Arena, no display.
+struct FreshHome {
+    KVTempDir dir;
+    std::string data() const { return dir.file("data"); }
+    std::string korvane() const { return data() + "/Korvane"; }
+    std::vector<std::string> environment() const {
+        const char* path = std::getenv("PATH");
+        return {"HOME=" + dir.path(), "XDG_DATA_HOME=" + data(),
+                std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
+    }
+    KVProgramRun run(const std::vector<std::string>& args) const {
+        return KVRunKorvane(args, environment());
+    }
+};
+
+TEST(RunModesIntegration, EachCommandLineRunsOneModeWithItsStatus) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* starts; // the start of what it says first
+        bool onStderr;
+    };
+    const std::string gui = "korvane: no X display (DISPLAY is not set).";
+    const Case cases[] = {
+        {{"--smoke-test"}, 0, "smoke ok: Korvane 0.1.38 native on ", false},
+        {{"--diagnose"}, 0, "Korvane 0.1.38 native on ", false},
+        {{"--capture-test"}, 1, "display  : NONE -- DISPLAY is not set\n", false},
+        // Precedence: smoke test, diagnose, capture test, replay.
+        {{"--diagnose", "--capture-test"}, 0, "Korvane 0.1.38 native on ", false},
+        {{"--capture-test", "--diagnose", "--smoke-test"}, 0, "smoke ok: ", false},
+        {{"--replay", "x.log", "--diagnose"}, 0, "Korvane 0.1.38 native on ", false},
+        {{"--capture-test", "--replay", "x.log"}, 1, "display  : NONE", false},
+        {{"unknown", "--diagnose", "-v"}, 0, "Korvane 0.1.38 native on ", false},
+        // A value glued to a switch is no switch: the GUI starts, and wants a display.
+        {{"--smoke-test=1"}, 1, gui.c_str(), true},
+        {{"--diagnose=yes"}, 1, gui.c_str(), true},
+        {{"--replay=x.log"}, 1, gui.c_str(), true},
+        {{}, 1, gui.c_str(), true},
+        {{"--replay"}, 1, "korvane: --replay needs the path of a Player.log", true},
+        {{"--replay", "x.log", "--frames"}, 1, "korvane: --frames needs a directory", true},
+    };
+    for (const Case& c : cases) {
+        FreshHome home;
+        const KVProgramRun run = home.run(c.args);
+        std::string line;
+        for (const std::string& arg : c.args) {
+            line += arg + " ";
+        }
+        EXPECT_EQ(run.status, c.status) << line << "\n" << run.out << run.err;
+        const std::string& said = c.onStderr ? run.err : run.out;
+        EXPECT_EQ(said.rfind(c.starts, 0), 0u) << line << " said:\n" << said;
+    }
+}
+
+TEST(RunModesIntegration, TheSmokeTestPassesWithoutADisplayInAFreshHome) {
+    FreshHome home;
+    const KVProgramRun run = home.run({"--smoke-test"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    // The hash is a fixed picture's: a change in it is a change in the hash itself.
+    KVExpectGolden(KVMaskReport(run.out, home.dir.path()), "smoke.txt");
+    EXPECT_EQ(run.err.find("FAILED"), std::string::npos) << run.err;
+}
+
+TEST(RunModesIntegration, DiagnoseReportsWhatIsThereAndSavesTheSameText) {
+    struct Case {
+        const char* golden;
+        std::optional<std::string> playerLog; // written to log_path when set
+        std::optional<std::string> memoryLog; // memory.log when set
+    };
+    const Case cases[] = {
+        {"diagnose_nothing.txt", std::nullopt, std::nullopt},
+        {"diagnose_empty_memory.txt", std::nullopt, std::string()},
+        {"diagnose_two_samples.txt", std::string(1234, 'x'),
+         std::string("10:00 resident 101 MB\n10:01 resident 102 MB\n")},
+        // The last four pieces of the text: the newline at the end leaves three samples.
+        {"diagnose_five_samples.txt", std::string("[UnityCrossThreadLogger]\n"),
+         std::string("s1\ns2\n\ns3\ns4\ns5\n")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.golden);
+        FreshHome home;
+        const std::string log = home.dir.file("arena/Player.log");
+        KVWriteTestFile(home.korvane() + "/config.json",
+                        "{\"log_path\": \"" + log +
+                            "\", \"vision_enabled\": false, \"click_through\": true}");
+        if (c.playerLog) {
+            KVWriteTestFile(log, *c.playerLog);
+        }
+        if (c.memoryLog) {
+            KVWriteTestFile(home.korvane() + "/memory.log", *c.memoryLog);
+        }
+        const KVProgramRun run = home.run({"--diagnose"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        KVExpectGolden(KVMaskReport(run.out, home.dir.path()), c.golden);
+        EXPECT_EQ(KVReadFile(home.korvane() + "/diagnose.txt").value_or("?"), run.out);
+    }
+}
+
+TEST(RunModesIntegration, DiagnoseReplacesAnEarlierReport) {
+    FreshHome home;
+    KVWriteTestFile(home.korvane() + "/diagnose.txt", std::string(100000, 'o'));
+    const KVProgramRun run = home.run({"--diagnose"});
+    EXPECT_EQ(KVReadFile(home.korvane() + "/diagnose.txt").value_or("?"), run.out);
+}
+
+TEST(RunModesIntegration, ReplayRefusesWhatItCannotPlayWithOneLine) {
+    FreshHome home;
+    const std::string noDraft = home.dir.file("menus.log");
+    KVWriteTestFile(noDraft, "[UnityCrossThreadLogger]==> EventGetCoursesV2 {\"id\":\"1\"}\n"
+                             "[UnityCrossThreadLogger]\n");
+    const std::string draft = home.dir.file("draft.log");
+    KVWriteTestFile(draft, "[UnityCrossThreadLogger]Draft.Notify {\"draftId\":\"d1\","
+                           "\"SelfPick\":1,\"SelfPack\":1,\"PackCards\":\"1001,1002,1003\"}\n");
+    struct Case {
+        std::vector<std::string> args;
+        std::string line;
+    };
+    const Case cases[] = {
+        {{"--replay", home.dir.file("absent.log")},
+         "korvane: cannot read " + home.dir.file("absent.log") + ": "},
+        {{"--replay", home.dir.path()}, "korvane: cannot read " + home.dir.path() + ": "},
+        {{"--replay", noDraft}, "korvane: no draft in " + noDraft + ": it shows no pack\n"},
+        {{"--replay", draft, "--frames", noDraft + "/frames"},
+         "korvane: cannot make " + noDraft + "/frames: "},
+        {{"--replay", draft},
+         "korvane: signed out -- sign in with Korvane once; the replay uses its stored "
+         "sign-in\n"},
+    };
+    for (const Case& c : cases) {
+        const KVProgramRun run = home.run(c.args);
+        EXPECT_EQ(run.status, 1) << c.line;
+        EXPECT_EQ(run.out, "") << c.line;
+        EXPECT_EQ(run.err.rfind(c.line, 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+}
+
+} // namespace
