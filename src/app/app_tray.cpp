@@ -1,8 +1,10 @@
 #include "app/app.hpp"
 
 #include "base/config.hpp"
+#include "base/environment.hpp"
 #include "base/platform_texts.hpp"
 #include "draft/draft_session.hpp"
+#include "platform/app_icon.hpp"
 #include "ui/panel.hpp"
 #include "ui/settings.hpp"
 #include "ui/stamps.hpp"
@@ -17,6 +19,7 @@ void KVApp::ensureTray() {
     }
     KVDesktopShell::Tray tray;
     tray.toolTip = "Korvane";
+    tray.iconFiles = KVAppIconFiles(KVEnvironment::current()->executablePath);
     tray.iconTitle = "\u25C6";
     tray.menu = {
         {"Show Korvane", bound(&KVApp::showFromTray), ""},

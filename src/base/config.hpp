@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/build_settings.hpp"
 #include "base/files.hpp"
 #include "base/json.hpp"
 
@@ -12,8 +13,9 @@
 // stored sign-in (auth.json). Stateless; paths come from the environment in force.
 class KVConfig {
 public:
-    // The service the program talks to unless a development build is pointed elsewhere.
-    static constexpr std::string_view kDefaultAPIBase = "https://api.korvane.app";
+    // The service the program talks to unless a development build is pointed elsewhere; set
+    // when the program is configured (KV_DEFAULT_API_BASE).
+    static constexpr std::string_view kDefaultAPIBase = kKVBuildAPIBase;
 
     static std::string dataDir();  // $XDG_DATA_HOME/Korvane, else ~/.local/share/Korvane
     static std::string cacheDir(); // dataDir()/cache

@@ -16,8 +16,8 @@ public:
     };
     struct Tray {
         std::string toolTip;
-        std::string iconPath;  // the application's icon; empty: none
-        std::string iconTitle; // drawn instead when there is no icon
+        std::vector<std::string> iconFiles; // the application's icon in its sizes; empty: none
+        std::string iconTitle;              // drawn instead when there is no icon
         std::vector<MenuItem> menu;
         std::function<void()> onActivated; // a click on the item itself
     };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/build_settings.hpp"
 #include "base/error.hpp"
 #include "base/json.hpp"
 #include "service/http_client.hpp"
@@ -20,8 +21,8 @@ inline constexpr const char* KVAPIErrorDomain = "KorvaneAPI";
 // from background queues only. The token and base may be changed from any thread.
 class KVAPI {
 public:
-    // Named in the User-Agent.
-    static constexpr std::string_view kHomePage = "https://korvane.app";
+    // Named in the User-Agent; set when the program is configured (KV_HOME_PAGE).
+    static constexpr std::string_view kHomePage = kKVBuildHomePage;
 
     KVAPI(std::string_view base, std::string_view token);
 

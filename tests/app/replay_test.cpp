@@ -56,7 +56,7 @@ class ReplayIntegration : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(service.running());
-        const KVSProgramResult wrote = KVSRunServiceProgram({"--write-demo-log", log});
+        const KVProgramResult wrote = KVSRunServiceProgram({"--write-demo-log", log});
         ASSERT_EQ(wrote.status, 0) << wrote.output;
     }
     int64_t credits(const std::string& token) {

@@ -48,7 +48,7 @@ int KVSServiceProcess::stop() {
 
 KVProgramResult KVSRunServiceProgram(const std::vector<std::string>& args,
                                      const std::string& input) {
-    return KVRunProgram(KV_SERVICE_PROGRAM, args, input);
+    return KVRunChildProgram(KV_SERVICE_PROGRAM, args, input);
 }
 
 int64_t KVSQueryNumber(const std::string& database, const std::string& sql) {

@@ -59,8 +59,8 @@ int KVWaitForExit(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-KVProgramResult KVRunProgram(const std::string& program, const std::vector<std::string>& args,
-                             const std::string& input) {
+KVProgramResult KVRunChildProgram(const std::string& program, const std::vector<std::string>& args,
+                                  const std::string& input) {
     const KVSpawnedProgram child = KVSpawnProgram(program, args);
     if (!input.empty() && write(child.in, input.data(), input.size()) < 0) {
         ADD_FAILURE() << "cannot write to " << program;
@@ -78,7 +78,7 @@ KVProgramResult KVRunProgram(const std::string& program, const std::vector<std::
 std::string KVCurl(const std::vector<std::string>& args) {
     std::vector<std::string> all{"-s", "--noproxy", "*", "--max-time", "60"};
     all.insert(all.end(), args.begin(), args.end());
-    return KVRunProgram("/usr/bin/curl", all).output;
+    return KVRunChildProgram("/usr/bin/curl", all).output;
 }
 
 KVCurlAnswer KVCurlPage(std::vector<std::string> args) {

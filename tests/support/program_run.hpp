@@ -28,8 +28,8 @@ struct KVProgramResult {
 };
 
 // Runs `program` to its end, `input` on its standard input.
-KVProgramResult KVRunProgram(const std::string& program, const std::vector<std::string>& args,
-                             const std::string& input = "");
+KVProgramResult KVRunChildProgram(const std::string& program, const std::vector<std::string>& args,
+                                  const std::string& input = "");
 
 // Runs curl with `args` (quiet, past any proxy, for at most a minute) and gives its output.
 std::string KVCurl(const std::vector<std::string>& args);

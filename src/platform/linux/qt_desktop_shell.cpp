@@ -24,11 +24,12 @@ QString qs(const std::string& text) {
 
 // A tray icon needs a picture: without the application's icon, the title drawn on a square.
 QIcon trayIcon(const KVDesktopShell::Tray& tray) {
-    if (!tray.iconPath.empty()) {
-        QIcon icon(qs(tray.iconPath));
-        if (!icon.isNull()) {
-            return icon;
-        }
+    QIcon icon;
+    for (const auto& file : tray.iconFiles) {
+        icon.addFile(qs(file));
+    }
+    if (!icon.isNull()) {
+        return icon;
     }
     return QIcon(QPixmap::fromImage(KVDrawnTrayIcon(tray.iconTitle)));
 }
