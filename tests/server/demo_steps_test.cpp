@@ -78,7 +78,8 @@ TEST(DemoSteps, LinesCountAnUnfinishedLastLine) {
     const std::pair<const char*, size_t> cases[] = {{"", 0},     {"a", 1},    {"a\n", 1},
                                                     {"a\nb", 2}, {"\n\n", 2}, {"a\nb\n", 2}};
     for (const auto& [text, lines] : cases) {
-        EXPECT_EQ(KVDemoStep{text, {}, ""}.lines(), lines) << '"' << text << '"';
+        const KVDemoStep step{text, {}, ""};
+        EXPECT_EQ(step.lines(), lines) << '"' << text << '"';
     }
 }
 
