@@ -79,7 +79,7 @@ std::vector<std::string> unstampedCards(KVE2EWorld& world, const std::string& lo
     const QImage picture = qimageOf(shown.image);
     std::vector<std::string> wrong;
     for (size_t i = 0; i < shown.slots.size(); ++i) {
-        const std::string name = KVDemoDraft::card(world.shownPack().at(i)).name;
+        const std::string name = KVDemoArt::card(world.shownPack().at(i)).name;
         const auto grade = grades.find(name);
         if (grade == grades.end()) {
             wrong.push_back(name + ": no grade logged");
@@ -107,7 +107,7 @@ std::vector<std::string> gradesMissingFromThePanel(KVE2EWorld& world, const std:
     const auto grades = loggedGrades(log, from);
     std::set<std::string> given;
     for (const int64_t id : world.shownPack()) {
-        if (const auto grade = grades.find(KVDemoDraft::card(id).name); grade != grades.end()) {
+        if (const auto grade = grades.find(KVDemoArt::card(id).name); grade != grades.end()) {
             given.insert(grade->second);
         }
     }
@@ -236,22 +236,23 @@ TEST(EndToEnd, ANewUserDraftsBuildsADeckAndComesBackWhileTheServiceIsDown) {
         EXPECT_TRUE(KVE2EWait(
             [&] { return (wrong = unstampedCards(world, world.korvaneLog(), from)).empty(); },
             step == 0 ? kVisionWait : kStartup))
-            << world.draft().steps()[step].name << ": " << joined(wrong) << "\n"
+            << world.steps()[step].name << ": " << joined(wrong) << "\n"
             << world.korvaneLog().substr(from);
         EXPECT_TRUE(KVE2EWait(
             [&] {
                 return (wrong = gradesMissingFromThePanel(world, world.korvaneLog(), from)).empty();
             },
             kStartup))
-            << world.draft().steps()[step].name << ": " << joined(wrong);
-        world.shot(world.draft().steps()[step].name + "-stamped");
+            << world.steps()[step].name << ": " << joined(wrong);
+        world.shot(world.steps()[step].name + "-stamped");
     }
     // The second pack has one card less: where the first pack's last card was, nothing is
     // left of its badge.
     {
-        const KVArenaScreen first = KVDemoDraft::screen(
-            world.draft().steps()[0].pack, KVE2EWorld::kArenaWidth, KVE2EWorld::kArenaHeight);
-        const QRect gone = badgeOf(first.slots.back(), world.arenaFrame());
+        const auto first = world.art().screen(world.steps()[0].pack, KVE2EWorld::kArenaWidth,
+                                              KVE2EWorld::kArenaHeight);
+        ASSERT_TRUE(first.has_value());
+        const QRect gone = badgeOf(first->slots.back(), world.arenaFrame());
         const QImage screen = world.screen().shot();
         const QImage picture = qimageOf(world.shownScreen().image);
         int differing = 0;
@@ -266,7 +267,7 @@ TEST(EndToEnd, ANewUserDraftsBuildsADeckAndComesBackWhileTheServiceIsDown) {
     }
 
     // The rest of the draft, then the deck.
-    for (size_t step = 2; step < world.draft().steps().size(); ++step) {
+    for (size_t step = 2; step < world.steps().size(); ++step) {
         ASSERT_TRUE(world.playStep(step));
     }
     ASSERT_TRUE(world.showNoPack());

@@ -44,9 +44,15 @@ KVE2EWorld::KVE2EWorld(std::string shotPrefix) : prefix_(std::move(shotPrefix)) 
         failure_ = "korvane-service --write-demo-log failed";
         return;
     }
-    draft_ = std::make_unique<KVDemoDraft>(demoLog_);
-    if (!draft_->failure().empty()) {
-        failure_ = draft_->failure();
+    KVError error;
+    const auto log = KVReadFile(demoLog_, &error);
+    if (!log) {
+        failure_ = demoLog_ + ": " + error.message;
+        return;
+    }
+    steps_ = KVDemoSteps(*log);
+    if (steps_.empty() || steps_.front().pack.empty()) {
+        failure_ = demoLog_ + " shows no pack";
         return;
     }
     KVXvfb::Options options;
@@ -119,16 +125,20 @@ bool KVE2EWorld::startArena() {
 }
 
 bool KVE2EWorld::playStep(size_t index) {
-    const KVDemoStep& step = draft_->steps().at(index);
+    const KVDemoStep& step = steps_.at(index);
     if (!step.pack.empty()) {
-        shown_ = KVDemoDraft::screen(step.pack, kArenaWidth, kArenaHeight);
+        auto screen = art_.screen(step.pack, kArenaWidth, kArenaHeight);
+        if (!screen) {
+            return false;
+        }
+        shown_ = std::move(*screen);
         shownPack_ = step.pack;
         const std::string path = home_.file("screen-" + step.name + ".png");
         if (!writePng(shown_.image, path) || arena_->process.command("image " + path) != "ok") {
             return false;
         }
     }
-    return arena_->process.command("log " + std::to_string(step.lines)) == "ok";
+    return arena_->process.command("log " + std::to_string(step.lines())) == "ok";
 }
 
 bool KVE2EWorld::showNoPack() {

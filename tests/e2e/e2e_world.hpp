@@ -1,6 +1,7 @@
 #pragma once
 
-#include "e2e/demo_draft.hpp"
+#include "demo_draft/demo_art.hpp"
+#include "demo_draft/demo_steps.hpp"
 #include "e2e/x11_screen.hpp"
 #include "support/test_environment.hpp"
 #include "x11_harness/xvfb.hpp"
@@ -26,7 +27,10 @@ public:
     // Why the world could not be built, or "".
     const std::string& failure() const { return failure_; }
     KVX11Screen& screen() { return *screen_; }
-    const KVDemoDraft& draft() const { return *draft_; }
+    // The demo draft cut into steps that each end with a pack shown.
+    const std::vector<KVDemoStep>& steps() const { return steps_; }
+    // The demo set's art, and the draft screens of its packs at the window's size.
+    KVDemoArt& art() { return art_; }
 
     // The service with the demo set on `port` (0: any free one), on the world's database,
     // `extra` added to its arguments.
@@ -81,7 +85,8 @@ private:
     std::unique_ptr<KVChildProcess> service_;
     std::unique_ptr<KVFakeArena> arena_;
     std::unique_ptr<KVChildProcess> korvane_;
-    std::unique_ptr<KVDemoDraft> draft_;
+    std::vector<KVDemoStep> steps_;
+    KVDemoArt art_;
     std::string database_;
     std::string demoLog_;
     std::string playerLog_;

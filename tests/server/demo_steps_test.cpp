@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <sstream>
 
 namespace {
 
@@ -26,6 +27,21 @@ TEST(DemoSteps, TheDemoDraftIsOnePackPerStepWithNothingLost) {
     ASSERT_EQ(steps.size(), 43u);  // 3 × 14 packs, then the picks and the pool after the last
     EXPECT_TRUE(steps.back().pack.empty());
     EXPECT_NE(steps.front().text.find("EventJoin"), std::string::npos);
+    EXPECT_EQ(steps.front().name, "P1p1");
+    EXPECT_EQ(steps[14].name, "P2p1");
+    EXPECT_EQ(steps[41].name, "P3p14");
+    EXPECT_EQ(steps.back().name, "complete");
+
+    // Played back line by line, the steps append the whole log and no more.
+    std::istringstream in(log);
+    size_t lines = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++lines;
+    }
+    EXPECT_EQ(
+        std::accumulate(steps.begin(), steps.end(), size_t{0},
+                        [](size_t sum, const KVDemoStep& step) { return sum + step.lines(); }),
+        lines);
     for (size_t i = 0; i + 1 < steps.size(); ++i) {
         const auto& step = steps[i];
         // Each pack is one fewer than the last, and the step ends with the entry showing it, so
@@ -56,6 +72,15 @@ TEST(DemoSteps, TextOutsideEntriesStaysWhereItWas) {
     EXPECT_TRUE(steps[1].pack.empty());
 
     EXPECT_TRUE(KVDemoSteps("").empty());
+}
+
+TEST(DemoSteps, LinesCountAnUnfinishedLastLine) {
+    const std::pair<const char*, size_t> cases[] = {{"", 0},     {"a", 1},    {"a\n", 1},
+                                                    {"a\nb", 2}, {"\n\n", 2}, {"a\nb\n", 2}};
+    for (const auto& [text, lines] : cases) {
+        const KVDemoStep step{text, {}, ""};
+        EXPECT_EQ(step.lines(), lines) << '"' << text << '"';
+    }
 }
 
 } // namespace

@@ -3,7 +3,13 @@
 #include "arenalog/log_parser.hpp"
 #include "arenalog/log_values.hpp"
 
+#include <algorithm>
 #include <string_view>
+
+size_t KVDemoStep::lines() const {
+    const auto breaks = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    return breaks + (!text.empty() && text.back() != '\n' ? 1 : 0);
+}
 
 std::vector<KVDemoStep> KVDemoSteps(const std::string& log) {
     std::vector<std::string> entries;
@@ -24,6 +30,8 @@ std::vector<KVDemoStep> KVDemoSteps(const std::string& log) {
         steps.back().text += entry;
         for (const auto& event : parser.parseEntry(entry)) {
             if (event.kind == "pack") {
+                steps.back().name = "P" + std::to_string(KVInt(KVJsonAt(event.payload, "pack"))) +
+                                    "p" + std::to_string(KVInt(KVJsonAt(event.payload, "pick")));
                 for (const auto& id : KVJsonAt(event.payload, "arena_ids")) {
                     steps.back().pack.push_back(KVInt(id));
                 }
@@ -35,6 +43,8 @@ std::vector<KVDemoStep> KVDemoSteps(const std::string& log) {
     }
     if (steps.back().text.empty()) {
         steps.pop_back();
+    } else {
+        steps.back().name = "complete";
     }
     return steps;
 }

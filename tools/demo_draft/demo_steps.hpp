@@ -9,6 +9,11 @@
 struct KVDemoStep {
     std::string text;
     std::vector<int64_t> pack;
+    std::string name; // "P1p1" for a pack, "complete" for what follows the last one
+
+    // How many lines `text` holds, a last one without its newline included: what a player
+    // appending the log line by line appends for this step.
+    size_t lines() const;
 };
 
 // The log cut after each entry that shows a pack, so each step ends with a pack the program

@@ -8,19 +8,14 @@
 // each step that shows a pack, at the given window size (default 1600 × 900). scripts/run
 // --demo shows the picture in fake-arena, then appends the text to the log the program follows.
 #include "base/files.hpp"
+#include "demo_draft/demo_art.hpp"
 #include "demo_draft/demo_steps.hpp"
-#include "draft_screen/arena_screen.hpp"
-#include "server/demo_art.hpp"
 #include "server/demo_log.hpp"
-#include "server/demo_set.hpp"
 #include "vision/image_codec.hpp"
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <optional>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -28,32 +23,6 @@ int fail(const std::string& message) {
     std::fprintf(stderr, "demo-draft: %s\n", message.c_str());
     return 1;
 }
-
-// One card's art as the service hands it out, decoded; cached, since cards come round again.
-class DemoArt {
-public:
-    const KVImage* of(int64_t arenaId) {
-        if (auto found = decoded_.find(arenaId); found != decoded_.end()) {
-            return &found->second;
-        }
-        const int index = KVSDemoSet::indexOfArenaId(arenaId);
-        if (index < 0) {
-            return nullptr;
-        }
-        const KVJson& colors = cards_[static_cast<size_t>(index)]["colors"];
-        const std::string jpeg =
-            KVSDemoArt::jpeg(index, colors.empty() ? "" : colors[0].get<std::string>());
-        auto image = KVImageFromData(jpeg);
-        if (!image) {
-            return nullptr;
-        }
-        return &decoded_.emplace(arenaId, std::move(*image)).first->second;
-    }
-
-private:
-    std::vector<KVJson> cards_ = KVSDemoSet::cards("");
-    std::map<int64_t, KVImage> decoded_;
-};
 
 } // namespace
 
@@ -63,22 +32,20 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string out = argv[1];
-    KVArenaScreenSpec spec;
-    // Arena's layout at its default size: a pack of fifteen clear of the picks list.
-    kKVArenaLayouts[0].applyTo(spec);
-    spec.width = 1600;
-    spec.height = 900;
+    // Arena's default window size.
+    int width = 1600;
+    int height = 900;
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const int value = std::atoi(argv[i + 1]);
         if ((option != "--width" && option != "--height") || value < 320 || value > 7680) {
             return fail("unknown option or size: " + option + " " + argv[i + 1]);
         }
-        (option == "--width" ? spec.width : spec.height) = value;
+        (option == "--width" ? width : height) = value;
     }
 
-    spec.cards = 15;
-    if (const std::string problem = KVArenaLayoutProblem(spec); !problem.empty()) {
+    if (const std::string problem = KVArenaLayoutProblem(KVDemoScreenSpec(width, height));
+        !problem.empty()) {
         return fail("the program would not read these draft screens: " + problem);
     }
 
@@ -95,7 +62,7 @@ int main(int argc, char** argv) {
         return fail(error.message);
     }
 
-    DemoArt art;
+    KVDemoArt art;
     int packs = 0;
     const auto cut = KVDemoSteps(*log);
     for (size_t i = 0; i < cut.size(); ++i) {
@@ -103,17 +70,13 @@ int main(int argc, char** argv) {
         name.insert(0, name.size() < 3 ? 3 - name.size() : 0, '0');
         const std::string base = KVJoinPath(out, name);
         if (!cut[i].pack.empty()) {
-            KVArenaScreenSpec screen = spec;
-            screen.cards = static_cast<int>(cut[i].pack.size());
-            screen.seed = static_cast<uint32_t>(i + 1);
-            for (const int64_t id : cut[i].pack) {
-                const KVImage* image = art.of(id);
-                if (!image) {
-                    return fail("no art for Arena id " + std::to_string(id));
-                }
-                screen.cardImages.push_back(*image);
+            // A seed per step, so the screens around the packs differ as Arena's do.
+            const auto screen = art.screen(cut[i].pack, width, height, static_cast<uint32_t>(i + 1),
+                                           &error.message);
+            if (!screen) {
+                return fail(error.message);
             }
-            const auto png = KVEncodePNG(KVRenderArenaScreen(screen).image, &error);
+            const auto png = KVEncodePNG(screen->image, &error);
             if (!png || !KVWriteFileAtomically(base + ".png", *png, &error)) {
                 return fail("cannot write " + base + ".png: " + error.message);
             }
