@@ -206,7 +206,14 @@ std::string_view KVTrimmed(std::string_view text) {
 }
 
 std::string KVLowercase(std::string_view text) {
-    std::string lower(text);
+    std::string lower;
+    KVLowercaseInto(text, &lower);
+    return lower;
+}
+
+void KVLowercaseInto(std::string_view text, std::string* out) {
+    std::string& lower = *out;
+    lower.assign(text);
     for (size_t i = 0; i < lower.size(); ++i) {
         const auto c = static_cast<unsigned char>(lower[i]);
         if (KVIsAsciiUpper(static_cast<char>(c))) {
@@ -220,7 +227,6 @@ std::string KVLowercase(std::string_view text) {
             ++i;
         }
     }
-    return lower;
 }
 
 std::string_view KVTrimSpacesAndTabs(std::string_view text) {

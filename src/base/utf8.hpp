@@ -37,6 +37,8 @@ std::string_view KVTrimmed(std::string_view text);
 // `text` in lower case: ASCII letters and the Latin-1 capitals (U+00C0 to U+00DE), which is
 // every capital in card names; other characters are kept as they are.
 std::string KVLowercase(std::string_view text);
+// The same into `out`, reusing its storage; `text` must not point into `out`.
+void KVLowercaseInto(std::string_view text, std::string* out);
 
 // `text` without spaces and tabs at either end (line ends and other white space are kept).
 std::string_view KVTrimSpacesAndTabs(std::string_view text);

@@ -113,7 +113,8 @@ void KVSCardIndex::add(const std::vector<KVJson>& cards) {
         facts->reason = quality.reason;
         made.push_back(std::move(facts));
     }
-    std::unique_lock lock(mutex_);
+    std::lock_guard lock(mutex_);
+    auto next = std::make_shared<KVSCardSnapshot>(*cards_);
     for (auto& facts : made) {
         if (!facts->setCode.empty() &&
             std::find(sets_.begin(), sets_.end(), facts->setCode) == sets_.end()) {
@@ -125,47 +126,69 @@ void KVSCardIndex::add(const std::vector<KVJson>& cards) {
             copy->quality = rated->second;
             facts = std::move(copy);
         }
-        byName_.emplace(key, std::move(facts));
+        next->byName_.emplace(key, std::move(facts));
     }
+    cards_ = std::move(next);
 }
 
 void KVSCardIndex::markSet(std::string_view setCode) {
     const std::string code = KVLowercase(setCode);
-    std::unique_lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (std::find(sets_.begin(), sets_.end(), code) == sets_.end()) {
         sets_.push_back(code);
     }
 }
 
 void KVSCardIndex::setRatings(const std::map<std::string, double>& ratings) {
-    std::unique_lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     ratings_.clear();
     for (const auto& [name, score] : ratings) {
         ratings_[KVLowercase(name)] = std::clamp(score, 0.0, 5.0);
     }
-    for (auto& [key, facts] : byName_) {
+    auto next = std::make_shared<KVSCardSnapshot>(*cards_);
+    for (auto& [key, facts] : next->byName_) {
         if (const auto rated = ratings_.find(key); rated != ratings_.end()) {
             auto copy = std::make_shared<KVSCardFacts>(*facts);
             copy->quality = rated->second;
             facts = std::move(copy);
         }
     }
+    cards_ = std::move(next);
+}
+
+namespace {
+
+// Every name of every analysis is looked up: lowered into a reused buffer, not a new string.
+const std::string& lookupKey(std::string_view name) {
+    thread_local std::string key;
+    KVLowercaseInto(KVTrimmed(name), &key);
+    return key;
+}
+
+} // namespace
+
+const KVSCardFacts* KVSCardSnapshot::find(std::string_view name) const {
+    const auto found = byName_.find(lookupKey(name));
+    return found == byName_.end() ? nullptr : found->second.get();
 }
 
 KVSCardFactsRef KVSCardIndex::find(std::string_view name) const {
-    const std::string key = KVLowercase(KVTrimmed(name));
-    std::shared_lock lock(mutex_);
-    const auto found = byName_.find(key);
-    return found == byName_.end() ? nullptr : found->second;
+    const auto cards = snapshot();
+    const auto found = cards->byName_.find(lookupKey(name));
+    return found == cards->byName_.end() ? nullptr : found->second;
+}
+
+std::shared_ptr<const KVSCardSnapshot> KVSCardIndex::snapshot() const {
+    std::lock_guard lock(mutex_);
+    return cards_;
 }
 
 bool KVSCardIndex::hasSet(std::string_view setCode) const {
     const std::string code = KVLowercase(setCode);
-    std::shared_lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     return std::find(sets_.begin(), sets_.end(), code) != sets_.end();
 }
 
 size_t KVSCardIndex::size() const {
-    std::shared_lock lock(mutex_);
-    return byName_.size();
+    return snapshot()->byName_.size();
 }

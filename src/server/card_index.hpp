@@ -4,7 +4,7 @@
 
 #include <map>
 #include <memory>
-#include <shared_mutex>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -34,8 +34,20 @@ struct KVSCardFacts {
 
 using KVSCardFactsRef = std::shared_ptr<const KVSCardFacts>;
 
+// The cards by lower-case name at one moment. Held by an analysis, it answers every lookup
+// without a lock or a reference count, and keeps each card it found alive.
+class KVSCardSnapshot {
+public:
+    const KVSCardFacts* find(std::string_view name) const;
+
+private:
+    friend class KVSCardIndex;
+    std::unordered_map<std::string, KVSCardFactsRef> byName_;
+};
+
 // Every card the service can grade, found by name regardless of case. Filled at start and,
-// when a set is fetched on demand, from any worker; lookups are shared, additions exclusive.
+// when a set is fetched on demand, from any worker. Additions make a new snapshot, so readers
+// never wait for them and a snapshot taken earlier stays as it was.
 class KVSCardIndex {
 public:
     // Adds Scryfall card objects; a name already known keeps its first printing. For a
@@ -47,13 +59,14 @@ public:
     void setRatings(const std::map<std::string, double>& ratings);
 
     KVSCardFactsRef find(std::string_view name) const;
+    std::shared_ptr<const KVSCardSnapshot> snapshot() const;
     bool hasSet(std::string_view setCode) const;
     size_t size() const;
 
 private:
-    mutable std::shared_mutex mutex_;
-    std::unordered_map<std::string, KVSCardFactsRef> byName_; // lower-case names
-    std::map<std::string, double> ratings_;                   // lower-case names
+    mutable std::mutex mutex_;
+    std::shared_ptr<const KVSCardSnapshot> cards_ = std::make_shared<KVSCardSnapshot>();
+    std::map<std::string, double> ratings_; // lower-case names
     std::vector<std::string> sets_;
 };
 

@@ -10,7 +10,7 @@ constexpr size_t kCommittedPool = 12; // picks after which the lane is firm
 
 } // namespace
 
-KVSLane KVSLane::of(const std::vector<KVSCardFactsRef>& pool) {
+KVSLane KVSLane::of(const std::vector<const KVSCardFacts*>& pool) {
     KVSLane lane;
     lane.commitment = "open";
     for (const auto& card : pool) {

@@ -12,7 +12,7 @@ struct KVSLane {
     std::vector<char> colors; // the lane's one or two colours, strongest first ("" while open)
     std::string commitment;   // "open", "leaning" or "committed"
 
-    static KVSLane of(const std::vector<KVSCardFactsRef>& pool);
+    static KVSLane of(const std::vector<const KVSCardFacts*>& pool);
 
     // How much a card's score drops for lying outside the lane: 0 while open or for a card
     // the lane can cast.

@@ -30,7 +30,7 @@ std::vector<std::string> names(const KVJson& list) {
 
 struct Graded {
     std::string name;
-    KVSCardFactsRef card; // null for a name the card data lacks
+    const KVSCardFacts* card; // null for a name the card data lacks
     double score = 0;
     std::string reason;
 };
@@ -61,13 +61,15 @@ KVSDraftState KVSDraftState::fromJSON(const KVJson& body) {
     return state;
 }
 
-KVJson KVSAnalyzePack(const KVSCardIndex& cards, const KVSDraftState& state) {
-    std::vector<KVSCardFactsRef> pool;
+KVJson KVSAnalyzePack(const KVSCardIndex& index, const KVSDraftState& state) {
+    const auto snapshot = index.snapshot();
+    const KVSCardSnapshot& cards = *snapshot;
+    std::vector<const KVSCardFacts*> pool;
     for (const std::string& name : state.pool) {
         pool.push_back(cards.find(name));
     }
     const KVSLane lane = KVSLane::of(pool);
-    const KVJson table = KVSReadTable(cards, state);
+    KVJson table = KVSReadTable(cards, state);
 
     std::vector<Graded> graded;
     size_t unknown = 0;
@@ -99,9 +101,10 @@ KVJson KVSAnalyzePack(const KVSCardIndex& cards, const KVSDraftState& state) {
 
     KVJson picks = KVJson::array();
     for (const Graded& entry : graded) {
-        picks.push_back({{"name", entry.name},
-                         {"grade", entry.card ? KVSGradeFor(entry.score) : "?"},
-                         {"reason", entry.card ? entry.reason : "Not in the card data"}});
+        KVJson& pick = picks.emplace_back(KVJson::object());
+        pick["name"] = entry.name;
+        pick["grade"] = entry.card ? KVSGradeFor(entry.score) : "?";
+        pick["reason"] = entry.card ? entry.reason : "Not in the card data";
     }
     const std::string best = ranked.empty() ? "" : ranked[0]->name;
     const std::string next = ranked.size() > 1 ? ranked[1]->name : "";
@@ -143,26 +146,29 @@ KVJson KVSAnalyzePack(const KVSCardIndex& cards, const KVSDraftState& state) {
             cut.push_back(letter);
         }
     }
-    const KVJson poolRead = KVSReadPool(pool, lane.colors);
+    KVJson poolRead = KVSReadPool(pool, lane.colors);
     std::string hole;
     const KVJson& shortOn = KVJsonAt(poolRead, "shortOn");
     if (!shortOn.empty()) {
         hole = "Short on " + KVJsonString(shortOn.front(), "") + ".";
     }
-    return {{"picks", picks},
-            {"best", best},
-            {"runnerUp", next},
-            {"second", state.picks >= 2 ? next : ""},
-            {"warning", warning},
-            {"summary", summary},
-            {"colorsOpen", open},
-            {"lane",
-             {{"commitment", lane.commitment},
-              {"colors", lane.colorText()},
-              {"contested", contested},
-              {"cut", cut},
-              {"hole", hole},
-              {"watch", watch}}},
-            {"table", table},
-            {"pool", poolRead}};
+    // Assigned member by member: a braced list would copy every nested value once more.
+    KVJson answer = KVJson::object();
+    answer["picks"] = std::move(picks);
+    answer["best"] = best;
+    answer["runnerUp"] = next;
+    answer["second"] = state.picks >= 2 ? next : "";
+    answer["warning"] = std::move(warning);
+    answer["summary"] = std::move(summary);
+    answer["colorsOpen"] = std::move(open);
+    KVJson& laneRead = answer["lane"];
+    laneRead["commitment"] = lane.commitment;
+    laneRead["colors"] = lane.colorText();
+    laneRead["contested"] = std::move(contested);
+    laneRead["cut"] = std::move(cut);
+    laneRead["hole"] = std::move(hole);
+    laneRead["watch"] = std::move(watch);
+    answer["table"] = std::move(table);
+    answer["pool"] = std::move(poolRead);
+    return answer;
 }

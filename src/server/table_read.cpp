@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <set>
 
 namespace {
 
@@ -39,7 +38,7 @@ double rounded(double value) {
 
 } // namespace
 
-KVJson KVSReadTable(const KVSCardIndex& cards, const KVSDraftState& state) {
+KVJson KVSReadTable(const KVSCardSnapshot& cards, const KVSDraftState& state) {
     std::array<double, 5> score{};
     std::array<std::vector<std::pair<double, std::string>>, 5> late;
     std::array<std::vector<std::string>, 5> wheeled;
@@ -50,17 +49,21 @@ KVJson KVSReadTable(const KVSCardIndex& cards, const KVSDraftState& state) {
     }
     for (const KVSSeenPack& seen : state.seen) {
         const auto earlier = byPick.find({seen.pack, seen.pick - kDrafters});
-        const std::set<std::string> before =
-            earlier == byPick.end() ? std::set<std::string>{}
-                                    : std::set<std::string>(earlier->second->names.begin(),
-                                                            earlier->second->names.end());
+        // A pack holds at most 15 names: a scan beats building a set for every pick.
+        const auto wasThereBefore = [&earlier, &byPick](const std::string& name) {
+            if (earlier == byPick.end()) {
+                return false;
+            }
+            const std::vector<std::string>& before = earlier->second->names;
+            return std::find(before.begin(), before.end(), name) != before.end();
+        };
         for (const std::string& name : seen.names) {
-            const auto card = cards.find(name);
+            const KVSCardFacts* card = cards.find(name);
             if (!card || card->colors.size() != 1) {
                 continue;
             }
             const size_t c = kKVSColors.find(card->colors.front());
-            if (before.count(name) > 0) {
+            if (wasThereBefore(name)) {
                 score[c] += 0.5;
                 wheeled[c].push_back(card->name);
             }
@@ -88,11 +91,12 @@ KVJson KVSReadTable(const KVSCardIndex& cards, const KVSDraftState& state) {
         for (const auto& entry : late[c]) {
             lateNames.push_back(entry.second);
         }
-        colours.push_back({{"colour", std::string(1, kKVSColors[c])},
-                           {"score", rounded(score[c])},
-                           {"tier", tierOf(score[c], anyLate)},
-                           {"late", lateNames},
-                           {"wheeled", wheeled[c]}});
+        KVJson& colour = colours.emplace_back(KVJson::object());
+        colour["colour"] = std::string(1, kKVSColors[c]);
+        colour["score"] = rounded(score[c]);
+        colour["tier"] = tierOf(score[c], anyLate);
+        colour["late"] = std::move(lateNames);
+        colour["wheeled"] = std::move(wheeled[c]);
     }
     const int64_t wheelsAt =
         state.pickNumber + kDrafters <= kPackSize ? state.pickNumber + kDrafters : 0;
@@ -100,16 +104,19 @@ KVJson KVSReadTable(const KVSCardIndex& cards, const KVSDraftState& state) {
     // less of it in pack two.
     std::string cuts;
     if (state.packNumber >= 2) {
-        std::set<std::string> firstPack;
+        std::vector<std::string_view> firstPack;
         for (const KVSSeenPack& seen : state.seen) {
             if (seen.pack == 1) {
-                firstPack.insert(seen.names.begin(), seen.names.end());
+                firstPack.insert(firstPack.end(), seen.names.begin(), seen.names.end());
             }
         }
+        std::sort(firstPack.begin(), firstPack.end());
         std::array<int, 5> taken{};
         for (const std::string& name : state.pool) {
-            const auto card = cards.find(name);
-            if (card && firstPack.count(name) > 0) {
+            if (!std::binary_search(firstPack.begin(), firstPack.end(), std::string_view(name))) {
+                continue;
+            }
+            if (const KVSCardFacts* card = cards.find(name)) {
                 for (const char color : card->colors) {
                     ++taken[kKVSColors.find(color)];
                 }
@@ -123,14 +130,16 @@ KVJson KVSReadTable(const KVSCardIndex& cards, const KVSDraftState& state) {
     }
     std::string format = state.format;
     std::transform(format.begin(), format.end(), format.begin(), ::tolower);
-    return {{"colours", state.seen.empty() ? KVJson::array() : colours},
-            {"pack", state.packNumber},
-            // Packs one and three pass left, so they arrive from the right.
-            {"from", state.packNumber == 2 ? "left" : "right"},
-            {"wheelsAt", wheelsAt},
-            {"bots",
-             format.find("quick") != std::string::npos || format.find("bot") != std::string::npos},
-            {"cuts", cuts}};
+    KVJson table = KVJson::object();
+    table["colours"] = state.seen.empty() ? KVJson::array() : std::move(colours);
+    table["pack"] = state.packNumber;
+    // Packs one and three pass left, so they arrive from the right.
+    table["from"] = state.packNumber == 2 ? "left" : "right";
+    table["wheelsAt"] = wheelsAt;
+    table["bots"] =
+        format.find("quick") != std::string::npos || format.find("bot") != std::string::npos;
+    table["cuts"] = std::move(cuts);
+    return table;
 }
 
 std::string KVSTableTier(const KVJson& table, char color) {
@@ -142,7 +151,7 @@ std::string KVSTableTier(const KVJson& table, char color) {
     return "unknown";
 }
 
-KVJson KVSReadPool(const std::vector<KVSCardFactsRef>& pool, const std::vector<char>& lane) {
+KVJson KVSReadPool(const std::vector<const KVSCardFacts*>& pool, const std::vector<char>& lane) {
     int64_t playables = 0;
     int64_t creatures = 0;
     int64_t removal = 0;
