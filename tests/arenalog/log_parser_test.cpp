@@ -30,30 +30,6 @@ KVDraftEvents feedAll(KVLogParser& parser, const std::vector<std::string>& chunk
     return all;
 }
 
-TEST(LogParser, GivesEachEntryOnceWhereverTheTextIsCut) {
-    // Cuts inside the marker that closes the entry are the dangerous ones: the tail must not
-    // be decoded with a piece of marker attached and then again once the marker completes.
-    // With i = 0 this is every single cut.
-    for (size_t i = 0; i <= kJoin.size(); i += 3) {
-        for (size_t j = i; j <= kJoin.size(); ++j) {
-            KVLogParser parser;
-            const auto events =
-                feedAll(parser, {kJoin.substr(0, i), kJoin.substr(i, j - i), kJoin.substr(j)});
-            EXPECT_EQ(events.size(), 1u) << i << "," << j;
-        }
-    }
-}
-
-TEST(LogParser, DecodesAnUnfinishedEntryOnceItsMessageIsComplete) {
-    KVLogParser parser;
-    EXPECT_TRUE(parser.feed(kMarker + "==> EventJoin {\"EventName\":\"QuickDraft_").empty());
-    const auto tail = parser.feed("XYZ_1\"}\r\n");
-    ASSERT_EQ(kinds(tail), std::vector<std::string>{"event_join"});
-    EXPECT_TRUE(parser.feed("trailing diagnostics\n").empty());
-    EXPECT_TRUE(parser.feed(kMarker).empty()); // completed: already given
-    EXPECT_TRUE(parser.flush().empty());
-}
-
 TEST(LogParser, AWordArrivingAfterTheObjectStillCounts) {
     // Decoders look for their words anywhere in the entry, so text after a complete object can
     // make it decodable: a skipped early decode must not hide that.
@@ -131,20 +107,6 @@ TEST(LogParser, DropsARunawayEntryAfterDecodingItOnce) {
     EXPECT_EQ(kinds(whole.feed(inventory + kMarker)), std::vector<std::string>{"inventory"});
 }
 
-TEST(LogParser, AnUnfinishedNotificationAfterAnotherObjectDecodesWhenItsOwnObjectCloses) {
-    // The entry's first object is complete early; the notification's own comes later, and
-    // only its closing can make the unfinished entry worth decoding again.
-    const std::vector<std::string> pieces = {
-        kMarker + "==> Log {\"PackCards\":\"1\"} Draft.Notify {\"SelfPack\":1,\"SelfPick\":2,",
-        "\"PackCards\":\"5,6\"",
-        "}\n",
-    };
-    KVLogParser parser;
-    const auto events = feedAll(parser, pieces);
-    ASSERT_EQ(kinds(events), std::vector<std::string>{"pack"});
-    EXPECT_EQ(events[0].payload["arena_ids"], KVJson::parse("[5,6]"));
-}
-
 TEST(LogParser, ANotificationOfManySmallObjectsDecodesWholeOrTrickled) {
     // 900,000 characters: 200,000 objects no decoder reads, then the pack.
     std::string entry = kMarker + "[UnityCrossThreadLogger]Draft.Notify {\"Decoys\":[";
@@ -193,15 +155,6 @@ TEST(LogParser, ARunawayEntryIsTrimmedAndComesAfterTheEntriesBeforeIt) {
         "\n<== RankGetCombinedRankInfo {\"limitedClass\":\"Gold\"}\n" + std::string(1000001, '.'));
     EXPECT_EQ(kinds(events), (std::vector<std::string>{"event_join", "rank"}));
     EXPECT_TRUE(parser.feed(kMarker).empty());
-}
-
-TEST(LogParser, FlushDecodesTheRestUnlessItWasDecodedAlready) {
-    KVLogParser parser;
-    EXPECT_TRUE(parser.feed(kMarker + "==> EventJoin {\"EventName\":\"x\"").empty());
-    EXPECT_TRUE(parser.flush().empty()); // never complete
-    EXPECT_EQ(parser.feed(kMarker + "==> EventJoin {}").size(), 1u);
-    EXPECT_TRUE(parser.flush().empty());
-    EXPECT_TRUE(parser.flush().empty());
 }
 
 TEST(LogParser, FirstJsonFindsTheFirstBalancedObject) {

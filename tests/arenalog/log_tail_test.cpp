@@ -201,26 +201,6 @@ TEST(LogTail, AFileChangedOtherThanByAppendingIsReadFromItsStart) {
     }
 }
 
-TEST(LogTail, AHugeAppendIsReadInPiecesOfAtMostEightMebibytes) {
-    KVTempDir dir;
-    const std::string path = dir.file("Player.log");
-    KVLogTail tail(path);
-    append(path, "start\n");
-    ASSERT_EQ(tail.readMore(), "start\n");
-    // Grown by 20 MiB at once (a sparse file: no disk, and zeros are text).
-    const size_t grown = 20u << 20;
-    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(6 + grown)), 0);
-    std::vector<size_t> pieces;
-    while (const auto text = tail.readMore()) {
-        ASSERT_EQ(*text, std::string(text->size(), '\0'));
-        pieces.push_back(text->size());
-    }
-    EXPECT_EQ(pieces, (std::vector<size_t>{KVLogTail::kMaxReadBytes, KVLogTail::kMaxReadBytes,
-                                           grown - 2 * KVLogTail::kMaxReadBytes}));
-    append(path, "end\n");
-    EXPECT_EQ(tail.readMore(), "end\n");
-}
-
 TEST(LogTailIntegration, DeliversChunksOnTheMainQueueWithFirstOnce) {
     KVTempDir dir;
     const std::string path = dir.file("Player.log");
@@ -242,19 +222,6 @@ TEST(LogTailIntegration, DeliversChunksOnTheMainQueueWithFirstOnce) {
     EXPECT_FALSE(follow.chunks[1].first);
     EXPECT_EQ(follow.chunks[2].text, "replacement\n");
     EXPECT_FALSE(follow.chunks[2].first);
-}
-
-TEST(LogTailIntegration, PicksUpAFileCreatedAfterTheStart) {
-    KVTempDir dir;
-    const std::string path = dir.file("Player.log");
-    Following follow(path);
-    EXPECT_FALSE(follow.main->waitForPosts(1, 0.05)); // some polls find no file
-    append(path, "hello " + kEuro.substr(0, 1));
-    append(path, kEuro.substr(1) + "\n");
-    while (follow.text() != "hello " + kEuro + "\n" && follow.deliver()) {
-    }
-    EXPECT_EQ(follow.text(), "hello " + kEuro + "\n");
-    EXPECT_TRUE(follow.chunks.at(0).first);
 }
 
 TEST(LogTailIntegration, AHugeAppendWaitsWhileThePieceBeforeItIsUnhandled) {

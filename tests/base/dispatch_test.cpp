@@ -124,20 +124,6 @@ TEST(BackgroundIntegration, GrowsWhenEveryThreadIsBlocked) {
     EXPECT_EQ(together, kTasks);
 }
 
-TEST(BackgroundIntegration, PrioritiesAreSeparatePools) {
-    EXPECT_NE(&KVBackground(KVQoS::utility), &KVBackground(KVQoS::userInitiated));
-    KVSemaphore done;
-    std::atomic<bool> onUtility{false};
-    KVBackground(KVQoS::utility).async([&] {
-        char name[16] = {};
-        pthread_getname_np(pthread_self(), name, sizeof name);
-        onUtility = std::string(name) == "kv.utility";
-        done.signal();
-    });
-    ASSERT_TRUE(done.waitFor(5));
-    EXPECT_TRUE(onUtility.load());
-}
-
 TEST(RunLoopIntegration, RunsPostedWorkOnTheDrivingThreadInOrder) {
     auto loop = KVRunLoop::create();
     std::vector<int> order;
@@ -338,20 +324,6 @@ TEST(TimerIntegration, SlowTicksAreNotQueuedUpBehindEachOther) {
     queue->sync([] {});
     // The periods missed while the first tick ran are skipped, not stacked behind it.
     EXPECT_EQ(ranBehindTheSlowTick.load(), 1);
-}
-
-TEST(SemaphoreIntegration, WaitsUntilSignalledOrTheDeadline) {
-    KVSemaphore semaphore;
-    const auto before = Clock::now();
-    EXPECT_FALSE(semaphore.waitFor(0.05));
-    EXPECT_GE(Clock::now() - before, 50ms);
-    semaphore.signal();
-    semaphore.signal();
-    EXPECT_TRUE(semaphore.waitFor(0));
-    EXPECT_TRUE(semaphore.waitFor(0)); // counts, does not merge signals
-    std::thread signaller([&] { semaphore.signal(); });
-    EXPECT_TRUE(semaphore.waitFor(5));
-    signaller.join();
 }
 
 TEST(SequenceChecker, BindsToTheFirstThreadUntilDetachedAndCopiesStartUnbound) {

@@ -1,4 +1,3 @@
-#include "base/image.hpp"
 #include "base/platform_texts.hpp"
 #include "base/time_format.hpp"
 #include "base/utf8.hpp"
@@ -13,15 +12,9 @@ namespace {
 const std::string kEuro = "\xE2\x82\xAC";     // U+20AC, three bytes, one unit
 const std::string kGrin = "\xF0\x9F\x98\x80"; // U+1F600, four bytes, two units
 
-TEST(Utf16Counting, CountsCodeUnitsNotBytes) {
-    EXPECT_EQ(KVUtf16Length(""), 0u);
-    EXPECT_EQ(KVUtf16Length("a\xC3\xA9" + kEuro + kGrin), 5u);
-    EXPECT_EQ(KVUtf16Length("\xFF\xC3"), 2u); // invalid bytes count one each
-}
-
-TEST(Utf16Counting, AsciiRunsOfAnyLengthMeetOtherCharactersRight) {
-    // ASCII is counted in blocks of eight bytes: characters, bad bytes and cut sequences on
-    // either side of a block's edge must count as they do alone.
+TEST(Utf16Counting, CountsCodeUnitsAlsoWhereAsciiRunsMeetOtherCharacters) {
+    // Code units, not bytes. ASCII is counted in blocks of eight bytes: characters, bad bytes
+    // and cut sequences on either side of a block's edge must count as they do alone.
     const std::string a7(7, 'a');
     const std::string a8(8, 'a');
     const std::string a16(16, 'a');
@@ -29,6 +22,9 @@ TEST(Utf16Counting, AsciiRunsOfAnyLengthMeetOtherCharactersRight) {
         std::string text;
         size_t units;
     } cases[] = {
+        {"", 0},
+        {"a\xC3\xA9" + kEuro + kGrin, 5},
+        {"\xFF\xC3", 2}, // invalid bytes count one each
         {a8 + kGrin, 10},
         {a7 + "\xC3\xA9" + a8, 16},
         {a7 + kGrin + a7, 16},
@@ -131,15 +127,6 @@ TEST(PlatformTexts, TheDesktopSessionOrThePromptThatStartedUsIsNamed) {
     for (const Case& c : cases) {
         EXPECT_EQ(KVPlatformTexts::launchedLine(c.pid, c.name), c.line);
     }
-}
-
-TEST(Image, BlankImagesAreTransparentAndAddressedRowMajor) {
-    KVImage image = KVImage::blank(3, 2);
-    ASSERT_EQ(image.rgba.size(), 24u);
-    image.pixel(2, 1)[0] = 200;
-    EXPECT_EQ(image.rgba[size_t{1 * 3 + 2} * 4], 200);
-    EXPECT_TRUE(KVImage::blank(0, 5).empty());
-    EXPECT_TRUE(KVImage::blank(-1, 5).rgba.empty());
 }
 
 } // namespace

@@ -1,4 +1,3 @@
-#include "base/log.hpp"
 #include "draft/draft_session.hpp"
 #include "overlay_samples/sample_catalog.hpp"
 #include "support/test_environment.hpp"
@@ -287,18 +286,6 @@ TEST_F(DraftSession, AdviceListsTheBestPicksFirstThenThePack) {
     EXPECT_EQ(rows[2].slot, 2);
 }
 
-TEST_F(DraftSession, DraftDebuggingLogsSlotsAndAdvice) {
-    KVScopedEnvironment debug([](KVEnvironment& e) { e.draftDebug = true; });
-    session.applyLogPack(1, 1, {1001, 1002}, 1, std::nullopt, "");
-    testing::internal::CaptureStderr();
-    session.applyVision({seenAt(4, 1002)});
-    session.advice();
-    const std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_NE(said.find("  [draft] pack->slot: Card 1->-1, Card 2->4\n"), std::string::npos);
-    EXPECT_NE(said.find("  [draft] advice Card 2 = ? -> slot 4\n"), std::string::npos);
-    KVLogFlush();
-}
-
 #if defined(KV_SEQUENCE_CHECKS)
 // Debug and sanitizer builds catch the session touched from a second thread.
 TEST_F(DraftSession, UseFromASecondThreadAbortsInCheckedBuilds) {
@@ -308,17 +295,5 @@ TEST_F(DraftSession, UseFromASecondThreadAbortsInCheckedBuilds) {
                  "applyLogPick called off its owning thread");
 }
 #endif
-
-TEST(DraftSessionSets, FormatsAndSnapshotKinds) {
-    EXPECT_EQ(LimitedFormats().size(), 7u);
-    EXPECT_TRUE(LimitedFormats().count("PickTwoTradDraft"));
-    EXPECT_FALSE(LimitedFormats().count("Ladder"));
-    EXPECT_EQ(SnapshotKinds(), (std::set<std::string, std::less<>>{"rank", "inventory", "course"}));
-    EXPECT_EQ(KVS(KVJson("x")), "x");
-    EXPECT_EQ(KVS(KVJson(7.0)), "7");
-    EXPECT_EQ(KVS(KVJson(2.5)), "2.5");
-    EXPECT_EQ(KVS(KVJson::array()), "");
-    EXPECT_EQ(KVS(KVJson()), "");
-}
 
 } // namespace

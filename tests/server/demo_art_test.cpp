@@ -45,24 +45,6 @@ int64_t arenaIdAt(size_t index) {
     return KVJsonInt64(KVJsonAt(KVSDemoSet::cards("")[index], "arena_id"), 0);
 }
 
-TEST(DemoArt, CardsAreFoundByArenaIdAndUnknownIdsAreNone) {
-    const auto cards = KVSDemoSet::cards("");
-    for (const size_t index : {size_t{0}, size_t{1}, cards.size() - 1}) {
-        const KVJson& card = cards[index];
-        const int64_t id = arenaIdAt(index);
-        const KVDemoCard found = KVDemoArt::card(id);
-        EXPECT_EQ(found.arenaId, id);
-        EXPECT_EQ(found.name, KVJsonString(KVJsonAt(card, "name"), ""));
-        const KVJson& colours = KVJsonAt(card, "colors");
-        EXPECT_EQ(found.colour, colours.empty() ? "" : KVJsonString(colours[0], ""));
-    }
-    for (const int64_t unknown : {int64_t{0}, int64_t{-1}, int64_t{123}}) {
-        const KVDemoCard none = KVDemoArt::card(unknown);
-        EXPECT_EQ(none.arenaId, 0) << unknown;
-        EXPECT_EQ(none.name, "") << unknown;
-    }
-}
-
 TEST(DemoArt, ArtIsDecodedOnceAndMissingArtIsNamed) {
     KVDemoArt art;
     const int64_t id = arenaIdAt(0);

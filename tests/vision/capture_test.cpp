@@ -65,12 +65,8 @@ TEST(CaptureTest, FrontmostIsUsComparesWithOurPid) {
     EXPECT_FALSE(KVCapture::frontmostIsUs());
 }
 
-TEST(CaptureTest, DescriptionAndRectangleConversion) {
+TEST(CaptureTest, RectanglesAreFlippedAgainstThePrimaryScreen) {
     KVScopedFakePlatform fake;
-    const KVArenaWindow arena{77, 4242, "MTGA", {100, 50.5, 1920, 1080}, true, false};
-    EXPECT_EQ(arena.description(),
-              "ArenaWindow(id=77 pid=4242 owner=MTGA bounds={{100, 50.5}, {1920, 1080}} "
-              "on_screen=1 focused=0)");
     // No screen: H is 0.
     EXPECT_EQ(KVCapture::cocoaRectFromQuartz({100, 50, 800, 600}), (KVRect{100, -650, 800, 600}));
     fake.screens->all = {{{0, 0, 1920, 1080}, true}, {{1920, 0, 1280, 2000}, false}};

@@ -103,9 +103,7 @@ TEST(SlotDetectionTest, DebugLinesGoToStandardErrorOnlyWhenAskedFor) {
     testing::internal::CaptureStderr();
     (void)KVVision::detectSlots(packScreen().image, 15);
     const std::string lines = testing::internal::GetCapturedStderr();
-    // The working image of a 1920 × 1080 frame: 960 × 540, region rows 54 … 517.
-    EXPECT_EQ(lines.rfind("[vision] work=960x540 region=464 peaks=", 0), 0u) << lines;
-    EXPECT_NE(lines.find("[vision] width candidates"), std::string::npos);
+    EXPECT_EQ(lines.rfind("[vision] work=960x540 ", 0), 0u) << lines; // half the frame
     EXPECT_NE(lines.find("-> READ\n"), std::string::npos);
 }
 

@@ -10,6 +10,9 @@ namespace {
 
 using G = KVSlotGeometry;
 
+// The steps between (peaks, card widths, snapping) are judged by the screens they read, in
+// slot_detection_screens_test; here the statistics and the block fit whose rules decide a pack.
+
 TEST(SlotGeometryTest, PercentileInterpolatesBetweenOrderStatistics) {
     EXPECT_EQ(G::percentile({}, 75.0), 0.0f);
     const std::vector<float> three{3, 1, 2};
@@ -46,56 +49,6 @@ TEST(SlotGeometryTest, PercentileOfCountsMatchesSortedValues) {
             EXPECT_EQ(G::percentileOfCounts(histogram, p), G::percentile(values, p))
                 << "count " << count << " p " << p;
         }
-    }
-}
-
-TEST(SlotGeometryTest, PeaksTakeStrongestPositionsAtLeastThreeApart) {
-    std::vector<float> profile(959, 0.0f);
-    profile[10] = 5;
-    profile[12] = 4; // within 2 of the stronger 13: passed over
-    profile[13] = 6;
-    profile[20] = 3; // equal to the threshold: taken
-    profile[30] = 3;
-    profile[40] = 2.9f;
-    EXPECT_EQ(G::peaks(profile, 3.0f), (std::vector<int>{10, 13, 20, 30}));
-
-    // Equal values are walked in ascending position: 48 wins over 50.
-    std::vector<float> ties(959, 0.0f);
-    ties[50] = 7;
-    ties[48] = 7;
-    ties[51] = 7; // 3 from 48: taken
-    EXPECT_EQ(G::peaks(ties, 1.0f), (std::vector<int>{48, 51}));
-
-    // Nothing reaches the threshold.
-    EXPECT_TRUE(G::peaks(profile, 100.0f).empty());
-}
-
-TEST(SlotGeometryTest, CandidateWidthsComeFromPairDistancesInBinsOfTwo) {
-    // Two peaks 43 apart count toward width 43, 42 apart toward none.
-    EXPECT_EQ(G::candidateWidths(std::vector<int>{0, 43}), (std::vector<int>{43}));
-    EXPECT_TRUE(G::candidateWidths(std::vector<int>{0, 42}).empty());
-    // 172 is the longest distance counted, 173 is not (bin 86 → width 173).
-    EXPECT_EQ(G::candidateWidths(std::vector<int>{0, 172}), (std::vector<int>{173}));
-    EXPECT_TRUE(G::candidateWidths(std::vector<int>{0, 173}).empty());
-    // 44 and 45 share bin 22.
-    EXPECT_EQ(G::candidateWidths(std::vector<int>{0, 44, 89}), (std::vector<int>{45, 89}));
-
-    // Distances 60 ×3 (bin 30), 120 ×2 (bin 60), 130 (bin 65), 70 (bin 35): most frequent
-    // first, the lower bin first among equal counts.
-    EXPECT_EQ(G::candidateWidths(std::vector<int>{0, 60, 120, 180, 250}),
-              (std::vector<int>{61, 121, 71, 131}));
-
-    // Never more than six, all odd.
-    std::vector<int> many;
-    for (int p = 0; p < 900; p += 7 + (p % 5)) {
-        many.push_back(p);
-    }
-    const std::vector<int> widths = G::candidateWidths(many);
-    EXPECT_EQ(widths.size(), 6u);
-    for (const int width : widths) {
-        EXPECT_EQ(width % 2, 1);
-        EXPECT_GE(width, 43);
-        EXPECT_LE(width, 173);
     }
 }
 
@@ -168,43 +121,6 @@ TEST(SlotGeometryTest, FitBlockRejectsWeakOrUnclearBlocks) {
     // Nor fit a grid too small for them.
     Grid small(2, 4, 1.0);
     EXPECT_FALSE(G::fitBlock(small.scores, 2, 4, 15));
-}
-
-TEST(SlotGeometryTest, SnapFindsTheStrongestShiftThenSlides) {
-    std::vector<float> profile(100, 0.0f);
-    profile[10] = 5;
-    profile[30] = 5;
-    const std::vector<int> offsets{0, 20};
-    EXPECT_EQ(G::snap(profile, offsets, 5, 15, 0), 10);
-    // hi < lo answers lo without looking.
-    EXPECT_EQ(G::snap(profile, offsets, 7, 6, 0), 7);
-
-    // Sliding left while the response stays at 45 % of the best (10): 6 at shift 9 keeps it,
-    // 4 at shift 8 stops it.
-    profile[9] = 3;
-    profile[29] = 3;
-    profile[8] = 2;
-    profile[28] = 2;
-    EXPECT_EQ(G::snap(profile, offsets, 5, 15, -1), 9);
-    // Sliding right finds nothing strong enough and stays at the best, never below it.
-    EXPECT_EQ(G::snap(profile, offsets, 5, 15, +1), 10);
-    // The slide stops at the end of the range.
-    profile[11] = 5;
-    profile[31] = 5;
-    profile[12] = 5;
-    profile[32] = 5;
-    EXPECT_EQ(G::snap(profile, offsets, 5, 11, +1), 11);
-
-    // Offsets shifted off the profile add nothing rather than reading outside it.
-    std::vector<float> edge(50, 0.0f);
-    edge[0] = 1;
-    edge[49] = 4;
-    EXPECT_EQ(G::snap(edge, std::vector<int>{0, 49}, -3, 3, 0), 0);
-    EXPECT_EQ(G::snap(edge, std::vector<int>{45}, -3, 6, 0), 4);
-
-    // Equal sums: the lowest shift.
-    std::vector<float> flat(20, 1.0f);
-    EXPECT_EQ(G::snap(flat, std::vector<int>{5}, -2, 2, 0), -2);
 }
 
 } // namespace
