@@ -181,6 +181,7 @@ TEST_F(AppUpdateIntegration, ProgressCountsMegabytesAndFillsTheBarWhenTheSizeIsK
             }
         }
         EXPECT_EQ(KVBundleVersion(bundle), "0.1.39");
+        ASSERT_FALSE(started.empty());
         EXPECT_EQ(started.back(), bundle + "/bin/korvane");
         EXPECT_FALSE(shell().progressShown) << "the progress window stays up after the update";
     }
