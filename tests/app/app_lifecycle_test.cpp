@@ -3,6 +3,7 @@
 #include "app_harness.hpp"
 
 #include "../ui/offscreen_qt.hpp"
+#include "app/hotkeys.hpp"
 #include "app/signal_pipe.hpp"
 #include "arenalog/log_tail.hpp"
 #include "base/config.hpp"
@@ -74,25 +75,17 @@ TEST(AppLifecycleIntegration, OnlyARefusedTokenClearsTheStoredSignIn) {
     }
 }
 
-TEST(AppLifecycleIntegration, AnUnreachableServiceKeepsTheSignInWithUnknownCredits) {
-    AppHarness h("http://127.0.0.1:1"); // nothing listens there
-    h.storeSignIn("tok", "ann@example.com");
-    h.launch([](KVAppServices& s) { s.meRetryFirst = 30; });
-    ASSERT_TRUE(h.runUntil([&] { return h.app->active; }));
-    EXPECT_TRUE(storedSignIn());
-    EXPECT_EQ(h.app->session->accountEmail, "ann@example.com");
-    EXPECT_TRUE(h.app->session->credits.is_null());
-    EXPECT_TRUE(h.app->accountUnchecked);
-    EXPECT_EQ(h.app->login, nullptr);
-}
-
-TEST(AppLifecycleIntegration, SigningOutAndInAgainKeepsOneTrayItemAndOneTailer) {
+// A sign-out and a sign-in again, twice: one tray item, one tailer, one set of hot keys, one
+// vision loop, one panel; and hot-key letters changed meanwhile count only from the next run.
+TEST(AppLifecycleIntegration, SigningOutAndInAgainKeepsOneOfEach) {
     AppHarness h;
     h.storeSignIn("tok", "ann@example.com");
     h.launch();
     ASSERT_TRUE(h.runUntil([&] { return h.app->active; }));
     const KVLogTail* tailer = h.app->logTail.get();
-    ASSERT_NE(tailer, nullptr);
+    const KVHotkeys* hotkeys = h.app->hotkeys.get();
+    const auto vision = h.app->vision;
+    ASSERT_TRUE(tailer && hotkeys && vision);
     const auto& shell = h.platform.shell;
     ASSERT_TRUE(shell->tray.has_value());
     EXPECT_EQ(shell->tray->toolTip, "Korvane");
@@ -102,6 +95,7 @@ TEST(AppLifecycleIntegration, SigningOutAndInAgainKeepsOneTrayItemAndOneTailer) 
     }
     EXPECT_EQ(titles, (std::vector<std::string>{"Show Korvane", "Launch MTG Arena", "", "Sign out",
                                                 "Quit Korvane"}));
+    h.app->cfg["key_settings"] = "K";
 
     for (int round = 0; round < 2; ++round) {
         ASSERT_TRUE(shell->choose("Sign out"));
@@ -112,15 +106,27 @@ TEST(AppLifecycleIntegration, SigningOutAndInAgainKeepsOneTrayItemAndOneTailer) 
         ASSERT_NE(h.app->login, nullptr);
         h.app->login->finish("tok2", {{"email", "ann@example.com"}, {"credits", 3}});
         h.settle(0.1);
-        EXPECT_TRUE(h.app->active);
+        ASSERT_TRUE(h.app->active);
         EXPECT_EQ(KVConfig::loadAuth()["token"], "tok2");
         EXPECT_EQ(h.app->login, nullptr);
     }
     EXPECT_EQ(shell->traysShown, 3);
     EXPECT_TRUE(shell->trayShown());
+    EXPECT_NE(h.app->tracker, nullptr);
+    EXPECT_NE(h.app->watchdog, nullptr);
     EXPECT_EQ(h.app->logTail.get(), tailer) << "a second tailer was started";
+    EXPECT_EQ(h.app->hotkeys.get(), hotkeys);
+    EXPECT_EQ(h.app->vision, vision);
     EXPECT_EQ(h.views->panels.size(), 1u);
+    EXPECT_EQ(h.platform.hotKeys->registered.size(), 2u);
     EXPECT_EQ(h.quits, 0) << "a sign-in closing its window quit the program";
+
+    h.platform.screens->all = {{{0, 0, 1920, 1080}, true}};
+    h.platform.windows->next =
+        KVWindowSnapshot{{{7, 4242, "MTGA", 0, {100, 50, 1600, 900}, true}}, 4242};
+    h.app->tickArena();
+    EXPECT_TRUE(h.platform.hotKeys->press('S', kKVHotKeyOption));
+    EXPECT_FALSE(h.platform.hotKeys->press('K', kKVHotKeyOption));
 
     ASSERT_TRUE(shell->choose("Quit Korvane"));
     EXPECT_EQ(h.quits, 1);

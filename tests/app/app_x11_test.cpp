@@ -1,5 +1,6 @@
 // The controller on a real X server: Xvfb with openbox, fake-arena as the game, Qt on xcb. The
-// overlay's stacking and the system-wide keys are only real there.
+// overlay's stacking and the stamps over a captured window are only real there. (Its hot keys
+// on a real keyboard are the end-to-end scenario's and the X11 hot keys' tests'.)
 #include "app_harness.hpp"
 
 #include "base/dispatch/run_loop.hpp"
@@ -27,14 +28,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <xcb/xcb.h>
-#include <xcb/xcb_keysyms.h>
-#include <xcb/xtest.h>
 
 namespace {
-
-constexpr xcb_keysym_t kControlL = 0xffe3;
-constexpr xcb_keysym_t kAltL = 0xffe9;
-constexpr xcb_keysym_t kLetterH = 'h';
 
 // One X server with a window manager for the suite: Qt binds to its display for life.
 class AppX11Integration : public ::testing::Test {
@@ -139,26 +134,6 @@ protected:
         return u != order.end() && l != order.end() && u > l;
     }
 
-    // Presses and releases Control+Alt+`letter`, as a user would.
-    void pressControlAlt(xcb_keysym_t letter) {
-        xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(x);
-        const auto keyOf = [symbols](xcb_keysym_t symbol) {
-            xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, symbol);
-            const xcb_keycode_t code = codes != nullptr ? codes[0] : 0;
-            std::free(codes);
-            return code;
-        };
-        const xcb_keycode_t keys[] = {keyOf(kControlL), keyOf(kAltL), keyOf(letter)};
-        xcb_key_symbols_free(symbols);
-        for (const xcb_keycode_t key : keys) {
-            xcb_test_fake_input(x, XCB_KEY_PRESS, key, XCB_CURRENT_TIME, root, 0, 0, 0);
-        }
-        for (auto key = std::rbegin(keys); key != std::rend(keys); ++key) {
-            xcb_test_fake_input(x, XCB_KEY_RELEASE, *key, XCB_CURRENT_TIME, root, 0, 0, 0);
-        }
-        xcb_flush(x);
-    }
-
     // The whole screen as the X server shows it, saved as a PNG.
     bool saveScreen(const std::string& path) {
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
@@ -211,19 +186,6 @@ TEST_F(AppX11Integration, AWindowMappedOverThePanelIsRaisedOver) {
         << "the tracker left the overlay under another window";
     xcb_destroy_window(x, cover);
     xcb_flush(x);
-}
-
-TEST_F(AppX11Integration, ControlAltHHidesAndShowsTheRealPanel) {
-    startOverlay();
-    if (HasFatalFailure()) {
-        return;
-    }
-    pressControlAlt(kLetterH);
-    EXPECT_TRUE(until([&] { return !mapped(panel); })) << "the panel stayed on screen";
-    EXPECT_FALSE(h->app->panelWanted);
-
-    pressControlAlt(kLetterH);
-    EXPECT_TRUE(until([&] { return mapped(panel); })) << "the panel did not come back";
 }
 
 // Three picks of a draft on the game's draft screen: each pack is found in the captured window,

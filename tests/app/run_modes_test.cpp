@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -44,6 +46,11 @@ TEST(RunModesIntegration, EachCommandLineRunsOneModeWithItsStatus) {
         {{"--replay", "x.log", "--diagnose"}, 0, "Korvane 0.1.38 native on ", false},
         {{"--capture-test", "--replay", "x.log"}, 1, "display  : NONE", false},
         {{"unknown", "--diagnose", "-v"}, 0, "Korvane 0.1.38 native on ", false},
+        // Only the exact switch counts: no other case, no single dash, no blanks around it.
+        {{"--Diagnose", "-diagnose", " --diagnose", "diagnose", "--capture-test "},
+         1,
+         gui.c_str(),
+         true},
         // A value glued to a switch is no switch: the GUI starts, and wants a display.
         {{"--smoke-test=1"}, 1, gui.c_str(), true},
         {{"--diagnose=yes"}, 1, gui.c_str(), true},
@@ -109,11 +116,25 @@ TEST(RunModesIntegration, DiagnoseReportsWhatIsThereAndSavesTheSameText) {
     }
 }
 
-TEST(RunModesIntegration, DiagnoseReplacesAnEarlierReport) {
+// A start clears away what an interrupted save left behind, and a report replaces the last.
+TEST(RunModesIntegration, AStartClearsInterruptedSavesAndDiagnoseReplacesItsReport) {
     FreshHome home;
+    const std::string leftovers[] = {home.korvane() + "/config.json.tmp.k3Jd9Q",
+                                     home.korvane() + "/cache/scryfall3_SOS.json.tmp.Zq81bW"};
+    for (const std::string& path : leftovers) {
+        KVWriteTestFile(path, "{\"half\": ");
+        const struct timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), longAgo, 0), 0);
+    }
+    KVWriteTestFile(home.korvane() + "/config.json", "{}");
     KVWriteTestFile(home.korvane() + "/diagnose.txt", std::string(100000, 'o'));
     const KVProgramRun run = home.run({"--diagnose"});
+    EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(KVReadFile(home.korvane() + "/diagnose.txt").value_or("?"), run.out);
+    for (const std::string& path : leftovers) {
+        EXPECT_FALSE(KVFileExists(path)) << path;
+    }
+    EXPECT_TRUE(KVFileExists(home.korvane() + "/config.json"));
 }
 
 TEST(RunModesIntegration, ReplayRefusesWhatItCannotPlayWithOneLine) {

@@ -1,6 +1,5 @@
 #include "app/watchdog.hpp"
 
-#include "base/config.hpp"
 #include "base/dispatch/run_loop.hpp"
 #include "base/files.hpp"
 #include "support/test_environment.hpp"
@@ -89,28 +88,6 @@ TEST(Watchdog, SamplesRollOverAndTheCeilingFiresOnceOnTheMainQueue) {
     EXPECT_TRUE(fired.empty()); // not before the main queue runs
     KVMain().drain();
     EXPECT_EQ(fired, std::vector<uint64_t>{kGiB + 1});
-}
-
-TEST(Watchdog, NoCeilingStillLogsAndTheControllersNoteComesBeforeQuitting) {
-    KVScopedEnvironment env;
-    FakeSources memory;
-    memory.resident = 1000 * kGiB;
-    auto unlimited = KVStartWatchdog(
-        0, [] { ADD_FAILURE() << "no ceiling"; }, memory.sources());
-    KVMain().drain();
-    const std::string log = KVJoinPath(KVConfig::dataDir(), "memory.log");
-    EXPECT_EQ(linesOf(log).size(), 1u);
-
-    bool noteBeforeQuit = false;
-    const std::string note = KVJoinPath(KVConfig::dataDir(), "memory-crash.txt");
-    memory.resident = 3 * kGiB + kGiB / 2;
-    auto watchdog = KVStartWatchdog(
-        2, [&] { noteBeforeQuit = KVFileExists(note); }, memory.sources());
-    KVMain().drain();
-    EXPECT_TRUE(noteBeforeQuit);
-    EXPECT_EQ(KVReadFile(note),
-              "Korvane quit itself at 3.5 GB resident, over the 2 GB ceiling "
-              "(memory_limit_gb in config.json). See memory.log for the climb.\n");
 }
 
 } // namespace

@@ -62,7 +62,6 @@ public:
     int stopKorvane();
     // Its exit status once it quits by itself, -1 when it is still running after `seconds`.
     int korvaneExit(double seconds);
-    bool korvaneRunning() const { return korvane_ != nullptr; }
 
     // korvane.log as it is now, and its size, for waits on lines written after a point.
     std::string korvaneLog() const;

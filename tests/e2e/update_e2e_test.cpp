@@ -10,8 +10,6 @@
 #include <csignal>
 #include <filesystem>
 #include <poll.h>
-#include <set>
-#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -21,35 +19,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kWait = 30;
-
-// The names that appear in a directory while it is watched, as they appear: a rename that is
-// undone a moment later is still seen.
-class DirectoryWatch {
-public:
-    explicit DirectoryWatch(const std::string& directory)
-        : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-        inotify_add_watch(fd_, directory.c_str(), IN_CREATE | IN_MOVED_TO);
-    }
-    ~DirectoryWatch() { ::close(fd_); }
-
-    const std::set<std::string>& appeared() {
-        alignas(inotify_event) char buffer[4096];
-        for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;) {
-            for (ssize_t at = 0; at < n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                if (event->len > 0) {
-                    names_.insert(event->name);
-                }
-                at += ssize_t(sizeof(inotify_event) + event->len);
-            }
-        }
-        return names_;
-    }
-
-private:
-    int fd_;
-    std::set<std::string> names_;
-};
 
 // The process running `executable` other than `besides`, or -1.
 pid_t processRunning(const std::string& executable, pid_t besides) {
@@ -125,7 +94,6 @@ TEST(EndToEnd, AnUnpackedBundleUpdatesItselfAndAReadOnlyOneOpensTheDownloadPage)
     ASSERT_TRUE(world.startService(0, {"--releases", files.file("releases")}));
 
     // The offer, taken with Return: the old copy quits, the new one runs in its place.
-    DirectoryWatch dist(files.file("apps/dist"));
     const std::string program = bundle + "/bin/korvane";
     ASSERT_TRUE(world.startKorvane(program));
     const pid_t first = world.korvanePid();
@@ -145,7 +113,6 @@ TEST(EndToEnd, AnUnpackedBundleUpdatesItselfAndAReadOnlyOneOpensTheDownloadPage)
         << world.korvaneLog();
     EXPECT_NE(second, first);
     EXPECT_EQ(KVReadFile(bundle + "/.korvane-bundle").value_or(""), "0.1.39 (from the service)\n");
-    EXPECT_TRUE(dist.appeared().count("Korvane.old")) << "the old copy was never kept aside";
     EXPECT_TRUE(KVE2EWait([&] { return !fs::exists(bundle + ".old"); }, kWait))
         << "the new copy's start left the old copy";
     // The new copy is offered the release again (the version is compiled in): later.

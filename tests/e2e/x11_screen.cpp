@@ -1,17 +1,13 @@
 #include "e2e/x11_screen.hpp"
-#include "x11_harness/us_keys.hpp"
+#include "x11_harness/fake_input.hpp"
 
 #include <xcb/xcb.h>
-#include <xcb/xcb_keysyms.h>
-#include <xcb/xtest.h>
 
 #include <X11/keysym.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -79,9 +75,12 @@ KVX11Screen::KVX11Screen(const std::string& display) {
     root_ = it.data->root;
     width_ = it.data->width_in_pixels;
     height_ = it.data->height_in_pixels;
+    // Toolkits read press and release apart; a real hand is never faster than this.
+    input_ = std::make_unique<KVFakeInput>(connection_, root_, 15);
 }
 
 KVX11Screen::~KVX11Screen() {
+    input_.reset();
     xcb_disconnect(connection_);
 }
 
@@ -143,62 +142,26 @@ KVX11Screen::windowWhere(const std::function<bool(const std::string&, const QRec
     return found;
 }
 
-void KVX11Screen::fake(uint8_t type, uint8_t detail, int16_t x, int16_t y) {
-    xcb_test_fake_input(connection_, type, detail, XCB_CURRENT_TIME, root_, x, y, 0);
-    // A round trip: the server has taken the event before the next one is made.
-    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
-    // Toolkits read press and release apart; a real hand is never faster than this.
-    std::this_thread::sleep_for(std::chrono::milliseconds(15));
-}
-
-uint8_t KVX11Screen::keycode(uint32_t keysym) {
-    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(connection_);
-    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, keysym);
-    const uint8_t code = codes != nullptr ? codes[0] : 0;
-    std::free(codes);
-    xcb_key_symbols_free(symbols);
-    return code;
-}
-
 void KVX11Screen::click(int x, int y) {
-    fake(XCB_MOTION_NOTIFY, 0, static_cast<int16_t>(x), static_cast<int16_t>(y));
-    fake(XCB_BUTTON_PRESS, 1);
-    fake(XCB_BUTTON_RELEASE, 1);
+    input_->click(x, y);
 }
 
 void KVX11Screen::type(const std::string& text) {
-    const uint8_t shift = keycode(XK_Shift_L);
-    for (const char c : text) {
-        const uint8_t code = keycode(KVKeysymOf(c));
-        if (KVNeedsShift(c)) {
-            fake(XCB_KEY_PRESS, shift);
-        }
-        fake(XCB_KEY_PRESS, code);
-        fake(XCB_KEY_RELEASE, code);
-        if (KVNeedsShift(c)) {
-            fake(XCB_KEY_RELEASE, shift);
-        }
-    }
+    input_->type(text);
 }
 
 bool KVX11Screen::key(const std::string& combo) {
-    std::vector<uint8_t> codes;
+    std::vector<xcb_keycode_t> codes;
     for (size_t start = 0; start <= combo.size();) {
         const size_t end = std::min(combo.find('+', start), combo.size());
-        const uint8_t code = keycode(keysymNamed(combo.substr(start, end - start)));
+        const xcb_keycode_t code = input_->keyOf(keysymNamed(combo.substr(start, end - start)));
         if (code == 0) {
             return false;
         }
         codes.push_back(code);
         start = end + 1;
     }
-    for (const uint8_t code : codes) {
-        fake(XCB_KEY_PRESS, code);
-    }
-    for (auto it = codes.rbegin(); it != codes.rend(); ++it) {
-        fake(XCB_KEY_RELEASE, *it);
-    }
-    return true;
+    return input_->tap(codes.back(), {codes.begin(), codes.end() - 1});
 }
 
 int KVCountColour(const QImage& image, const QRect& area, QRgb rgb, int tolerance) {

@@ -4,9 +4,11 @@
 #include <QRect>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+class KVFakeInput;
 struct xcb_connection_t;
 
 // A user's hands and eyes on an X server: the root window's pixels, top-level windows found by
@@ -47,10 +49,8 @@ public:
     bool key(const std::string& combo);
 
 private:
-    void fake(uint8_t type, uint8_t detail, int16_t x = 0, int16_t y = 0);
-    uint8_t keycode(uint32_t keysym);
-
     xcb_connection_t* connection_ = nullptr;
+    std::unique_ptr<KVFakeInput> input_;
     uint32_t root_ = 0;
     int width_ = 0;
     int height_ = 0;

@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(AppIconTest, FindsTheInstalledSizesSmallestFirst) {
+TEST(AppIconTest, FindsTheInstalledSizesSmallestFirstAndNothingElse) {
     KVTempDir prefix;
     const std::string theme = prefix.file("share/icons/hicolor/");
     for (const char* size : {"256x256", "16x16", "128x128", "24x24"}) {
@@ -27,15 +27,13 @@ TEST(AppIconTest, FindsTheInstalledSizesSmallestFirst) {
               (std::vector<std::string>{
                   theme + "16x16/apps/korvane.png", theme + "24x24/apps/korvane.png",
                   theme + "128x128/apps/korvane.png", theme + "256x256/apps/korvane.png"}));
-}
 
-TEST(AppIconTest, NoIconsWhereNothingIsInstalled) {
-    KVTempDir prefix;
-    KVWriteTestFile(prefix.file("bin/korvane"), "");
-    EXPECT_TRUE(KVAppIconFiles(prefix.file("bin/korvane")).empty());
-    // The theme directory is a file; the path has no parent worth reading.
-    KVWriteTestFile(prefix.file("share/icons/hicolor"), "");
-    EXPECT_TRUE(KVAppIconFiles(prefix.file("bin/korvane")).empty());
+    // Nothing installed, a theme directory that is a file, a path with no parent worth reading.
+    KVTempDir bare;
+    KVWriteTestFile(bare.file("bin/korvane"), "");
+    EXPECT_TRUE(KVAppIconFiles(bare.file("bin/korvane")).empty());
+    KVWriteTestFile(bare.file("share/icons/hicolor"), "");
+    EXPECT_TRUE(KVAppIconFiles(bare.file("bin/korvane")).empty());
     EXPECT_TRUE(KVAppIconFiles("").empty());
     EXPECT_TRUE(KVAppIconFiles("korvane").empty());
 }

@@ -65,16 +65,14 @@ TEST(PlatformScreensTest, ScreenRectanglesMeetQtGeometryInOnePlace) {
     }
 }
 
-TEST(PlatformResidentBytesTest, ReadsResidentPagesAndZeroWhenUnreadable) {
+TEST(PlatformResidentBytesTest, ReadsResidentPagesCountsTouchedMemoryAndZeroWhenUnreadable) {
     KVTempDir dir;
     KVWriteTestFile(dir.file("statm"), "5000 300 20 1 0 100 0\n");
     EXPECT_EQ(KVResidentBytes(dir.file("statm")), 300u * static_cast<uint64_t>(getpagesize()));
     KVWriteTestFile(dir.file("bad"), "garbage");
     EXPECT_EQ(KVResidentBytes(dir.file("bad")), 0u);
     EXPECT_EQ(KVResidentBytes(dir.file("missing")), 0u);
-}
 
-TEST(PlatformResidentBytesTest, CountsMemoryOnceTouched) {
     const uint64_t before = KVResidentBytes();
     ASSERT_GT(before, 0u);
     const size_t size = 64u << 20;

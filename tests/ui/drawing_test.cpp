@@ -44,14 +44,13 @@ TEST(DrawingTest, HexReadsTheLongestRunAfterOneHash) {
     }
 }
 
-TEST(DrawingTest, ColourTablesAnswerEveryKeyAndTheirFallbacks) {
+// The tables' own entries are their data; what a key outside them gets is behaviour.
+TEST(DrawingTest, ColourTablesFallBackForKeysOutsideThem) {
     EXPECT_EQ(KVGradeColor("A"), KVGradeColor("A+"));
-    EXPECT_EQ(rgbOf(KVGradeColor("A-")), 0x7CDE6Au);
-    EXPECT_EQ(rgbOf(KVGradeColor("F")), 0xE53935u);
+    EXPECT_NE(KVGradeColor("A"), KVGradeColor("A-"));
     for (const char* unknown : {"", "E", "a", "?", "A++"}) {
         EXPECT_EQ(rgbOf(KVGradeColor(unknown)), 0x90A4AEu) << unknown;
     }
-
     const auto bars = [](const std::vector<std::string>& letters) {
         std::vector<uint32_t> rgb;
         for (const KVColor& color : KVBarColors(letters)) {
@@ -59,19 +58,14 @@ TEST(DrawingTest, ColourTablesAnswerEveryKeyAndTheirFallbacks) {
         }
         return rgb;
     };
+    // In WUBRG order whatever order they come in; nothing known is one neutral bar.
     EXPECT_EQ(bars({"G", "W"}), (std::vector<uint32_t>{0xd8d0b4, 0x5cae72}));
     EXPECT_EQ(bars({"R", "U", "B", "W", "G"}),
               (std::vector<uint32_t>{0xd8d0b4, 0x5f9bd6, 0x8c7aa3, 0xd3644a, 0x5cae72}));
     EXPECT_EQ(bars({}), (std::vector<uint32_t>{0x3a4351}));
     EXPECT_EQ(bars({"C", "w", "Multi"}), (std::vector<uint32_t>{0x3a4351}));
-
-    EXPECT_EQ(rgbOf(TierColor("wide")), 0x3ddc84u);
-    EXPECT_EQ(rgbOf(TierColor("cut")), 0xe53935u);
-    EXPECT_EQ(rgbOf(TierColor("")), 0x3a4351u);
-    EXPECT_EQ(rgbOf(TierColor("WIDE")), 0x3a4351u);
-    EXPECT_EQ(rgbOf(PipColor("U")), 0xAAE0FAu);
-    EXPECT_EQ(rgbOf(PipColor("2")), 0xCAC5C0u);
-    EXPECT_EQ(rgbOf(PipColor("W/U")), 0xCAC5C0u);
+    EXPECT_EQ(rgbOf(TierColor("WIDE")), rgbOf(TierColor("")));
+    EXPECT_NE(rgbOf(TierColor("wide")), rgbOf(TierColor("")));
 }
 
 TEST(DrawingTest, DrawTextCentresInATallBoxAndReturnsTheTextsHeight) {

@@ -7,9 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QWidget>
-#include <QWindow>
-
 namespace {
 
 class PanelTest : public ::testing::Test {
@@ -144,25 +141,6 @@ TEST_F(PanelTest, TapActionsAndTabs) {
     EXPECT_NEAR(panel->opacity(), 1.0, 0.01);
     panel->setOpacity(0.75);
     EXPECT_NEAR(panel->opacity(), 0.75, 0.01);
-}
-
-TEST_F(PanelTest, ClickThroughKeepsTheWindowShown) {
-    panel->show();
-    ASSERT_TRUE(panel->isVisible());
-    QWindow* handle = panel->window()->windowHandle();
-    ASSERT_NE(handle, nullptr);
-    panel->setClickThrough(true);
-    EXPECT_TRUE(panel->isVisible());
-    EXPECT_EQ(panel->window()->windowHandle(), handle) << "the same native window";
-    EXPECT_TRUE(handle->flags().testFlag(Qt::WindowTransparentForInput));
-    panel->setClickThrough(false);
-    EXPECT_FALSE(handle->flags().testFlag(Qt::WindowTransparentForInput));
-    const Qt::WindowFlags flags = panel->window()->windowFlags();
-    EXPECT_TRUE(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
-    EXPECT_TRUE(flags.testFlag(Qt::X11BypassWindowManagerHint));
-    EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed());
-    panel->hide();
-    EXPECT_FALSE(panel->isVisible());
 }
 
 } // namespace

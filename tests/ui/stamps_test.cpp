@@ -13,23 +13,6 @@
 
 namespace {
 
-void expectRect(const KVRect& actual, const KVRect& expected, const char* what) {
-    EXPECT_NEAR(actual.x, expected.x, 1e-9) << what;
-    EXPECT_NEAR(actual.y, expected.y, 1e-9) << what;
-    EXPECT_NEAR(actual.width, expected.width, 1e-9) << what;
-    EXPECT_NEAR(actual.height, expected.height, 1e-9) << what;
-}
-
-TEST(StampsViewTest, BadgeAndTagGeometry) {
-    const KVRect big{100, 50, 300, 420};
-    expectRect(KVStampsView::badgeRect(big), {112, 98.3, 120, 46.2}, "300 x 420 badge");
-    const KVRect tag = KVStampsView::tagRect(big);
-    expectRect(tag, {100 + 96, 50 + 420 - 35.7 - 12.6, 108, 35.7}, "300 x 420 tag");
-    EXPECT_NEAR(big.y + big.height - (tag.y + tag.height), 12.6, 1e-9);
-    expectRect(KVStampsView::badgeRect({0, 0, 60, 84}), {4, 9.66, 40, 20}, "60 x 84 badge");
-    expectRect(KVStampsView::tagRect({0, 0, 60, 84}), {8, 84 - 16 - 6, 44, 16}, "60 x 84 tag");
-}
-
 TEST(StampsViewTest, DrawsEachRowWithASlotInItsPlace) {
     KVStampsView view;
     view.width = 1000;
