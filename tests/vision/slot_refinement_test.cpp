@@ -1,0 +1,108 @@
+#include "vision/slot_refinement.hpp"
+
+#include "draft_screen/arena_screen.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The renderer's truth as a block in pixels.
+KVSlotBlock truthBlock(const KVArenaScreen& screen, const KVArenaScreenSpec& spec) {
+    KVSlotBlock block;
+    block.cards = spec.cards;
+    for (int c = 0; c < spec.perRow && c < spec.cards; ++c) {
+        block.lefts.push_back(screen.slots[static_cast<size_t>(c)].x * spec.width);
+    }
+    for (int i = 0; i < spec.cards; i += spec.perRow) {
+        block.tops.push_back(screen.slots[static_cast<size_t>(i)].y * spec.height);
+    }
+    block.cardWidth = screen.slots.front().width * spec.width;
+    block.cardHeight = screen.slots.front().height * spec.height;
+    return block;
+}
+
+} // namespace
+
+// The faults a first reading leaves, each undone: edges at the frame inside the border, a pitch
+// off by a fraction of a pixel that grows along the row, the whole block shifted; a block already
+// on the cards stays there. Every edge must end within 1.5 % of the card's width of the truth.
+TEST(SlotRefinement, MovesTheBlockOntoTheCardsOuterEdges) {
+    struct Case {
+        const char* what;
+        int width, height, cards;
+        KVArenaLayout layout;
+        double inset;     // right and top edges pulled in, × card width (a frame edge is 0.042)
+        double pitchSkew; // px added per column
+        double shift;     // px added to every left and top
+    };
+    const std::vector<Case> cases = {
+        {"on the cards", 1920, 1080, 15, kKVArenaLayouts[0], 0, 0, 0},
+        {"at the frame", 1920, 1080, 15, kKVArenaLayouts[0], 0.042, 0, 0},
+        {"pitch off", 1280, 720, 14, kKVArenaLayouts[2], 0.03, 0.7, 0},
+        {"shifted out", 2560, 1440, 8, kKVArenaLayouts[1], 0, 0, -3},
+        {"narrow gaps", 1920, 1080, 13, kKVArenaLayouts[5], 0.04, -0.5, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        KVArenaScreenSpec spec;
+        spec.width = c.width;
+        spec.height = c.height;
+        spec.cards = c.cards;
+        c.layout.applyTo(spec);
+        spec.seed = 90;
+        spec.jpegQuality = 85;
+        const KVArenaScreen screen = KVRenderArenaScreen(spec);
+        const KVSlotBlock truth = truthBlock(screen, spec);
+        KVSlotBlock found = truth;
+        const double w = truth.cardWidth;
+        for (size_t col = 0; col < found.lefts.size(); ++col) {
+            found.lefts[col] += c.shift + c.pitchSkew * static_cast<double>(col);
+        }
+        for (double& top : found.tops) {
+            top += c.shift + c.inset * w;
+        }
+        found.cardWidth -= c.inset * w;
+        found.cardHeight = found.cardWidth * 88.0 / 63.0;
+
+        std::string debug;
+        const KVSlotBlock refined = KVRefineSlotBlock(screen.image, found, &debug);
+        ASSERT_EQ(refined.lefts.size(), truth.lefts.size()) << debug;
+        ASSERT_EQ(refined.tops.size(), truth.tops.size()) << debug;
+        const double tolerance = 0.015 * w;
+        for (size_t col = 0; col < truth.lefts.size(); ++col) {
+            EXPECT_NEAR(refined.lefts[col], truth.lefts[col], tolerance) << col << "\n" << debug;
+            EXPECT_NEAR(refined.lefts[col] + refined.cardWidth, truth.lefts[col] + truth.cardWidth,
+                        tolerance)
+                << col << "\n"
+                << debug;
+        }
+        for (size_t row = 0; row < truth.tops.size(); ++row) {
+            EXPECT_NEAR(refined.tops[row], truth.tops[row], tolerance) << row << "\n" << debug;
+            EXPECT_NEAR(refined.tops[row] + refined.cardHeight, truth.tops[row] + truth.cardHeight,
+                        tolerance)
+                << row << "\n"
+                << debug;
+        }
+    }
+}
+
+// Where there is no card, nothing moves: a uniform frame has no frame edge to find.
+TEST(SlotRefinement, KeepsTheBlockWithoutACardBorder) {
+    const KVImage frame = KVUniformImage(1280, 720, 40, 40, 40);
+    KVSlotBlock block;
+    block.cards = 3;
+    block.lefts = {100, 220, 340};
+    block.tops = {120};
+    block.cardWidth = 110;
+    block.cardHeight = 110 * 88.0 / 63.0;
+    std::string debug;
+    const KVSlotBlock refined = KVRefineSlotBlock(frame, block, &debug);
+    EXPECT_EQ(refined.lefts, block.lefts);
+    EXPECT_EQ(refined.tops, block.tops);
+    EXPECT_EQ(refined.cardWidth, block.cardWidth);
+    EXPECT_NE(debug.find("no clear card border"), std::string::npos) << debug;
+}
