@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -62,6 +65,44 @@ TEST(ServerGrading, ReadsQualityFromTheCardsOwnData) {
 
 // Over generated packs: whatever else is there, a rare removal spell beats a vanilla common
 // of its colour and mana value.
+// Analyses read the cards while a set is added or ratings change on another worker: what an
+// analysis holds must neither change under it nor be freed while it reads.
+TEST(ServerGrading, AnalysesKeepTheirCardsWhileSetsAndRatingsArrive) {
+    KVSCardIndex index;
+    KVSIndexOf(index, {KVSVanilla("White Bear", "W"), KVSVanilla("Red Bear", "R")});
+    const auto before = index.snapshot();
+    const KVSCardFacts* bear = before->find("  WHITE bear ");
+    ASSERT_NE(bear, nullptr);
+    const double computed = bear->quality;
+
+    std::atomic<bool> done{false};
+    std::atomic<int> graded{0};
+    std::thread reader([&] {
+        while (!done) {
+            const KVJson answer = KVSAnalyzePack(index, stateOf({"White Bear", "Red Bear"}));
+            graded += gradeOf(answer, "White Bear") != "?" && gradeOf(answer, "Red Bear") != "?";
+        }
+    });
+    // The reader is at work before the cards change.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (graded == 0 && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::yield();
+    }
+    for (int i = 0; i < 50; ++i) {
+        KVSIndexOf(index, {KVSVanilla("Bear " + std::to_string(i), "G")});
+        index.setRatings({{"White Bear", i % 2 == 0 ? 4.5 : 0.5}});
+    }
+    done = true;
+    reader.join();
+    EXPECT_GT(graded.load(), 0) << "every analysis graded both known cards";
+
+    EXPECT_EQ(bear->quality, computed) << "a snapshot does not see later ratings";
+    EXPECT_EQ(before->find("Bear 0"), nullptr) << "nor later sets";
+    EXPECT_EQ(index.find("White Bear")->quality, 0.5);
+    EXPECT_NE(index.snapshot()->find("bear 49"), nullptr);
+    EXPECT_EQ(index.size(), 52u);
+}
+
 TEST(ServerGrading, RareRemovalOutranksAVanillaCommonOfItsColour) {
     std::mt19937 random(17);
     const std::string colors = "WUBRG";
