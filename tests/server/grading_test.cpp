@@ -94,7 +94,7 @@ TEST(ServerGrading, AnalysesKeepTheirCardsWhileSetsAndRatingsArrive) {
     }
     done = true;
     reader.join();
-    EXPECT_GT(graded.load(), 0) << "every analysis graded both known cards";
+    EXPECT_GT(graded.load(), 0) << "no analysis graded both known cards";
 
     EXPECT_EQ(bear->quality, computed) << "a snapshot does not see later ratings";
     EXPECT_EQ(before->find("Bear 0"), nullptr) << "nor later sets";
