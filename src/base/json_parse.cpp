@@ -177,6 +177,12 @@ void prune(KVJson& value, int depth, const KVJsonMemberFilter& keep) {
 // Here every value counts against the budget, kept or not: nlohmann builds them all.
 std::optional<KVJson> parseWithNlohmann(std::string_view text, const KVJsonMemberFilter* keep,
                                         KVError* error, int maxDepth) {
+    // nlohmann takes a NUL byte for the end of the text and would accept what came before;
+    // JSON allows none anywhere.
+    if (text.find('\0') != std::string_view::npos) {
+        refuseInvalid(error);
+        return std::nullopt;
+    }
     BoundsCheck check(maxDepth);
     if (!KVJson::sax_parse(text.begin(), text.end(), &check)) {
         if (check.tooDeep) {
