@@ -45,7 +45,6 @@ public:
             out = KVJson::array();
             auto& array = out.get_ref<KVJson::array_t&>();
             const simdjson::dom::array children = source.get_array().value_unsafe();
-            array.reserve(std::min(children.size(), budget_));
             for (const element child : children) {
                 if (!build(child, depth + 1, array.emplace_back())) {
                     return false;
@@ -62,10 +61,8 @@ public:
                 if (keep_ != nullptr && !(*keep_)(depth + 1, key)) {
                     continue;
                 }
-                // Keys often come in order, and then the hint saves the search. A repeated
-                // key keeps its last value: the build assigns over the first.
-                const auto member = object.try_emplace(object.end(), std::move(key));
-                if (!build(field.value, depth + 1, member->second)) {
+                // A repeated key keeps its last value.
+                if (!build(field.value, depth + 1, object[std::move(key)])) {
                     return false;
                 }
             }
