@@ -183,8 +183,15 @@ KVJson KVSDeckBuilder::build(const std::vector<std::string>& pool) const {
     std::string reasoning = KVSColorName(pair[0]) + " and " + KVSColorName(pair[1]) +
                             " hold the deepest playables of your pool.";
     if (!splash.empty()) {
-        reasoning += " Too few cards in two colours, so the deck reaches into " +
-                     KVSColorName(splash[0]) + ".";
+        // Every colour reached into is named: "Red", "Red and White", "Red, White and Green".
+        std::string reached;
+        for (size_t i = 0; i < splash.size(); ++i) {
+            reached += (i == 0                   ? ""
+                        : i + 1 == splash.size() ? " and "
+                                                 : ", ") +
+                       KVSColorName(splash[i]);
+        }
+        reasoning += " Too few cards in two colours, so the deck reaches into " + reached + ".";
     }
     reasoning += " " + std::to_string(creatures) + " creatures, " + std::to_string(removal) +
                  " removal spells, " + std::to_string(chosen.size()) + " spells and " +

@@ -78,6 +78,13 @@ TEST(ServerDeck, EveryPoolWithTwentyThreeSpellsMakesFortyCards) {
         KVSIndexOf(index, cards);
         const KVJson deck = KVSDeckBuilder(index).build(pool);
         EXPECT_EQ(KVSDeckSize(deck), 40) << "round " << round;
+        // The reasoning names every colour the deck reaches into beyond its pair.
+        const auto& colors = deck["colors"];
+        for (size_t i = 2; i < colors.size(); ++i) {
+            const std::string name = KVSColorName(colors[i].get<std::string>()[0]);
+            EXPECT_NE(deck["reasoning"].get<std::string>().find(name), std::string::npos)
+                << "round " << round << ": " << deck["reasoning"];
+        }
         std::shuffle(pool.begin(), pool.end(), random);
         EXPECT_EQ(KVSDeckBuilder(index).build(pool), deck) << "round " << round;
     }
