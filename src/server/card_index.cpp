@@ -113,7 +113,7 @@ void KVSCardIndex::add(const std::vector<KVJson>& cards) {
         facts->reason = quality.reason;
         made.push_back(std::move(facts));
     }
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     auto next = std::make_shared<KVSCardSnapshot>(*cards_);
     for (auto& facts : made) {
         if (!facts->setCode.empty() &&
@@ -133,14 +133,14 @@ void KVSCardIndex::add(const std::vector<KVJson>& cards) {
 
 void KVSCardIndex::markSet(std::string_view setCode) {
     const std::string code = KVLowercase(setCode);
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     if (std::find(sets_.begin(), sets_.end(), code) == sets_.end()) {
         sets_.push_back(code);
     }
 }
 
 void KVSCardIndex::setRatings(const std::map<std::string, double>& ratings) {
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     ratings_.clear();
     for (const auto& [name, score] : ratings) {
         ratings_[KVLowercase(name)] = std::clamp(score, 0.0, 5.0);
@@ -167,25 +167,30 @@ const std::string& lookupKey(std::string_view name) {
 
 } // namespace
 
-const KVSCardFacts* KVSCardSnapshot::find(std::string_view name) const {
+const KVSCardFactsRef* KVSCardSnapshot::entry(std::string_view name) const {
     const auto found = byName_.find(lookupKey(name));
-    return found == byName_.end() ? nullptr : found->second.get();
+    return found == byName_.end() ? nullptr : &found->second;
+}
+
+const KVSCardFacts* KVSCardSnapshot::find(std::string_view name) const {
+    const KVSCardFactsRef* card = entry(name);
+    return card ? card->get() : nullptr;
 }
 
 KVSCardFactsRef KVSCardIndex::find(std::string_view name) const {
-    const auto cards = snapshot();
-    const auto found = cards->byName_.find(lookupKey(name));
-    return found == cards->byName_.end() ? nullptr : found->second;
+    const auto cards = snapshot(); // held while the entry is read
+    const KVSCardFactsRef* card = cards->entry(name);
+    return card ? *card : nullptr;
 }
 
 std::shared_ptr<const KVSCardSnapshot> KVSCardIndex::snapshot() const {
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     return cards_;
 }
 
 bool KVSCardIndex::hasSet(std::string_view setCode) const {
     const std::string code = KVLowercase(setCode);
-    std::lock_guard lock(mutex_);
+    KVMutexLock lock(mutex_);
     return std::find(sets_.begin(), sets_.end(), code) != sets_.end();
 }
 

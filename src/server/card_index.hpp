@@ -1,10 +1,10 @@
 #pragma once
 
 #include "base/json.hpp"
+#include "base/thread_annotations.hpp"
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -42,6 +42,7 @@ public:
 
 private:
     friend class KVSCardIndex;
+    const KVSCardFactsRef* entry(std::string_view name) const; // null when unknown
     std::unordered_map<std::string, KVSCardFactsRef> byName_;
 };
 
@@ -64,10 +65,11 @@ public:
     size_t size() const;
 
 private:
-    mutable std::mutex mutex_;
-    std::shared_ptr<const KVSCardSnapshot> cards_ = std::make_shared<KVSCardSnapshot>();
-    std::map<std::string, double> ratings_; // lower-case names
-    std::vector<std::string> sets_;
+    mutable KVMutex mutex_;
+    std::shared_ptr<const KVSCardSnapshot>
+        cards_ GUARDED_BY(mutex_) = std::make_shared<KVSCardSnapshot>();
+    std::map<std::string, double> ratings_ GUARDED_BY(mutex_); // lower-case names
+    std::vector<std::string> sets_ GUARDED_BY(mutex_);
 };
 
 // The colour letters of a colour list such as ["G", "W"], in WUBRG order.
