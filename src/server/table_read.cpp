@@ -50,20 +50,16 @@ KVJson KVSReadTable(const KVSCardSnapshot& cards, const KVSDraftState& state) {
     for (const KVSSeenPack& seen : state.seen) {
         const auto earlier = byPick.find({seen.pack, seen.pick - kDrafters});
         // A pack holds at most 15 names: a scan beats building a set for every pick.
-        const auto wasThereBefore = [&earlier, &byPick](const std::string& name) {
-            if (earlier == byPick.end()) {
-                return false;
-            }
-            const std::vector<std::string>& before = earlier->second->names;
-            return std::find(before.begin(), before.end(), name) != before.end();
-        };
+        static const std::vector<std::string> kNone;
+        const std::vector<std::string>& before =
+            earlier == byPick.end() ? kNone : earlier->second->names;
         for (const std::string& name : seen.names) {
             const KVSCardFacts* card = cards.find(name);
             if (!card || card->colors.size() != 1) {
                 continue;
             }
             const size_t c = kKVSColors.find(card->colors.front());
-            if (wasThereBefore(name)) {
+            if (std::find(before.begin(), before.end(), name) != before.end()) {
                 score[c] += 0.5;
                 wheeled[c].push_back(card->name);
             }
