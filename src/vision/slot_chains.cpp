@@ -51,18 +51,54 @@ std::optional<KVSlotBlock> SlotReader::detect(const KVImage& image) {
     }
 
     std::optional<Reading> best;
-    for (const int width : widths) {
-        if (expected_ > kMaxExpected) {
-            continue; // no block of that many cards is read at any width
-        }
+    // Between cards with a wide gap, the pitch and its multiples outvote the card's own width
+    // among the pair distances: a chain whose pitch is below the width it was found for tells
+    // the card's width itself. Those widths are read after the listed ones.
+    std::vector<int> ownWidths;
+    const auto readWidth = [&](int width) {
         const std::vector<Chain> chains = chainsFor(width, peaksA);
         for (size_t index = 0; index < chains.size(); ++index) {
+            const std::vector<int>& positions = chains[index].positions;
             std::optional<Reading> reading = readCards(width, chains[index]);
-            debug_.say("[vision] cardW=%d chain=%d len=%d -> %s\n", width, static_cast<int>(index),
-                       static_cast<int>(chains[index].positions.size()), reading ? "READ" : "no");
+            if (reading) {
+                debug_.say("[vision] cardW=%d chain=%d len=%d -> READ margin=%.3f\n", width,
+                           static_cast<int>(index), static_cast<int>(positions.size()),
+                           reading->margin);
+            } else {
+                debug_.say("[vision] cardW=%d chain=%d len=%d -> no\n", width,
+                           static_cast<int>(index), static_cast<int>(positions.size()));
+            }
             if (reading && (!best || reading->margin > best->margin)) {
                 best = std::move(reading);
             }
+            const int pitch = chainPitch(positions);
+            if (pitch >= width) {
+                continue;
+            }
+            for (const int own : chainCardWidths(positions, pitch)) {
+                if (std::find(widths.begin(), widths.end(), own) == widths.end() &&
+                    std::find(ownWidths.begin(), ownWidths.end(), own) == ownWidths.end()) {
+                    ownWidths.push_back(own);
+                }
+            }
+        }
+    };
+    if (expected_ <= kMaxExpected) { // no block of more cards is read at any width
+        for (const int width : widths) {
+            readWidth(width);
+        }
+        std::optional<Reading> listed = std::move(best);
+        best.reset();
+        for (size_t i = 0; i < ownWidths.size() && i < kMaxOwnWidths; ++i) {
+            debug_.say("[vision] a chain's own card width %d\n", ownWidths[i]);
+            readWidth(ownWidths[i]);
+        }
+        // A width read off one chain replaces the listed widths' reading only when its block
+        // stands out clearly more: on equal margins the listed width is the safer reading.
+        if (best && (!listed || best->margin > listed->margin + kOwnWidthMarginLead)) {
+            best->widthFromChain = true;
+        } else {
+            best = std::move(listed);
         }
     }
     if (!best) {
@@ -80,6 +116,7 @@ std::optional<KVSlotBlock> SlotReader::detect(const KVImage& image) {
     }
     block.cardWidth = best->cardWidth * sx;
     block.cardHeight = best->cardHeight * sy;
+    block.widthFromChain = best->widthFromChain;
     return block;
 }
 
@@ -112,7 +149,7 @@ std::vector<Chain> SlotReader::chainsFor(int width, const std::vector<int>& peak
     if (lefts.size() < 2) {
         return table;
     }
-    const double maxPitch = 1.35 * width;
+    const double maxPitch = kMaxColumnPitch * width;
     for (size_t i = 0; i < lefts.size(); ++i) {
         for (size_t j = i + 1; j < lefts.size(); ++j) {
             const int pitch = lefts[j] - lefts[i];
@@ -161,6 +198,46 @@ std::vector<Chain> SlotReader::chainsFor(int width, const std::vector<int>& peak
         }
     }
     return table;
+}
+
+// The median distance between a chain's neighbouring positions, rounded.
+int SlotReader::chainPitch(const std::vector<int>& positions) {
+    std::vector<int> steps;
+    for (size_t i = 1; i < positions.size(); ++i) {
+        steps.push_back(positions[i] - positions[i - 1]);
+    }
+    std::sort(steps.begin(), steps.end());
+    const size_t middle = steps.size() / 2;
+    const double median =
+        steps.size() % 2 == 1 ? steps[middle] : (steps[middle - 1] + steps[middle]) / 2.0;
+    return roundHalfAway(median);
+}
+
+// The card widths that a chain at `pitch` may show: the distances, at most the widest gap short
+// of the pitch, at which the edges to the right of every position respond most, strongest first.
+// A chain's positions need not be the cards' left edges (the frame and the art outline each make
+// a chain of their own), so a few are tried. Only local peaks of the response count, and none
+// within the chain's tolerance of the pitch: there the response climbs the next card's edge.
+std::vector<int> SlotReader::chainCardWidths(const std::vector<int>& positions, int pitch) const {
+    constexpr size_t kWidthsPerChain = 3;
+    const auto response = [&](int width) {
+        return KVSlotGeometry::response(profile_, positions, width);
+    };
+    std::vector<std::pair<double, int>> found;
+    const int below = pitch - std::max(2, pitch / 12);
+    for (int width = std::max(kMinWidth, static_cast<int>(std::ceil(pitch / kMaxColumnPitch)));
+         width < below; ++width) {
+        const double sum = response(width);
+        if (sum > 0 && sum > response(width - 1) && sum >= response(width + 1)) {
+            found.emplace_back(sum, width);
+        }
+    }
+    std::sort(found.begin(), found.end(), std::greater<>());
+    std::vector<int> widths;
+    for (size_t i = 0; i < found.size() && i < kWidthsPerChain; ++i) {
+        widths.push_back(found[i].second);
+    }
+    return widths;
 }
 
 // Rows of cards: runs of rows where the chain's lanes (its left and right card edges) respond
@@ -261,15 +338,7 @@ std::optional<Reading> SlotReader::readCards(int width, const Chain& chain) cons
         debug_.say("[vision]   readCards: idealH %.1f >= region %d\n", idealH, n_);
         return std::nullopt;
     }
-    std::vector<int> steps;
-    for (size_t i = 1; i < positions.size(); ++i) {
-        steps.push_back(positions[i] - positions[i - 1]);
-    }
-    std::sort(steps.begin(), steps.end());
-    const size_t middle = steps.size() / 2;
-    const double median =
-        steps.size() % 2 == 1 ? steps[middle] : (steps[middle - 1] + steps[middle]) / 2.0;
-    const int colPitch = roundHalfAway(median);
+    const int colPitch = chainPitch(positions);
     if (colPitch < width) {
         debug_.say("[vision]   readCards: colPitch %d < cardW %d\n", colPitch, width);
         return std::nullopt;

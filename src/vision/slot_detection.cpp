@@ -39,9 +39,14 @@ std::optional<std::vector<KVNormRect>> KVVision::detectSlots(const KVImage& imag
             return std::nullopt;
         }
         std::string refinement;
+        KVSlotBorderEvidence evidence;
         const KVSlotBlock block =
-            KVRefineSlotBlock(image, *found, lines.enabled() ? &refinement : nullptr);
+            KVRefineSlotBlock(image, *found, lines.enabled() ? &refinement : nullptr, &evidence);
         lines.say("%s", refinement.c_str());
+        if (found->widthFromChain && !evidence.outlinesEveryColumn()) {
+            lines.say("[vision] the width read off a chain is not outlined by card borders\n");
+            return std::nullopt;
+        }
         std::vector<KVNormRect> slots;
         slots.reserve(static_cast<size_t>(expected));
         const double w = image.width;

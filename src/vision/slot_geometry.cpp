@@ -168,26 +168,28 @@ KVSlotGeometry::fitBlock(std::span<const double> scores, int rows, int cols, int
     return best;
 }
 
+double KVSlotGeometry::response(std::span<const float> profile, std::span<const int> offsets,
+                                int shift) {
+    const auto length = static_cast<int64_t>(profile.size());
+    double sum = 0;
+    for (const int offset : offsets) {
+        const int64_t index = static_cast<int64_t>(offset) + shift;
+        if (index >= 0 && index < length) {
+            sum += profile[static_cast<size_t>(index)];
+        }
+    }
+    return sum;
+}
+
 int KVSlotGeometry::snap(std::span<const float> profile, std::span<const int> offsets, int lo,
                          int hi, int step) {
     if (hi < lo) {
         return lo;
     }
-    const auto length = static_cast<int64_t>(profile.size());
-    const auto response = [&](int shift) {
-        double sum = 0;
-        for (const int offset : offsets) {
-            const int64_t index = static_cast<int64_t>(offset) + shift;
-            if (index >= 0 && index < length) {
-                sum += profile[static_cast<size_t>(index)];
-            }
-        }
-        return sum;
-    };
     std::vector<double> sums(static_cast<size_t>(hi - lo) + 1);
     int best = lo;
     for (int shift = lo; shift <= hi; ++shift) {
-        sums[static_cast<size_t>(shift - lo)] = response(shift);
+        sums[static_cast<size_t>(shift - lo)] = response(profile, offsets, shift);
         if (sums[static_cast<size_t>(shift - lo)] > sums[static_cast<size_t>(best - lo)]) {
             best = shift;
         }

@@ -37,6 +37,9 @@ struct KVSlotGeometry {
     static std::optional<Block> fitBlock(std::span<const double> scores, int rows, int cols,
                                          int64_t expected);
 
+    // The profile summed at every offset + shift that lies inside it.
+    static double response(std::span<const float> profile, std::span<const int> offsets, int shift);
+
     // The shift t in lo…hi at which the profile, read at every offset + t, responds most; then,
     // when step is ±1, slid further in that direction while the response stays at 45 % of the
     // best or more. lo when hi < lo.

@@ -26,7 +26,8 @@ std::optional<GridFit> SlotReader::fitGrid(int width, double idealH, int colPitc
             // Bands measure a little less than the cards (their edges respond only where the
             // lanes cross them), so the widest row spacing is judged against the card height
             // the width implies as well.
-            if (next.start >= band.end && next.start - band.start <= 1.35 * bandHeight) {
+            if (next.start >= band.end &&
+                next.start - band.start <= 1.35 * std::max<double>(bandHeight, idealH)) {
                 rowPitch = next.start - band.start;
             }
         }
@@ -90,6 +91,15 @@ std::optional<Reading> SlotReader::refine(const GridFit& fit, int width, int col
     }
     reading.cardWidth =
         KVSlotGeometry::snap(columnProfile, reading.lefts, width - tol, colPitch - 1, +1);
+    // With a narrow gap the width may be the pitch, and the range above then holds only the
+    // gap's own weak edges (a shadow, the next card's blur): a frame edge far stronger just
+    // below that range is the card's.
+    const int frame =
+        KVSlotGeometry::snap(columnProfile, reading.lefts, width - 2 * tol, width - tol - 1, +1);
+    if (KVSlotGeometry::response(columnProfile, reading.lefts, frame) >=
+        2 * KVSlotGeometry::response(columnProfile, reading.lefts, reading.cardWidth)) {
+        reading.cardWidth = frame;
+    }
     const std::vector<float> rowProfile =
         blockRowProfile(std::max(0, reading.lefts.front()),
                         std::min(kWorkWidth, reading.lefts.back() + reading.cardWidth));

@@ -25,11 +25,14 @@ constexpr int kGradientColumns = kWorkWidth - 1; // 959 horizontal differences p
 constexpr int kMinWidth = 43;                    // card widths the spacing of edges may suggest
 constexpr int kMaxWidth = 172;
 constexpr size_t kMaxWidthCandidates = 9;
+constexpr size_t kMaxOwnWidths = 12; // widths read off chains whose pitch is below their width
+constexpr double kOwnWidthMarginLead = 0.05; // how much more such a width's block must stand out
 constexpr size_t kMaxChains = 3;
 constexpr size_t kMaxChainLength = 64;
 constexpr int64_t kMaxExpected = 64;
 constexpr int kFirstColumnLimit = 336; // 35 % of the working width
 constexpr double kCardAspect = 88.0 / 63.0;
+constexpr double kMaxColumnPitch = 1.35; // card widths from one left edge to the next
 // No card of a width the detector reads is 0.11 of a window taller than this: past it, nothing
 // can be found and the working buffers would only grow.
 constexpr int kWidestCandidate = 173; // the widest odd width the pair distances give
@@ -86,6 +89,7 @@ struct Reading {
     int cardWidth = 0;
     int cardHeight = 0;
     int perRow = 0;
+    bool widthFromChain = false;
 };
 
 struct Chain {
@@ -124,6 +128,8 @@ private:
     bool computeEdges();
     std::vector<Chain> chainsFor(int width, const std::vector<int>& peaks) const;
     std::optional<Reading> readCards(int width, const Chain& chain) const;
+    static int chainPitch(const std::vector<int>& positions);
+    std::vector<int> chainCardWidths(const std::vector<int>& positions, int pitch) const;
     std::optional<GridFit> fitGrid(int width, double idealH, int colPitch,
                                    const std::vector<int>& positions,
                                    const std::vector<Band>& bands) const;

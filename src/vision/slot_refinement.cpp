@@ -238,6 +238,14 @@ bool fitLine(const std::vector<std::optional<double>>& positions, double maxChan
 } // namespace
 
 KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, std::string* debug) {
+    return KVRefineSlotBlock(image, block, debug, nullptr);
+}
+
+KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, std::string* debug,
+                              KVSlotBorderEvidence* evidence) {
+    if (evidence != nullptr) {
+        *evidence = KVSlotBorderEvidence{};
+    }
     if (block.lefts.empty() || block.tops.empty() || block.cardWidth < 8 || block.cards < 1) {
         return block;
     }
@@ -263,6 +271,16 @@ KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, st
         }
     }
     const std::optional<double> border = borderWidth(all, w);
+    if (evidence != nullptr) {
+        const auto known = [](const std::vector<std::optional<SideReading>>& v) {
+            return static_cast<int>(
+                std::count_if(v.begin(), v.end(), [](const auto& p) { return p.has_value(); }));
+        };
+        evidence->border = border && *border <= kMaxBorder * w;
+        evidence->columns = columns;
+        evidence->framedLefts = known(lefts);
+        evidence->framedRights = known(rights);
+    }
     if (!border || *border > kMaxBorder * w) {
         if (debug) {
             *debug += "[vision] refine: no clear card border, block kept\n";

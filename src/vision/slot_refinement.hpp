@@ -15,6 +15,9 @@ struct KVSlotBlock {
     double cardWidth = 0;
     double cardHeight = 0;
     int64_t cards = 0;
+    // The card width was read off one chain's lanes, not the spacing of all edges: trusted only
+    // where the cards' borders confirm it.
+    bool widthFromChain = false;
 
     int perRow() const { return static_cast<int>(lefts.size()); }
 };
@@ -28,3 +31,19 @@ struct KVSlotBlock {
 // card's art or a neighbour cannot pull one edge. The height follows from the width (63 : 88).
 // A side without clear evidence keeps its edge. `debug`, when not null, gets one line.
 KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, std::string* debug);
+
+// How much of the block the cards' borders outline: whether a border was found at all, and in
+// how many block columns the frame-to-border drop was read on the left and on the right.
+struct KVSlotBorderEvidence {
+    bool border = false;
+    int columns = 0;
+    int framedLefts = 0;
+    int framedRights = 0;
+
+    // Every column framed on both sides, but for one.
+    bool outlinesEveryColumn() const {
+        return border && framedLefts >= columns - 1 && framedRights >= columns - 1;
+    }
+};
+KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, std::string* debug,
+                              KVSlotBorderEvidence* evidence);

@@ -45,31 +45,13 @@ bool readsTruth(const std::vector<KVNormRect>& slots, const KVArenaScreen& scree
 } // namespace
 
 // Screens the detector reads wrongly (an edge more than 1.5 % of the card's width off), with
-// what was traced (the causes, briefly):
-// - row pitch 1.30: the bands measure ~0.92 of the card height, so the next row starts more than
-//   1.35 band heights lower; the grid falls back to a pitch of 1.1 band heights and puts the
-//   second row into the gap, which a short last row still accepts;
-// - column pitch 1.02–1.03: the dark gap and the two black borders beside it give paired edges;
-//   a chain walking them with a pitch one column short can win on margin;
-// - a block of 13 (two rows, the second short): the second row's top edge lies under the first
-//   row's shadow, and the two-row fit keeps the first reading's row pitch, whole working pixels;
-// A screen read wrongly that is not listed fails the test, and so does a listed one that is now
-// read right or missed, so that this list stays the truth.
-const std::array<const char*, 7> kKnownMisreads{{
+// what was traced: a block of 13 (two rows, the second short) whose second row's top edge lies
+// under the first row's shadow, while the two-row fit keeps the first reading's row pitch, whole
+// working pixels. A screen read wrongly that is not listed fails the test, and so does a listed
+// one that is now read right or missed, so that this list stays the truth.
+const std::array<const char*, 1> kKnownMisreads{{
     "1280x720 cards=13 perRow=8 cardHeight=0.225 columnPitch=1.02 rowPitch=1.04 "
     "left=0.050 top=0.110 sidePanel=0.19 seed=1011 jpeg=0",
-    "1280x720 cards=13 perRow=8 cardHeight=0.190 columnPitch=1.08 rowPitch=1.30 "
-    "left=0.100 top=0.180 sidePanel=0.21 seed=1014 jpeg=90",
-    "1280x720 cards=8 perRow=8 cardHeight=0.210 columnPitch=1.03 rowPitch=1.05 "
-    "left=0.030 top=0.200 sidePanel=0.24 seed=1015 jpeg=0",
-    "1920x1080 cards=13 perRow=8 cardHeight=0.190 columnPitch=1.08 rowPitch=1.30 "
-    "left=0.100 top=0.180 sidePanel=0.21 seed=1031 jpeg=0 cardImages",
-    "2560x1440 cards=13 perRow=8 cardHeight=0.220 columnPitch=1.05 rowPitch=1.08 "
-    "left=0.040 top=0.140 sidePanel=0.21 seed=1042 jpeg=88",
-    "2560x1440 cards=13 perRow=8 cardHeight=0.190 columnPitch=1.08 rowPitch=1.30 "
-    "left=0.100 top=0.180 sidePanel=0.21 seed=1044 jpeg=80",
-    "3840x2160 cards=13 perRow=8 cardHeight=0.210 columnPitch=1.03 rowPitch=1.05 "
-    "left=0.030 top=0.200 sidePanel=0.24 seed=1050 jpeg=89",
 }};
 
 bool isKnownMisread(const std::string& description) {
@@ -112,7 +94,9 @@ TEST(SlotDetectionScreens, ReadsDraftScreensOrFindsNothing) {
     }
     std::cout << "found " << found << " of " << specs.size() << " screens, " << found - misread
               << " of them right\n";
-    EXPECT_GT(found, misread) << "no draft screen was read right";
+    // A screen that stops being found is a miss, not a failure, above: the count of screens
+    // read right must not fall.
+    EXPECT_GE(found - misread, 44) << "fewer draft screens read right than before";
 }
 
 // Screens with cards but no pack must not produce one: the caller would then identify cards
@@ -149,7 +133,7 @@ TEST(SlotDetectionScreens, ScreensWithoutAPackGiveNone) {
 // Packs the acceptance matrix never draws: other window sizes and aspects, short rows (three and
 // four pack rows, so the later bands and the row pitch between them matter) and packs of a few
 // cards. Each is read right, missed, or read wrongly as listed (`misread`, kept exact like the
-// matrix's list: three shapes with an edge more than 1.5 % of the card's width off); asked for
+// matrix's list: two shapes with an edge more than 1.5 % of the card's width off); asked for
 // one card more than the pack holds, none is read at all.
 TEST(SlotDetectionScreens, OtherPackShapesReadAsListed) {
     struct Shape {
@@ -170,7 +154,7 @@ TEST(SlotDetectionScreens, OtherPackShapesReadAsListed) {
         {1920, 1080, 16, 4, 0.19, 1.15, 1.02, 0.08, 0.10, false},
         {1920, 1200, 10, 5, 0.26, 1.07, 1.25, 0.05, 0.12, false},
         {2048, 1152, 8, 4, 0.36, 1.05, 1.05, 0.05, 0.13, false},
-        {1680, 1050, 6, 3, 0.12, 1.30, 1.30, 0.30, 0.24, true},
+        {1680, 1050, 6, 3, 0.12, 1.30, 1.30, 0.30, 0.24, false},
         {3000, 1688, 15, 8, 0.21, 1.05, 1.08, 0.04, 0.14, false},
         {800, 600, 15, 8, 0.22, 1.05, 1.08, 0.04, 0.14, false},
         {1280, 1024, 14, 7, 0.20, 1.09, 1.15, 0.07, 0.17, false},
