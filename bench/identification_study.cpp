@@ -201,6 +201,24 @@ int detectionOnly(const char* only) {
     return 0;
 }
 
+// A photograph filling a 1920 × 1080 window (cut to 16:9, shrunk) is no pack at any count.
+bool photographReadAsAPack(const std::string& name, const KVImage& photo) {
+    const double w = std::min<double>(photo.width, photo.height * 16.0 / 9.0);
+    const double h = w * 9.0 / 16.0;
+    KVImage screen = KVCropImage(photo, (photo.width - w) / 2, (photo.height - h) / 2, w, h);
+    if (screen.width > 1920) {
+        screen = KVShrinkImage(screen, 1920, 1080);
+    }
+    for (const int64_t expected : {15, 14, 13, 8}) {
+        if (KVVision::detectSlots(screen, expected)) {
+            std::printf("  photograph read as a pack of %d: %s\n", static_cast<int>(expected),
+                        name.c_str());
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -213,6 +231,8 @@ int main(int argc, char** argv) {
     }
     std::vector<std::vector<Art>> perPhoto;
     uint32_t seed = 1;
+    int photoScreens = 0;
+    int photoPacks = 0;
     for (const auto& [name, path] : KVFindPhotographs({argv + 1, argv + argc})) {
         const auto bytes = KVReadFile(path.string());
         const auto photo = bytes ? KVImageFromData(*bytes) : std::nullopt;
@@ -221,6 +241,8 @@ int main(int argc, char** argv) {
             continue;
         }
         perPhoto.push_back(artsOf(name, *photo, seed));
+        photoScreens += 1;
+        photoPacks += photographReadAsAPack(name, *photo) ? 1 : 0;
     }
     // Round-robin over the photographs, so that every one lends art to the set.
     std::vector<Art> arts;
@@ -400,6 +422,8 @@ int main(int argc, char** argv) {
         total.add(tally);
     }
     printRow("all", total);
+    std::printf("photographs as whole screens read as a pack (15, 14, 13 or 8 cards): %d of %d\n",
+                photoPacks, photoScreens);
     std::printf("\n");
     for (size_t l = 0; l < perLayout.size(); ++l) {
         const std::string name = "layout " + std::to_string(l);
