@@ -100,6 +100,22 @@ std::optional<Reading> SlotReader::refine(const GridFit& fit, int width, int col
         2 * KVSlotGeometry::response(columnProfile, reading.lefts, reading.cardWidth)) {
         reading.cardWidth = frame;
     }
+    // A group of smaller cards (a collection's 2 × 2) has nearly a card's shape and is outlined
+    // by the grid's gaps, but the gap between its columns splits it down the middle as sharply as
+    // its own left edges: no card's art keeps that up through every card of a block.
+    double leftEdges = 0;
+    for (int t = -2; t <= 2; ++t) {
+        leftEdges = std::max(leftEdges, KVSlotGeometry::response(columnProfile, reading.lefts, t));
+    }
+    double middle = 0;
+    for (int t = reading.cardWidth * 35 / 100; t <= reading.cardWidth * 65 / 100; ++t) {
+        middle = std::max(middle, KVSlotGeometry::response(columnProfile, reading.lefts, t));
+    }
+    if (middle >= kMaxMiddleEdge * leftEdges) {
+        debug_.say("[vision]   refine: split down the middle (%.2f of the left edges)\n",
+                   middle / leftEdges);
+        return std::nullopt;
+    }
     const std::vector<float> rowProfile =
         blockRowProfile(std::max(0, reading.lefts.front()),
                         std::min(kWorkWidth, reading.lefts.back() + reading.cardWidth));

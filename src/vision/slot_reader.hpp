@@ -27,6 +27,7 @@ constexpr int kMaxWidth = 172;
 constexpr size_t kMaxWidthCandidates = 9;
 constexpr size_t kMaxOwnWidths = 12; // widths read off chains whose pitch is below their width
 constexpr double kOwnWidthMarginLead = 0.05; // how much more such a width's block must stand out
+constexpr double kMaxMiddleEdge = 0.85;      // a card's middle against its left edges, at most
 constexpr size_t kMaxChains = 3;
 constexpr size_t kMaxChainLength = 64;
 constexpr int64_t kMaxExpected = 64;
