@@ -113,9 +113,9 @@ TEST(ArenaLogLocator, TheMostRecentlyWrittenLogWins) {
     }
 }
 
-// The log path is stored only once the user sets it: a probed one would stay pinned to where
-// Arena was (or was not) found the first time.
-TEST(ArenaLogLocator, OnlyAUserSetLogPathIsStored) {
+// Before Arena is installed the fallback path is not stored, or it would stay pinned once
+// Arena is; a path found, or one the user chose, is kept even when another log is newer.
+TEST(ArenaLogLocator, ALogPathIsStoredOnlyOnceFoundOrChosen) {
     KVScopedEnvironment env;
     KVConfig::save(KVConfig::load());
     const auto stored = [] { return *KVConfig::readJSON(KVConfig::settingsPath()); };
