@@ -6,12 +6,6 @@ namespace {
 
 const std::string kMarker(KVLogParser::kMarker);
 
-// The join request of a Premier Draft, as Arena logs it: JSON text inside a JSON string.
-const std::string kJoin = kMarker +
-                          "==> EventJoin {\"request\":\"{\\\"EventName\\\":\\\"PremierDraft_SOS_"
-                          "20260901\\\"}\"}\n" +
-                          kMarker;
-
 std::vector<std::string> kinds(const KVDraftEvents& events) {
     std::vector<std::string> out;
     for (const auto& e : events) {
@@ -88,73 +82,41 @@ TEST(LogParser, ReadsTheHeaderOnlyInTheFirst200Characters) {
     EXPECT_TRUE(KVLogParser().feed(kMarker + "==> RankGetCombinedRankInfo" + answer).empty());
 }
 
-TEST(LogParser, DropsARunawayEntryAfterDecodingItOnce) {
-    KVLogParser parser;
+// An entry that outgrows the parser's limit before it ends is dropped; the entries around it
+// are given once each, in log order.
+TEST(LogParser, RunawayEntriesAreDroppedAndTheRestKeepTheirOrder) {
+    const std::string join = kMarker + "==> EventJoin {\"EventName\":\"Sealed_ABC_1\"}\n";
     const std::string inventory = kMarker + "<== StartHook\n{\"InventoryInfo\":{\"Gems\":5," +
                                   "\"Cosmetics\":\"" + std::string(1100000, 'x') + "\"}}\n";
     // In 64 KiB pieces the answer passes the limit before it is complete: it is lost, and
-    // the parser carries on with the next entry.
+    // the parser carries on with the next entry. Whole, it is decoded like any other.
     std::vector<std::string> pieces;
     for (size_t at = 0; at < inventory.size(); at += 65536) {
         pieces.push_back(inventory.substr(at, 65536));
     }
-    pieces.push_back(kMarker + "==> EventJoin {\"EventName\":\"Sealed_ABC_1\"}\n");
-    const auto events = feedAll(parser, pieces);
-    EXPECT_EQ(kinds(events), std::vector<std::string>{"event_join"});
-
-    // Whole, it is complete and decoded like any other entry.
-    KVLogParser whole;
-    EXPECT_EQ(kinds(whole.feed(inventory + kMarker)), std::vector<std::string>{"inventory"});
-}
-
-TEST(LogParser, ANotificationOfManySmallObjectsDecodesWholeOrTrickled) {
-    // 900,000 characters: 200,000 objects no decoder reads, then the pack.
-    std::string entry = kMarker + "[UnityCrossThreadLogger]Draft.Notify {\"Decoys\":[";
-    for (int i = 0; i < 200000; ++i) {
-        entry += "{},";
-    }
-    entry += "{\"PackCards\":\"1,2\"}],\"Note\":\"" + std::string(900000 - entry.size() - 80, 'x');
-    entry += "\",\"SelfPack\":2,\"SelfPick\":3,\"PackCards\":\"71,72,73\",\"draftId\":\"d\"}\n";
-    const std::string expected = R"([["pack",{"pack":2,"pick":3,"arena_ids":[71,72,73],)"
-                                 R"("draft_id":"d","source":"notify","num_to_pick":1}]])";
-    const auto asJson = [](const KVDraftEvents& events) {
-        KVJson out = KVJson::array();
-        for (const auto& e : events) {
-            out.push_back({e.kind, e.payload});
-        }
-        return out;
-    };
-    KVLogParser whole;
-    EXPECT_EQ(asJson(whole.feed(entry + kMarker)), KVJson::parse(expected));
+    pieces.push_back(join);
     KVLogParser trickled;
-    std::vector<std::string> pieces;
-    for (size_t at = 0; at < entry.size(); at += 4096) {
-        pieces.push_back(entry.substr(at, 4096));
-    }
-    pieces.push_back(kMarker);
-    EXPECT_EQ(asJson(feedAll(trickled, pieces)), KVJson::parse(expected));
-}
+    EXPECT_EQ(kinds(feedAll(trickled, pieces)), std::vector<std::string>{"event_join"});
+    EXPECT_EQ(kinds(KVLogParser().feed(inventory + kMarker)),
+              std::vector<std::string>{"inventory"});
 
-TEST(LogParser, ARunawayEntryAlreadyDecodedAsTheTailIsNotGivenAgain) {
-    KVLogParser parser;
-    const std::string pick = kMarker + "==> EventPlayerDraftMakePick {\"request\":{\"Pack\":1,"
-                                       "\"Pick\":1,\"GrpIds\":[7]}}\n";
-    ASSERT_EQ(parser.feed(pick).size(), 1u);
+    // Already decoded as the tail, it is not given again when it passes the limit.
+    KVLogParser tail;
+    ASSERT_EQ(tail.feed(kMarker + "==> EventPlayerDraftMakePick {\"request\":{\"Pack\":1,"
+                                  "\"Pick\":1,\"GrpIds\":[7]}}\n")
+                  .size(),
+              1u);
     const std::string noise(600000, '.');
-    EXPECT_TRUE(parser.feed(noise).empty());
-    EXPECT_TRUE(parser.feed(noise).empty()); // passes the limit: dropped, not decoded again
-    EXPECT_TRUE(parser.feed(kMarker).empty());
-}
+    EXPECT_TRUE(feedAll(tail, {noise, noise, kMarker}).empty());
 
-TEST(LogParser, ARunawayEntryIsTrimmedAndComesAfterTheEntriesBeforeIt) {
     // One chunk completes a join and brings a rank answer (starting with a line end) so long
     // that it passes the limit: both are given, in log order.
-    KVLogParser parser;
-    const auto events = parser.feed(
-        kMarker + "==> EventJoin {\"EventName\":\"Sealed_ABC_1\"}\n" + kMarker +
-        "\n<== RankGetCombinedRankInfo {\"limitedClass\":\"Gold\"}\n" + std::string(1000001, '.'));
-    EXPECT_EQ(kinds(events), (std::vector<std::string>{"event_join", "rank"}));
-    EXPECT_TRUE(parser.feed(kMarker).empty());
+    KVLogParser both;
+    EXPECT_EQ(kinds(both.feed(join + kMarker +
+                              "\n<== RankGetCombinedRankInfo {\"limitedClass\":\"Gold\"}\n" +
+                              std::string(1000001, '.'))),
+              (std::vector<std::string>{"event_join", "rank"}));
+    EXPECT_TRUE(both.feed(kMarker).empty());
 }
 
 TEST(LogParser, FirstJsonFindsTheFirstBalancedObject) {

@@ -14,23 +14,20 @@ const std::string& sessionLog() {
     return text;
 }
 
-std::vector<std::string> describe(const KVDraftEvents& events) {
-    std::vector<std::string> out;
-    for (const auto& e : events) {
-        out.push_back(e.kind + " " + KVJsonDump(e.payload));
-    }
-    return out;
-}
-
-KVDraftEvents feedChunks(const std::vector<std::string>& chunks) {
+// One line per event, from the chunks fed in order and the parser flushed at the end.
+std::string decoded(const std::vector<std::string>& chunks) {
     KVLogParser parser;
-    KVDraftEvents all;
-    for (const auto& chunk : chunks) {
-        for (auto& e : parser.feed(chunk)) {
-            all.push_back(std::move(e));
+    std::string lines;
+    const auto add = [&lines](const KVDraftEvents& events) {
+        for (const auto& e : events) {
+            lines += e.kind + " " + KVJsonDump(e.payload) + "\n";
         }
+    };
+    for (const auto& chunk : chunks) {
+        add(parser.feed(chunk));
     }
-    return all;
+    add(parser.flush());
+    return lines;
 }
 
 // Cuts `text` into random pieces at character boundaries, mostly small ones as the tailer reads
@@ -57,28 +54,18 @@ std::vector<std::string> randomChunks(const std::string& text, unsigned seed) {
     return chunks;
 }
 
-// Fed in pieces of `size` bytes (never inside a character), then flushed; one line per event.
-std::string decodeInPieces(const std::string& text, size_t size) {
-    KVLogParser parser;
-    KVDraftEvents all;
+// Pieces of `size` bytes, never cut inside a character.
+std::vector<std::string> piecesOf(const std::string& text, size_t size) {
+    std::vector<std::string> pieces;
     for (size_t pos = 0; pos < text.size();) {
         size_t end = std::min(text.size(), pos + size);
         while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
             ++end;
         }
-        for (auto& e : parser.feed(std::string_view(text).substr(pos, end - pos))) {
-            all.push_back(std::move(e));
-        }
+        pieces.push_back(text.substr(pos, end - pos));
         pos = end;
     }
-    for (auto& e : parser.flush()) {
-        all.push_back(std::move(e));
-    }
-    std::string lines;
-    for (const std::string& line : describe(all)) {
-        lines += line + "\n";
-    }
-    return lines;
+    return pieces;
 }
 
 // The events as the reader before this one decoded them, pinned byte for byte. Trickled in small
@@ -88,19 +75,19 @@ TEST(PlayerLogFixture, EventsMatchThePinnedDecodingWholeAndTrickled) {
     const std::string& log = sessionLog();
     const std::string pinned =
         KVReadFile(KV_FIXTURES_DIR "/player_log_session.events").value_or("missing");
-    EXPECT_EQ(decodeInPieces(log, log.size()), pinned);
+    EXPECT_EQ(decoded({log}), pinned);
     ASSERT_EQ(pinned.rfind("inventory ", 0), 0u);
     const std::string trickled = pinned.substr(pinned.find('\n') + 1);
-    EXPECT_EQ(decodeInPieces(log, 4096), trickled);
-    EXPECT_EQ(decodeInPieces(log, 61), trickled);
+    EXPECT_EQ(decoded(piecesOf(log, 4096)), trickled);
+    EXPECT_EQ(decoded(piecesOf(log, 61)), trickled);
 }
 
 TEST(PlayerLogFixture, AnyCuttingGivesTheSameEventsAsTheWholeText) {
     const std::string& log = sessionLog();
-    const auto expected = describe(feedChunks({log}));
+    const std::string expected = decoded({log});
     ASSERT_FALSE(expected.empty());
     for (const unsigned seed : {1u, 2u, 3u, 42u, 20261206u}) {
-        EXPECT_EQ(describe(feedChunks(randomChunks(log, seed))), expected) << "seed " << seed;
+        EXPECT_EQ(decoded(randomChunks(log, seed)), expected) << "seed " << seed;
     }
     // The draft part of the evening, after the big answer, one byte at a time.
     const std::string draft = log.substr(log.find(kMarker, log.find("EventJoin") - 200), 400000);
@@ -109,7 +96,7 @@ TEST(PlayerLogFixture, AnyCuttingGivesTheSameEventsAsTheWholeText) {
     for (const char c : draft) {
         bytes.emplace_back(1, c);
     }
-    EXPECT_EQ(describe(feedChunks(bytes)), describe(feedChunks({draft})));
+    EXPECT_EQ(decoded(bytes), decoded({draft}));
 }
 
 } // namespace

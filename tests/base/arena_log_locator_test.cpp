@@ -86,27 +86,17 @@ TEST(ArenaLogLocator, ListsSteamLibrariesThenLutrisThenBottlesThenWine) {
 
 TEST(ArenaLogLocator, TheMostRecentlyWrittenLogWins) {
     // Players move between stores and prefixes; the log Arena writes now is the one to follow.
-    enum Place { steam, snap, bottle, lutris, wine };
-    const auto logAt = [](const std::string& home, Place place) {
-        switch (place) {
-        case steam:
-            return steamLog(home + "/.local/share/Steam");
-        case snap:
-            return steamLog(home + "/snap/steam/common/.local/share/Steam");
-        case bottle:
-            return userLog(home + "/.var/app/com.usebottles.bottles/data/bottles/bottles/Arena",
-                           "me");
-        case lutris:
-            return userLog(home + "/Games/arena", "me");
-        case wine:
-            return userLog(home + "/.wine", "me");
-        }
-        return std::string();
-    };
+    // Where each is, under the home directory:
+    const std::string steam = steamLog("/.local/share/Steam");
+    const std::string snap = steamLog("/snap/steam/common/.local/share/Steam");
+    const std::string bottle =
+        userLog("/.var/app/com.usebottles.bottles/data/bottles/bottles/Arena", "me");
+    const std::string lutris = userLog("/Games/arena", "me");
+    const std::string wine = userLog("/.wine", "me");
     const struct {
         const char* what;
-        std::vector<std::pair<Place, long>> logs; // where, seconds since written
-        Place expected;
+        std::vector<std::pair<std::string, long>> logs; // where, seconds since written
+        std::string expected;
     } cases[] = {
         {"only one", {{wine, 500}}, wine},
         {"a newer one in a later prefix", {{steam, 900}, {lutris, 30}, {wine, 600}}, lutris},
@@ -117,14 +107,28 @@ TEST(ArenaLogLocator, TheMostRecentlyWrittenLogWins) {
     for (const auto& c : cases) {
         KVScopedEnvironment env;
         for (const auto& [place, age] : c.logs) {
-            writeLogAged(logAt(env.home(), place), age);
+            writeLogAged(env.home() + place, age);
         }
-        EXPECT_EQ(KVConfig::defaultLogPath(), logAt(env.home(), c.expected)) << c.what;
+        EXPECT_EQ(KVConfig::defaultLogPath(), env.home() + c.expected) << c.what;
     }
 }
 
-TEST(ArenaLogLocator, AUserSetLogPathStaysPinned) {
+// Before Arena is installed the fallback path is not stored, or it would stay pinned once
+// Arena is; a path found, or one the user chose, is kept even when another log is newer.
+TEST(ArenaLogLocator, ALogPathIsStoredOnlyOnceFoundOrChosen) {
     KVScopedEnvironment env;
+    KVConfig::save(KVConfig::load());
+    const auto stored = [] { return *KVConfig::readJSON(KVConfig::settingsPath()); };
+    EXPECT_FALSE(stored().contains("log_path"));
+    EXPECT_TRUE(stored().contains("memory_limit_gb"));
+    // Arena is installed later, in a Lutris prefix: the next start finds it and keeps it.
+    const std::string lutris = userLog(env.home() + "/Games/magic-the-gathering-arena", "player");
+    KVWriteTestFile(lutris, "");
+    const KVJson found = KVConfig::load();
+    EXPECT_EQ(found["log_path"], lutris);
+    KVConfig::save(found);
+    EXPECT_EQ(stored()["log_path"], lutris);
+
     const std::string chosen = env.home() + "/arena-old/Player.log";
     writeLogAged(chosen, 3600);
     writeLogAged(userLog(env.home() + "/.wine", "me"), 1); // newer, but not chosen
@@ -135,7 +139,7 @@ TEST(ArenaLogLocator, AUserSetLogPathStaysPinned) {
         EXPECT_EQ(settings["log_path"], path);
         settings["panel_dx"] = 3;
         KVConfig::save(settings);
-        EXPECT_EQ(KVJsonAt(*KVConfig::readJSON(KVConfig::settingsPath()), "log_path"), path);
+        EXPECT_EQ(stored()["log_path"], path);
     }
 }
 

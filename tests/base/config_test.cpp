@@ -165,24 +165,6 @@ TEST(Config, KeepsPresentValuesAndReplacesOnlyNullsAndTheServiceAddress) {
     EXPECT_TRUE(settings.contains("log_path"));
 }
 
-TEST(Config, AProbedLogPathDoesNotFreezeBeforeArenaIsInstalled) {
-    KVScopedEnvironment env;
-    KVConfig::save(KVConfig::load());
-    const KVJson stored = *KVConfig::readJSON(KVConfig::settingsPath());
-    EXPECT_FALSE(stored.contains("log_path"));
-    EXPECT_TRUE(stored.contains("memory_limit_gb"));
-
-    // Arena is installed later, in a Lutris prefix: the next start finds it and keeps it.
-    const std::string lutris = env.home() + "/Games/magic-the-gathering-arena/drive_c/users/"
-                                            "player/AppData/LocalLow/Wizards Of The Coast/MTGA/"
-                                            "Player.log";
-    KVWriteTestFile(lutris, "");
-    const KVJson found = KVConfig::load();
-    EXPECT_EQ(found["log_path"], lutris);
-    KVConfig::save(found);
-    EXPECT_EQ((*KVConfig::readJSON(KVConfig::settingsPath()))["log_path"], lutris);
-}
-
 TEST(Config, ServiceAddressComesFromTheEnvironmentOnlyInDevelopmentBuilds) {
     const std::string fallback(KVConfig::kDefaultAPIBase);
     const struct {

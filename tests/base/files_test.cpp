@@ -25,10 +25,6 @@ mode_t modeOf(const std::string& path) {
     return st.st_mode & 0777;
 }
 
-bool isSymlink(const std::string& path) {
-    return std::filesystem::is_symlink(path);
-}
-
 void setAge(const std::string& path, std::chrono::seconds age) {
     std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - age);
 }
@@ -67,8 +63,8 @@ TEST(AtomicWrite, WritesThroughASymlinkBesideItsTarget) {
     ASSERT_EQ(::symlink("../dotfiles/config.json", dir.file("data/link").c_str()), 0);
     ASSERT_EQ(::symlink("link", dir.file("data/config.json").c_str()), 0);
     ASSERT_TRUE(KVWriteFileAtomically(dir.file("data/config.json"), "new"));
-    EXPECT_TRUE(isSymlink(dir.file("data/config.json")));
-    EXPECT_TRUE(isSymlink(dir.file("data/link")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("data/config.json")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("data/link")));
     EXPECT_EQ(KVReadFile(dir.file("dotfiles/config.json")), "new");
     EXPECT_EQ(entries(dir.file("dotfiles")), std::vector<std::string>{"config.json"});
 
@@ -77,7 +73,7 @@ TEST(AtomicWrite, WritesThroughASymlinkBesideItsTarget) {
               0);
     ASSERT_TRUE(
         KVWriteFileAtomically(dir.file("data/auth.json"), "{}", nullptr, KVFileAccess::ownerOnly));
-    EXPECT_TRUE(isSymlink(dir.file("data/auth.json")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("data/auth.json")));
     EXPECT_EQ(KVReadFile(dir.file("dotfiles/auth.json")), "{}");
     EXPECT_EQ(modeOf(dir.file("dotfiles/auth.json")), 0600u);
 }
@@ -93,7 +89,7 @@ TEST(AtomicWrite, ReplacesALinkToAFifoOrFolderButNeverWhatItLeadsTo) {
     for (const char* name : {"config.json", "auth.json", "loop"}) {
         KVError error;
         ASSERT_TRUE(KVWriteFileAtomically(dir.file(name), "data", &error)) << error.message;
-        EXPECT_FALSE(isSymlink(dir.file(name))) << name;
+        EXPECT_FALSE(std::filesystem::is_symlink(dir.file(name))) << name;
         EXPECT_EQ(KVReadFile(dir.file(name)), "data") << name;
     }
     struct stat st {};

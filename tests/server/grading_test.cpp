@@ -63,8 +63,6 @@ TEST(ServerGrading, ReadsQualityFromTheCardsOwnData) {
     EXPECT_EQ(index.find("  FLYER "), index.find("Flyer")) << "names match regardless of case";
 }
 
-// Over generated packs: whatever else is there, a rare removal spell beats a vanilla common
-// of its colour and mana value.
 // Analyses read the cards while a set is added or ratings change on another worker: what an
 // analysis holds must neither change under it nor be freed while it reads.
 TEST(ServerGrading, AnalysesKeepTheirCardsWhileSetsAndRatingsArrive) {
@@ -103,6 +101,8 @@ TEST(ServerGrading, AnalysesKeepTheirCardsWhileSetsAndRatingsArrive) {
     EXPECT_EQ(index.size(), 52u);
 }
 
+// Over generated packs: whatever else is there, a rare removal spell beats a vanilla common
+// of its colour and mana value.
 TEST(ServerGrading, RareRemovalOutranksAVanillaCommonOfItsColour) {
     std::mt19937 random(17);
     const std::string colors = "WUBRG";

