@@ -15,6 +15,7 @@
 #include <functional>
 #include <mutex>
 #include <netinet/in.h>
+#include <numeric>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -22,6 +23,25 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The "n" payload values of `events`, in order.
+std::vector<int> numbersIn(const KVJson& events) {
+    std::vector<int> out;
+    for (const KVJson& event : events) {
+        out.push_back(event["payload"].value("n", -1));
+    }
+    return out;
+}
+
+std::vector<int> numbers(int first, int last) {
+    std::vector<int> out(size_t(last - first + 1));
+    std::iota(out.begin(), out.end(), first);
+    return out;
+}
+
+std::vector<int> savedNumbers(const std::string& path) {
+    return numbersIn(KVConfig::readJSON(path).value_or(KVJson::array()));
+}
 
 // The telemetry route answering with the scripted statuses in turn, then 200.
 struct FakeService {
@@ -38,36 +58,15 @@ struct FakeService {
         });
     }};
 
-    // The "n" payload values of each batch received, in order.
+    // The numbers of each batch received, in order.
     std::vector<std::vector<int>> batches() const {
         std::vector<std::vector<int>> out;
         for (const auto& request : server.requests()) {
-            std::vector<int> numbers;
-            const KVJson body = KVJson::parse(request.body);
-            for (const KVJson& event : body["events"]) {
-                numbers.push_back(event["payload"].value("n", -1));
-            }
-            out.push_back(numbers);
+            out.push_back(numbersIn(KVJson::parse(request.body)["events"]));
         }
         return out;
     }
 };
-
-std::vector<int> numbers(int first, int last) {
-    std::vector<int> out;
-    for (int n = first; n <= last; ++n) {
-        out.push_back(n);
-    }
-    return out;
-}
-
-std::vector<int> savedNumbers(const std::string& path) {
-    std::vector<int> out;
-    for (const KVJson& event : KVConfig::readJSON(path).value_or(KVJson::array())) {
-        out.push_back(event["payload"].value("n", -1));
-    }
-    return out;
-}
 
 class Telemetry : public ::testing::Test {
 protected:

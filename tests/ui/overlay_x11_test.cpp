@@ -14,7 +14,7 @@
 
 namespace {
 
-// Our own connection: pointer, focus, stacking and pixels as any client sees them.
+// Our own connection: pointer, focus and window frames as any client sees them.
 class Display {
 public:
     explicit Display(const std::string& name)
@@ -27,37 +27,6 @@ public:
         const xcb_window_t window = reply != nullptr ? reply->focus : 0;
         std::free(reply);
         return window;
-    }
-
-    // The root's child that holds `window` (its frame under a window manager).
-    xcb_window_t topLevel(xcb_window_t window) {
-        for (;;) {
-            auto* tree = xcb_query_tree_reply(c_, xcb_query_tree(c_, window), nullptr);
-            if (tree == nullptr) {
-                return 0;
-            }
-            const xcb_window_t parent = tree->parent;
-            std::free(tree);
-            if (parent == root_ || parent == 0) {
-                return window;
-            }
-            window = parent;
-        }
-    }
-
-    // Whether `upper` lies above `lower` in the root's stacking order.
-    bool above(xcb_window_t upper, xcb_window_t lower) {
-        auto* tree = xcb_query_tree_reply(c_, xcb_query_tree(c_, root_), nullptr);
-        if (tree == nullptr) {
-            return false;
-        }
-        const xcb_window_t* children = xcb_query_tree_children(tree);
-        const xcb_window_t* end = children + xcb_query_tree_children_length(tree);
-        const auto u = std::find(children, end, upper);
-        const auto l = std::find(children, end, lower);
-        const bool result = u != end && l != end && u > l;
-        std::free(tree);
-        return result;
     }
 
     struct Frame {
@@ -83,6 +52,15 @@ private:
 public:
     KVFakeInput input; // after the connection it sends on
 };
+
+// Whether `upper`'s top-level window lies above `lower`'s among the root's children.
+bool above(uint32_t upper, uint32_t lower) {
+    KVWindowStacking& stacking = *KVPlatform::current()->stacking;
+    const auto order = stacking.order().value_or(std::vector<uint32_t>{});
+    const auto u = std::find(order.begin(), order.end(), stacking.topLevelOf(upper));
+    const auto l = std::find(order.begin(), order.end(), stacking.topLevelOf(lower));
+    return u != order.end() && l != order.end() && u > l;
+}
 
 // Sends `request` and gives the window ids on the "ok" line that answers it (none if none came).
 std::vector<unsigned> askIds(KVChildProcess& process, const std::string& request) {
@@ -192,9 +170,8 @@ TEST_F(OverlayX11Integration, TheSettingsCardTakesTheKeyboardAndEscGivesItBackTo
     const unsigned card = ids[0];
     const unsigned scrim = ids[1];
     EXPECT_TRUE(KVEventually([&] { return x->focus() == card; })) << "the card has the keyboard";
-    EXPECT_TRUE(KVEventually([&] { return x->above(x->topLevel(card), scrim); }))
-        << "the card lies over its scrim";
-    EXPECT_TRUE(x->above(scrim, x->topLevel(fake->window))) << "the scrim covers Arena";
+    EXPECT_TRUE(KVEventually([&] { return above(card, scrim); })) << "the card lies over its scrim";
+    EXPECT_TRUE(above(scrim, fake->window)) << "the scrim covers Arena";
 
     x->input.tap(x->input.keyOf(XK_Escape));
     EXPECT_EQ(tap(5), "settings closed");
