@@ -5,17 +5,16 @@
 #include "platform/linux/qt_progress_window.hpp"
 #include "x11_harness/xvfb.hpp"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -48,7 +47,8 @@ struct ShownAlert {
     QStringList buttons;
 };
 
-// Once the alert is up, clicks the button titled `choice`, or closes the alert when it is empty.
+// Once the alert is up, notes what it shows and clicks the button titled `choice`, or closes
+// the alert when `choice` is empty.
 void answerAlert(const QString& choice, ShownAlert* shown) {
     auto* timer = new QTimer;
     QObject::connect(timer, &QTimer::timeout, [timer, choice, shown] {
@@ -62,15 +62,12 @@ void answerAlert(const QString& choice, ShownAlert* shown) {
         shown->text = box->informativeText();
         for (QAbstractButton* button : box->buttons()) {
             shown->buttons << button->text();
-        }
-        if (choice.isEmpty()) {
-            box->close();
-            return;
-        }
-        for (QAbstractButton* button : box->buttons()) {
             if (button->text() == choice) {
                 button->click();
             }
+        }
+        if (choice.isEmpty()) {
+            box->close();
         }
     });
     timer->start(10);

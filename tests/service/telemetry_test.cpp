@@ -8,16 +8,13 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <netinet/in.h>
 #include <numeric>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {

@@ -345,23 +345,21 @@ TEST(PanelLayoutTest, HitsAreTheSameInBothPassesAndInOrder) {
 // fault.
 TEST(PanelLayoutTest, HostileSessionsAreLaidOutAndPainted) {
     OffscreenQt();
-    const std::string huge(10000, 'W');
-    const std::string invalid = "Bad \xff\xfe bytes \xc3";
     std::vector<std::shared_ptr<KVDraftSession>> sessions;
-    auto longTexts = KVFullPackSession();
-    longTexts->summary = huge;
-    longTexts->warning = huge;
-    longTexts->bestPick = longTexts->pack[0]->name = huge;
-    longTexts->grades[KVLowercase(huge)] = {huge, huge};
-    longTexts->lane["hole"] = huge;
-    longTexts->analyzeError.clear();
-    sessions.push_back(longTexts);
-    auto badBytes = KVFullPackSession();
-    badBytes->summary = invalid;
-    badBytes->pack[1]->name = invalid;
-    badBytes->lane["commitment"] = invalid;
-    badBytes->table["from"] = invalid;
-    sessions.push_back(badBytes);
+    for (const std::string& bad :
+         {std::string(10000, 'W'), std::string("Bad \xff\xfe bytes \xc3")}) {
+        auto texts = KVFullPackSession();
+        texts->summary = bad;
+        texts->warning = bad;
+        texts->bestPick = texts->pack[0]->name = bad;
+        texts->pack[1]->name = bad;
+        texts->grades[KVLowercase(bad)] = {bad, bad};
+        texts->lane["hole"] = bad;
+        texts->lane["commitment"] = bad;
+        texts->table["from"] = bad;
+        texts->analyzeError.clear();
+        sessions.push_back(texts);
+    }
     auto wrongTypes = KVFullPackSession();
     wrongTypes->lane = KVJson::array({1, 2});
     wrongTypes->table = {{"colours", {1, "x", KVJson::object(), {{"score", "high"}}}},
