@@ -8,14 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <mutex>
-#include <netinet/in.h>
 #include <numeric>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <thread>
 
 namespace {
 
@@ -140,16 +139,16 @@ TEST_F(Telemetry, ShutdownSendsTwoHundredAndSavesTheRest) {
 }
 
 TEST_F(Telemetry, ASilentServiceHoldsQuittingForTheCapAndLosesNothing) {
-    // A listening socket that never answers: connections wait in its backlog.
-    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(silent, 16), 0);
-    ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
-    api->setBaseURL("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+    // A service that takes each batch and never answers, until the test ends.
+    std::atomic<bool> ended{false};
+    KVFakeHTTPServer silent([&ended](KVFakeHTTPServer::Routes& routes) {
+        routes.Post("/api/telemetry", [&ended](const httplib::Request&, httplib::Response&) {
+            for (int i = 0; i < 2000 && !ended; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+    });
+    api->setBaseURL(silent.base());
 
     auto telemetry = start();
     recordRange(*telemetry, 1, 25); // on its way, never answered
@@ -159,7 +158,7 @@ TEST_F(Telemetry, ASilentServiceHoldsQuittingForTheCapAndLosesNothing) {
     telemetry->shutdown();
     EXPECT_LT(Clock::now() - before, std::chrono::seconds(4));
     EXPECT_EQ(savedNumbers(path), numbers(1, 40));
-    ::close(silent);
+    ended = true;
 }
 
 TEST_F(Telemetry, SavedFilesAreReadWhateverTheSettingAndJunkIsDropped) {

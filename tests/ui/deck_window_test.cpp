@@ -14,8 +14,7 @@
 
 namespace {
 
-// A build of `spells` one-of spells named "Card 1"…, with lands, and a pool of those spells
-// plus `extra` more cards.
+// A build of `spells` one-of spells named "Card 1"…, with 17 Plains; and a pool of such cards.
 KVJson buildOf(int spells) {
     KVJson list = KVJson::array();
     for (int i = 1; i <= spells; ++i) {
