@@ -147,11 +147,16 @@ TEST(APIIntegration, ReadsEveryAnswerAlike) {
 }
 
 TEST(APIIntegration, SendsBodiesExactlyAsTheServiceExpectsThem) {
-    KVFakeHTTPServer fake([](KVFakeHTTPServer::Routes& s) {
+    std::atomic<int> telemetryStatus{204};
+    KVFakeHTTPServer fake([&telemetryStatus](KVFakeHTTPServer::Routes& s) {
         answer(s, "/api/auth/login", 200, R"({"token":"kor_new","user":{"email":"a@b.c"}})");
         answer(s, "/api/draft/analyze", 200, R"({"picks":[]})");
         answer(s, "/api/draft/deck", 200, "{}");
         answer(s, "/api/app/version", 200, R"({"version":"0.2.0"})");
+        s.Post("/api/telemetry",
+               [&telemetryStatus](const httplib::Request&, httplib::Response& res) {
+                   res.status = telemetryStatus;
+               });
     });
     KVAPI api(fake.base(), "");
     const auto body = [&fake] { return KVJson::parse(fake.lastRequest().body); };
@@ -182,26 +187,18 @@ TEST(APIIntegration, SendsBodiesExactlyAsTheServiceExpectsThem) {
     ASSERT_TRUE(api.latestVersion(nullptr).has_value());
     EXPECT_EQ(fake.lastRequest().path,
               "/api/app/version?platform=linux&arch=" + std::string(KVAPI::arch()));
-}
 
-TEST(APIIntegration, TelemetryTellsWhichFailuresAreWorthRetrying) {
-    std::atomic<int> status{204};
-    KVFakeHTTPServer fake([&status](KVFakeHTTPServer::Routes& s) {
-        s.Post("/api/telemetry",
-               [&status](const httplib::Request&, httplib::Response& res) { res.status = status; });
-    });
-    KVAPI api(fake.base(), "kor_t");
+    // Telemetry, and which of its failures are worth retrying.
     const KVJson events = KVJson::parse(R"([{"type":"pick"}])");
     bool retryable = false;
     EXPECT_TRUE(api.sendTelemetry(events, "s-1", &retryable));
-    EXPECT_EQ(
-        KVJson::parse(fake.lastRequest().body),
-        KVJson::parse(R"({"sessionId":"s-1","appVersion":"0.1.38","events":[{"type":"pick"}]})"));
+    EXPECT_EQ(body(), KVJson::parse(R"({"sessionId":"s-1","appVersion":"0.1.38",
+        "events":[{"type":"pick"}]})"));
     const std::vector<std::pair<int, bool>> retryWhen = {
         {401, true},  {408, true},  {429, true},  {500, true},  {503, true},
         {400, false}, {402, false}, {403, false}, {404, false}, {413, false}};
     for (const auto& [code, retry] : retryWhen) {
-        status = code;
+        telemetryStatus = code;
         retryable = !retry;
         EXPECT_FALSE(api.sendTelemetry(events, "s-1", &retryable)) << code;
         EXPECT_EQ(retryable, retry) << code;
