@@ -213,26 +213,6 @@ protected:
     }};
 };
 
-// A wrong digest is the controller's test, a download without a length too.
-TEST_F(UpdaterDownloadIntegration, InstallsWhenTheDigestMatchesInEitherCase) {
-    std::string upper = KVSha256Hex(zip);
-    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-    const Run run = install("/sized.zip", upper);
-    ASSERT_EQ(run.outcome.kind, KVUpdateOutcome::Kind::installed) << run.outcome.error.message;
-    EXPECT_EQ(KVBundleVersion(bundle), "0.1.39");
-    EXPECT_EQ(KVBundleVersion(bundle + ".old"), "0.1.38");
-    EXPECT_EQ(starts, 1);
-    ASSERT_FALSE(run.progress.empty());
-    for (const auto& [received, total] : run.progress) {
-        EXPECT_EQ(total, static_cast<int64_t>(zip.size()));
-        EXPECT_LE(received, total);
-    }
-    EXPECT_NE(server.lastRequest().header("User-Agent").find("Korvane/0.1.38"), std::string::npos);
-    // Nothing of the download is left beside the bundle.
-    EXPECT_EQ(KVListDirectory(root.path() + "/apps"),
-              (std::vector<std::string>{"Korvane", "Korvane.old"}));
-}
-
 TEST_F(UpdaterDownloadIntegration, CancelStallAndSizeCapFailWithoutTouchingTheInstall) {
     struct Case {
         const char* path;
@@ -316,9 +296,11 @@ TEST_F(UpdaterDownloadIntegration, PlainHttpIsRefusedWhenPackaged) {
     expectUntouched();
 }
 
-// The whole way, with the real start: the new copy runs in a session of its own, knows whom it
-// replaces and inherits none of our descriptors.
-TEST_F(UpdaterDownloadIntegration, TheNewCopyStartsDetachedAndKnowsWhomItReplaces) {
+// The whole way, with the real start: an archive whose digest matches (in either case) is
+// installed, and the new copy runs in a session of its own, knows whom it replaces and inherits
+// none of our descriptors. (A wrong digest and a download without a length are the
+// controller's update tests.)
+TEST_F(UpdaterDownloadIntegration, InstallsAVerifiedArchiveAndStartsTheNewCopyDetached) {
     auto entries = KVAppEntries("Korvane", "0.1.39");
     entries[2].data = "#!/bin/sh\nleak=no; [ -e /proc/$$/fd/57 ] && leak=yes\n"
                       "echo \"$KORVANE_REPLACES_PID $(cut -d' ' -f6 /proc/$$/stat) $$ $leak\" "
@@ -326,21 +308,33 @@ TEST_F(UpdaterDownloadIntegration, TheNewCopyStartsDetachedAndKnowsWhomItReplace
                       "mv \"$(dirname \"$0\")/../started.tmp\" \"$(dirname \"$0\")/../started\"\n";
     KVWriteZip(archivePath, entries);
     zip = *KVReadFile(archivePath);
+    std::string digest = KVSha256Hex(zip);
+    std::transform(digest.begin(), digest.end(), digest.begin(), ::toupper);
     const int inherited = ::dup2(::open("/dev/null", O_RDONLY), 57); // no close-on-exec
     ASSERT_EQ(inherited, 57);
     pid_t child = 0;
     options.start = [&child](const std::string& executable, KVError* error) {
         return KVStartDetached(executable, ::getpid(), &child, error);
     };
-    const Run run = install("/sized.zip");
+    const Run run = install("/sized.zip", digest);
     ::close(inherited);
     ASSERT_EQ(run.outcome.kind, KVUpdateOutcome::Kind::installed) << run.outcome.error.message;
+    EXPECT_EQ(KVReadFile(bundle + "/.korvane-bundle"), "0.1.39\n");
+    EXPECT_EQ(KVBundleVersion(bundle + ".old"), "0.1.38");
+    ASSERT_FALSE(run.progress.empty());
+    for (const auto& [received, total] : run.progress) {
+        EXPECT_EQ(total, static_cast<int64_t>(zip.size()));
+        EXPECT_LE(received, total);
+    }
+    EXPECT_NE(server.lastRequest().header("User-Agent").find("Korvane/0.1.38"), std::string::npos);
     ASSERT_GT(child, 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
     const std::string pid = std::to_string(child);
     EXPECT_EQ(KVReadFile(bundle + "/started"),
               std::to_string(::getpid()) + " " + pid + " " + pid + " no\n");
+    // Nothing of the download is left beside the bundle.
+    EXPECT_EQ(KVListDirectory(root.path() + "/apps"),
+              (std::vector<std::string>{"Korvane", "Korvane.old"}));
 }
 
 TEST(UpdaterProcesses, WaitingForTheReplacedCopyEndsWhenItQuitsOrAtTheLimit) {
