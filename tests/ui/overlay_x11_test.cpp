@@ -10,6 +10,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <iterator>
 #include <sstream>
 
 namespace {
@@ -68,13 +69,8 @@ std::vector<unsigned> askIds(KVChildProcess& process, const std::string& request
     for (int i = 0; i < 10; ++i) {
         std::istringstream line(process.readLine());
         std::string ok;
-        line >> ok;
-        if (ok == "ok") {
-            std::vector<unsigned> ids;
-            for (unsigned id = 0; line >> id;) {
-                ids.push_back(id);
-            }
-            return ids;
+        if (line >> ok && ok == "ok") {
+            return {std::istream_iterator<unsigned>(line), std::istream_iterator<unsigned>()};
         }
     }
     return {};
