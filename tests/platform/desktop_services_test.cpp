@@ -2,34 +2,16 @@
 #include "platform/linux/x11_platform.hpp"
 #include "platform/single_instance.hpp"
 
+#include "support/program_run.hpp"
 #include "support/test_environment.hpp"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
-
-// Everything written to the pipe until its last writer goes away, or what came within 10 s.
-std::string readAll(int fd) {
-    std::string text;
-    char buffer[256];
-    for (;;) {
-        pollfd in{fd, POLLIN, 0};
-        if (::poll(&in, 1, 10000) != 1) {
-            break;
-        }
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    return text;
-}
 
 TEST(DesktopServicesIntegrationTest, LauncherStartsDetachedWithItsEnvironment) {
     auto launcher = KVMakePosixLauncher();
@@ -39,7 +21,7 @@ TEST(DesktopServicesIntegrationTest, LauncherStartsDetachedWithItsEnvironment) {
         "echo \"$WINEPREFIX:$(cut -d' ' -f6 /proc/$$/stat)\" > /dev/fd/" + std::to_string(pipe[1]);
     ASSERT_TRUE(launcher->launch({"sh", "-c", script}, {{"WINEPREFIX", "/games/prefix"}}));
     ::close(pipe[1]);
-    const std::string said = readAll(pipe[0]);
+    const std::string said = KVReadSome(pipe[0], 10); // one short write
     ::close(pipe[0]);
     // Our session is not the program's: it has one of its own.
     EXPECT_EQ(said.substr(0, said.find(':')), "/games/prefix");
@@ -87,11 +69,7 @@ TEST(DesktopServicesIntegrationTest, AnInstanceKilledHardLeavesNothingInTheWay) 
         }
     }
     ::close(ready[1]);
-    char state = 0;
-    pollfd in{ready[0], POLLIN, 0};
-    ASSERT_EQ(::poll(&in, 1, 10000), 1);
-    ASSERT_EQ(::read(ready[0], &state, 1), 1);
-    EXPECT_EQ(state, '1');
+    EXPECT_EQ(KVReadSome(ready[0], 10), "1") << "the child was not first";
     ::close(ready[0]);
     {
         KVSingleInstance second(dir.path(), KVRunLoop::create(), [] {});

@@ -9,9 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
-#include <QTimer>
 #include <cstdlib>
 #include <xcb/xcb.h>
 
@@ -77,19 +77,10 @@ protected:
 
     // Runs Qt's events until `done` holds, for at most 10 s.
     static bool runUntil(const std::function<bool()>& done) {
-        QEventLoop loop;
-        QTimer check;
-        QObject::connect(&check, &QTimer::timeout, [&] {
-            if (done()) {
-                loop.quit();
-            }
+        return KVEventually([&] {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            return done();
         });
-        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-        check.start(5);
-        if (!done()) {
-            loop.exec();
-        }
-        return done();
     }
 
     // Whether another client could take the chord now (false: someone holds it).

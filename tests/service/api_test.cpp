@@ -9,32 +9,27 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
-#include <utility>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A socket on a free loopback port: listening, it takes connections into its backlog and
-// never answers; closed, nothing is listening there.
-class LoopbackSocket {
-public:
-    explicit LoopbackSocket(bool listening) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+// A socket on a free loopback port that takes connections into its backlog and never answers.
+struct SilentSocket {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    std::string base;
+
+    SilentSocket() {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length), 0);
-        EXPECT_EQ(listening ? ::listen(fd_, 8) : ::close(std::exchange(fd_, -1)), 0);
-        base_ = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(fd, 8), 0);
+        EXPECT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        base = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
     }
-    ~LoopbackSocket() { ::close(fd_); }
-    const std::string& base() const { return base_; }
-
-private:
-    int fd_;
-    std::string base_;
+    ~SilentSocket() { ::close(fd); }
 };
 
 void answer(KVFakeHTTPServer::Routes& server, const std::string& path, int status,
@@ -152,11 +147,16 @@ TEST(APIIntegration, ReadsEveryAnswerAlike) {
 }
 
 TEST(APIIntegration, SendsBodiesExactlyAsTheServiceExpectsThem) {
-    KVFakeHTTPServer fake([](KVFakeHTTPServer::Routes& s) {
+    std::atomic<int> telemetryStatus{204};
+    KVFakeHTTPServer fake([&telemetryStatus](KVFakeHTTPServer::Routes& s) {
         answer(s, "/api/auth/login", 200, R"({"token":"kor_new","user":{"email":"a@b.c"}})");
         answer(s, "/api/draft/analyze", 200, R"({"picks":[]})");
         answer(s, "/api/draft/deck", 200, "{}");
         answer(s, "/api/app/version", 200, R"({"version":"0.2.0"})");
+        s.Post("/api/telemetry",
+               [&telemetryStatus](const httplib::Request&, httplib::Response& res) {
+                   res.status = telemetryStatus;
+               });
     });
     KVAPI api(fake.base(), "");
     const auto body = [&fake] { return KVJson::parse(fake.lastRequest().body); };
@@ -187,26 +187,18 @@ TEST(APIIntegration, SendsBodiesExactlyAsTheServiceExpectsThem) {
     ASSERT_TRUE(api.latestVersion(nullptr).has_value());
     EXPECT_EQ(fake.lastRequest().path,
               "/api/app/version?platform=linux&arch=" + std::string(KVAPI::arch()));
-}
 
-TEST(APIIntegration, TelemetryTellsWhichFailuresAreWorthRetrying) {
-    std::atomic<int> status{204};
-    KVFakeHTTPServer fake([&status](KVFakeHTTPServer::Routes& s) {
-        s.Post("/api/telemetry",
-               [&status](const httplib::Request&, httplib::Response& res) { res.status = status; });
-    });
-    KVAPI api(fake.base(), "kor_t");
+    // Telemetry, and which of its failures are worth retrying.
     const KVJson events = KVJson::parse(R"([{"type":"pick"}])");
     bool retryable = false;
     EXPECT_TRUE(api.sendTelemetry(events, "s-1", &retryable));
-    EXPECT_EQ(
-        KVJson::parse(fake.lastRequest().body),
-        KVJson::parse(R"({"sessionId":"s-1","appVersion":"0.1.38","events":[{"type":"pick"}]})"));
+    EXPECT_EQ(body(), KVJson::parse(R"({"sessionId":"s-1","appVersion":"0.1.38",
+        "events":[{"type":"pick"}]})"));
     const std::vector<std::pair<int, bool>> retryWhen = {
         {401, true},  {408, true},  {429, true},  {500, true},  {503, true},
         {400, false}, {402, false}, {403, false}, {404, false}, {413, false}};
     for (const auto& [code, retry] : retryWhen) {
-        status = code;
+        telemetryStatus = code;
         retryable = !retry;
         EXPECT_FALSE(api.sendTelemetry(events, "s-1", &retryable)) << code;
         EXPECT_EQ(retryable, retry) << code;
@@ -215,8 +207,8 @@ TEST(APIIntegration, TelemetryTellsWhichFailuresAreWorthRetrying) {
 
 // A service that never answers, or none at all: a failure, never an empty answer.
 TEST(APIIntegration, ATimeOutOrNoServiceIsAFailureNotAnEmptyAnswer) {
-    LoopbackSocket silent(true);
-    KVAPI api(silent.base(), "kor_t");
+    const SilentSocket silent;
+    KVAPI api(silent.base, "kor_t");
     KVError error;
     const auto started = Clock::now();
     EXPECT_FALSE(api.call("/api/me", "GET", nullptr, 1, &error).has_value());
@@ -225,16 +217,16 @@ TEST(APIIntegration, ATimeOutOrNoServiceIsAFailureNotAnEmptyAnswer) {
     EXPECT_EQ(error.code, 0);
     EXPECT_EQ(error.message.rfind("Could not reach 127.0.0.1 (", 0), 0u) << error.message;
 
-    EXPECT_FALSE(KVAPI::get(silent.base() + "/card.jpg", 1, &error).has_value());
+    EXPECT_FALSE(KVAPI::get(silent.base + "/card.jpg", 1, &error).has_value());
     EXPECT_EQ(error.domain, "KorvaneNet");
     EXPECT_EQ(error.code, 28); // CURLE_OPERATION_TIMEDOUT, passed through unwrapped
 
-    const LoopbackSocket closed(false);
-    EXPECT_FALSE(KVAPI::get(closed.base() + "/x", 10, &error).has_value());
+    const std::string closed = "http://127.0.0.1:1"; // nothing listens there
+    EXPECT_FALSE(KVAPI::get(closed + "/x", 10, &error).has_value());
     EXPECT_EQ(error.domain, "KorvaneNet");
     EXPECT_EQ(error.code, 7); // CURLE_COULDNT_CONNECT
     bool retryable = false;
-    EXPECT_FALSE(KVAPI(closed.base(), "").sendTelemetry(KVJson::array(), "s-1", &retryable));
+    EXPECT_FALSE(KVAPI(closed, "").sendTelemetry(KVJson::array(), "s-1", &retryable));
     EXPECT_TRUE(retryable) << "the service may be back later";
 }
 

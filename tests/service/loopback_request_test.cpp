@@ -20,7 +20,7 @@ std::string callback(const std::string& query) {
 
 TEST(LoopbackRequest, ReadsTheQueryLikeAURLAndTakesOnlyURLSafeTokens) {
     const std::string longest = "kor_" + std::string(512, 'x');
-    const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
+    std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
         {"s=1&token=kor_second", "kor_second"},
         {"tok%65n=kor_named", "kor_named"},
         {"token=kor_first&token=kor_last", "kor_last"},
@@ -29,23 +29,18 @@ TEST(LoopbackRequest, ReadsTheQueryLikeAURLAndTakesOnlyURLSafeTokens) {
         {"token=abc_1", std::nullopt},
         {"token=KOR_upper", std::nullopt},
         {"xtoken=kor_1&token", std::nullopt},
-        {"token=kor_%zz", std::nullopt},
         {"token=kor_AZaz09._~-", "kor_AZaz09._~-"},
         {"token=dk_%41b", "dk_Ab"}, // an escaped letter is still a letter
         {"token=" + longest, longest},
         {"token=" + longest + "x", std::nullopt},
         {"token=kor_", std::nullopt},
-        {"token=kor_a%0D%0AX-Injected:%201", std::nullopt}, // a header for every request
-        {"token=kor_a%0Ab", std::nullopt},
-        {"token=kor_a%00", std::nullopt},
-        {"token=kor_a%09b", std::nullopt},
-        {"token=kor_a%20b", std::nullopt},
-        {"token=kor_a+b", std::nullopt},
-        {"token=kor_a%2Bb", std::nullopt},
-        {"token=kor_a%22b", std::nullopt},
-        {"token=kor_%C3%A9", std::nullopt},
         {"token=kor_good&token=kor_bad%0A", "kor_good"}, // a refused item replaces nothing
     };
+    // Anything not URL-safe refuses the token: a line break would put a header in every request.
+    for (const char* bad : {"%0D%0AX-Injected:%201", "%0Ab", "%00", "%09b", "%20b", "+b", "%2Bb",
+                            "%22b", "%C3%A9", "%zz"}) {
+        cases.emplace_back(std::string("token=kor_a") + bad, std::nullopt);
+    }
     for (const auto& [query, token] : cases) {
         SCOPED_TRACE(query);
         EXPECT_EQ(KVJudgeLoopbackRequest(callback("state=" + kState + "&" + query), kState).token,

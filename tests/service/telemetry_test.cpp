@@ -8,20 +8,36 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
-#include <functional>
 #include <mutex>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <numeric>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The "n" payload values of `events`, in order.
+std::vector<int> numbersIn(const KVJson& events) {
+    std::vector<int> out;
+    for (const KVJson& event : events) {
+        out.push_back(event["payload"].value("n", -1));
+    }
+    return out;
+}
+
+std::vector<int> numbers(int first, int last) {
+    std::vector<int> out(size_t(last - first + 1));
+    std::iota(out.begin(), out.end(), first);
+    return out;
+}
+
+std::vector<int> savedNumbers(const std::string& path) {
+    return numbersIn(KVConfig::readJSON(path).value_or(KVJson::array()));
+}
 
 // The telemetry route answering with the scripted statuses in turn, then 200.
 struct FakeService {
@@ -38,36 +54,15 @@ struct FakeService {
         });
     }};
 
-    // The "n" payload values of each batch received, in order.
+    // The numbers of each batch received, in order.
     std::vector<std::vector<int>> batches() const {
         std::vector<std::vector<int>> out;
         for (const auto& request : server.requests()) {
-            std::vector<int> numbers;
-            const KVJson body = KVJson::parse(request.body);
-            for (const KVJson& event : body["events"]) {
-                numbers.push_back(event["payload"].value("n", -1));
-            }
-            out.push_back(numbers);
+            out.push_back(numbersIn(KVJson::parse(request.body)["events"]));
         }
         return out;
     }
 };
-
-std::vector<int> numbers(int first, int last) {
-    std::vector<int> out;
-    for (int n = first; n <= last; ++n) {
-        out.push_back(n);
-    }
-    return out;
-}
-
-std::vector<int> savedNumbers(const std::string& path) {
-    std::vector<int> out;
-    for (const KVJson& event : KVConfig::readJSON(path).value_or(KVJson::array())) {
-        out.push_back(event["payload"].value("n", -1));
-    }
-    return out;
-}
 
 class Telemetry : public ::testing::Test {
 protected:
@@ -144,16 +139,16 @@ TEST_F(Telemetry, ShutdownSendsTwoHundredAndSavesTheRest) {
 }
 
 TEST_F(Telemetry, ASilentServiceHoldsQuittingForTheCapAndLosesNothing) {
-    // A listening socket that never answers: connections wait in its backlog.
-    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(silent, 16), 0);
-    ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
-    api->setBaseURL("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+    // A service that takes each batch and never answers, until the test ends.
+    std::atomic<bool> ended{false};
+    KVFakeHTTPServer silent([&ended](KVFakeHTTPServer::Routes& routes) {
+        routes.Post("/api/telemetry", [&ended](const httplib::Request&, httplib::Response&) {
+            for (int i = 0; i < 2000 && !ended; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+    });
+    api->setBaseURL(silent.base());
 
     auto telemetry = start();
     recordRange(*telemetry, 1, 25); // on its way, never answered
@@ -163,7 +158,7 @@ TEST_F(Telemetry, ASilentServiceHoldsQuittingForTheCapAndLosesNothing) {
     telemetry->shutdown();
     EXPECT_LT(Clock::now() - before, std::chrono::seconds(4));
     EXPECT_EQ(savedNumbers(path), numbers(1, 40));
-    ::close(silent);
+    ended = true;
 }
 
 TEST_F(Telemetry, SavedFilesAreReadWhateverTheSettingAndJunkIsDropped) {

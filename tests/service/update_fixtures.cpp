@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <dirent.h>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace {
@@ -56,12 +56,6 @@ KVZipEntry KVZipLink(std::string path, std::string target) {
     return entry;
 }
 
-KVZipEntry KVZipHardLink(std::string path, std::string target) {
-    KVZipEntry entry = KVZipFile(std::move(path), "");
-    entry.hardlink = std::move(target);
-    return entry;
-}
-
 KVZipEntry KVZipDevice(std::string path) {
     KVZipEntry entry = KVZipFile(std::move(path), "");
     entry.forcedMode = S_IFCHR | 0644;
@@ -91,9 +85,6 @@ void KVWriteZip(const std::string& path, const std::vector<KVZipEntry>& entries)
         archive_entry_set_size(entry, static_cast<la_int64_t>(item.data.size()));
         if (!item.symlink.empty()) {
             archive_entry_set_symlink(entry, item.symlink.c_str());
-        }
-        if (!item.hardlink.empty()) {
-            archive_entry_set_hardlink(entry, item.hardlink.c_str());
         }
         EXPECT_EQ(archive_write_header(zip, entry), ARCHIVE_OK) << archive_error_string(zip);
         if (!item.data.empty()) {
@@ -133,14 +124,9 @@ std::string KVBundleVersion(const std::string& directory) {
 
 std::vector<std::string> KVListDirectory(const std::string& directory) {
     std::vector<std::string> names;
-    if (DIR* list = ::opendir(directory.c_str())) {
-        while (const dirent* entry = ::readdir(list)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                names.push_back(name);
-            }
-        }
-        ::closedir(list);
+    std::error_code error; // a directory that is not there lists nothing
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+        names.push_back(entry.path().filename());
     }
     std::sort(names.begin(), names.end());
     return names;

@@ -12,7 +12,6 @@ struct KVZipEntry {
     mode_t type = S_IFREG;
     std::string data;
     std::string symlink;
-    std::string hardlink;
     mode_t perm = 0644;
     // Written into the central directory over what libarchive wrote: types a zip writer
     // refuses to store (devices) but a hostile archive can claim. 0 leaves it alone.
@@ -22,7 +21,6 @@ struct KVZipEntry {
 KVZipEntry KVZipFile(std::string path, std::string data, mode_t perm = 0644);
 KVZipEntry KVZipDir(std::string path);
 KVZipEntry KVZipLink(std::string path, std::string target);
-KVZipEntry KVZipHardLink(std::string path, std::string target);
 // A character device, which only a doctored central directory can claim.
 KVZipEntry KVZipDevice(std::string path);
 

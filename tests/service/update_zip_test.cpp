@@ -65,6 +65,9 @@ protected:
 
     bool install(const std::vector<KVZipEntry>& entries, KVError* error) {
         KVWriteZip(archive, entries);
+        return installArchive(error);
+    }
+    bool installArchive(KVError* error) {
         return KVUpdater(std::make_shared<KVAPI>("http://127.0.0.1:9", ""), options)
             .installZip(archive, error);
     }
@@ -122,19 +125,6 @@ TEST_F(UpdateInstallIntegration, HostileArchivesAreRefusedWholeAndTouchNothing) 
     }
 }
 
-// libarchive's zip writer can't store a hard link: it writes an empty file. Whatever the entry
-// comes out as, it must not become a second name of a file outside.
-TEST_F(UpdateInstallIntegration, AHardLinkOutsideNeverLinksTheOutsideFile) {
-    auto entries = KVAppEntries("Korvane-0.1.39", "0.1.39");
-    entries.push_back(KVZipHardLink("Korvane-0.1.39/h", outside + "/secret"));
-    KVError error;
-    install(entries, &error);
-    struct stat info {};
-    ASSERT_EQ(::stat((outside + "/secret").c_str(), &info), 0);
-    EXPECT_EQ(info.st_nlink, 1U);
-    EXPECT_EQ(KVReadFile(outside + "/secret"), "keep");
-}
-
 TEST_F(UpdateInstallIntegration, ArchivesWithoutAnAppOrNotZipsFailWithTheirCodes) {
     struct Case {
         const char* name;
@@ -155,16 +145,13 @@ TEST_F(UpdateInstallIntegration, ArchivesWithoutAnAppOrNotZipsFailWithTheirCodes
         {"cut short", {}, "PK\x03\x04\x14\x00\x00\x00", 1},
     };
     for (const auto& c : cases) {
-        KVError error;
-        bool installed = false;
         if (c.raw.empty()) {
-            installed = install(c.entries, &error);
+            KVWriteZip(archive, c.entries);
         } else {
             KVWriteTestFile(archive, c.raw);
-            installed = KVUpdater(std::make_shared<KVAPI>("http://127.0.0.1:9", ""), options)
-                            .installZip(archive, &error);
         }
-        EXPECT_FALSE(installed) << c.name;
+        KVError error;
+        EXPECT_FALSE(installArchive(&error)) << c.name;
         EXPECT_EQ(error.code, c.code) << c.name;
         EXPECT_EQ(error.message,
                   c.code == 1 ? "The update could not be unpacked." : "The update held no app.")

@@ -32,19 +32,16 @@ TEST(DeckCosts, SymbolsAndManaValues) {
     }
 }
 
-// A loaded set whose cards have the given mana costs; printings carry set and number.
-std::shared_ptr<KVCatalog>
-catalogOf(const std::vector<std::pair<std::string, std::string>>& cards) {
-    return KVCatalogFromPrintings("SOS", KVPrintingsOf(cards, "SOS", 5000));
-}
-
 TEST(DeckContent, SortsSpellsCountsLandsAndFindsTheCuts) {
     KVScopedEnvironment env;
-    const auto catalog = catalogOf({{"Fire // Ice", "{1}{R} // {1}{U}"},
-                                    {"zeal", "{R}"},
-                                    {"Apex", "{R}"},
-                                    {"Big Thing", "{X}{5}"},
-                                    {"Spare", "{2}"}});
+    // A loaded set whose cards have these mana costs; printings carry set and number.
+    const auto catalog =
+        KVCatalogFromPrintings("SOS", KVPrintingsOf({{"Fire // Ice", "{1}{R} // {1}{U}"},
+                                                     {"zeal", "{R}"},
+                                                     {"Apex", "{R}"},
+                                                     {"Big Thing", "{X}{5}"},
+                                                     {"Spare", "{2}"}},
+                                                    "SOS", 5000));
     const KVJson answer = KVJson::parse(R"({
         "colors": ["U", "R"],
         "spells": [{"name": "Big Thing", "count": 1}, {"name": "zeal", "count": 3},

@@ -50,10 +50,6 @@ struct Laid {
     }
 };
 
-std::shared_ptr<KVDraftSession> full() {
-    return KVFullPackSession();
-}
-
 TEST(PanelLayoutTest, HeightsOfTheFrameStates) {
     struct Case {
         const char* name;
@@ -146,7 +142,7 @@ TEST(PanelLayoutTest, BodyStatesAndWhatDecidesThem) {
          nullptr, false},
     };
     for (const Case& c : cases) {
-        auto session = full();
+        auto session = KVFullPackSession();
         c.set(*session);
         Laid laid(session, c.inDraft);
         EXPECT_TRUE(laid.shows(c.status)) << c.name;
@@ -179,7 +175,7 @@ TEST(PanelLayoutTest, TheCallNamesThePicks) {
          "Next: Unknown Card"},
     };
     for (const Case& c : cases) {
-        auto session = full();
+        auto session = KVFullPackSession();
         session->numToPick = c.toPick;
         session->secondPick = c.second;
         session->runnerUp = c.runnerUp;
@@ -204,7 +200,7 @@ TEST(PanelLayoutTest, TheCallNamesThePicks) {
 }
 
 TEST(PanelLayoutTest, RowsWhileReadingShowDotsAndNoHighlight) {
-    auto session = full();
+    auto session = KVFullPackSession();
     session->analyzing = true;
     session->grades.clear();
     Laid laid(session);
@@ -254,7 +250,7 @@ TEST(PanelLayoutTest, ChipsWrapAndTheTabsFollowThem) {
          46 + 18},
     };
     for (const Case& c : cases) {
-        auto session = full();
+        auto session = KVFullPackSession();
         c.set(*session);
         Laid laid(session);
         const KVHit* tab = laid.hit("tab:pack");
@@ -268,7 +264,7 @@ TEST(PanelLayoutTest, ChipsWrapAndTheTabsFollowThem) {
         }
     }
 
-    auto session = full();
+    auto session = KVFullPackSession();
     session->lane["contested"] = {"U", "B", "R", "G"};
     Laid laid(session);
     const auto* cut = laid.canvas.findText("R cut");
@@ -279,40 +275,37 @@ TEST(PanelLayoutTest, ChipsWrapAndTheTabsFollowThem) {
 }
 
 TEST(PanelLayoutTest, TabsSelectTheirContent) {
-    auto session = full();
+    auto session = KVFullPackSession();
     Laid table(session, true, "table");
     EXPECT_TRUE(table.shows("PACK 1  ·  FROM THE RIGHT  ·  WHEELS AT P9  ·  BOTS — WEAK EVIDENCE"));
     EXPECT_TRUE(table.shows("W: Sunfall Warden, Lanternwick Acolyte, Lanternwick Acolyte wheeled"
                             "  ·  G: Thornback Brute  ·  Your pack 1 cuts: red, blue"));
     EXPECT_TRUE(table.shows("4.2"));
     EXPECT_TRUE(table.shows("WIDE"));
-    // The fills: the scale is the top score; a score of 0 still shows 2 points.
+    // The fills (the tracks are the body's width): the scale is the top score, or 1.0 when
+    // that is lower; a score of 0 still shows 2 points.
     const double bw = 288 - 108;
-    std::vector<double> fills;
-    for (const auto& draw : table.canvas.draws) {
-        if (draw.kind == KVRecordingCanvas::Draw::roundedKind && draw.rect.height == 6 &&
-            draw.rect.width != bw) {
-            fills.push_back(draw.rect.width);
+    const auto fills = [bw](const Laid& laid) {
+        std::vector<double> widths;
+        for (const auto& draw : laid.canvas.draws) {
+            if (draw.kind == KVRecordingCanvas::Draw::roundedKind && draw.rect.height == 6 &&
+                draw.rect.width != bw) {
+                widths.push_back(draw.rect.width);
+            }
         }
-    }
-    ASSERT_EQ(fills.size(), 4u) << "the top score fills its whole track";
-    EXPECT_NEAR(fills[0], 3.1 / 4.2 * bw, 1e-9);
-    EXPECT_EQ(fills.back(), 2);
+        return widths;
+    };
+    const auto high = fills(table);
+    ASSERT_EQ(high.size(), 4u) << "the top score fills its whole track";
+    EXPECT_NEAR(high[0], 3.1 / 4.2 * bw, 1e-9);
+    EXPECT_EQ(high.back(), 2);
 
     session->table["colours"] = {{{"colour", "W"}, {"score", 0.5}},
                                  {{"colour", "U"}, {"score", 0}}};
     session->table.erase("wheelsAt");
     Laid low(session, true, "table");
     EXPECT_TRUE(low.shows("NO WHEEL"));
-    const auto* half = &low.canvas.draws[0];
-    for (const auto& draw : low.canvas.draws) {
-        if (draw.kind == KVRecordingCanvas::Draw::roundedKind && draw.rect.height == 6 &&
-            draw.fill && draw.fill->alpha == 1) {
-            half = &draw;
-            break;
-        }
-    }
-    EXPECT_EQ(half->rect.width, 0.5 * bw) << "below 1.0 the scale is 1.0";
+    EXPECT_EQ(fills(low), (std::vector<double>{0.5 * bw, 2}));
 
     Laid deck(session, true, "deck");
     EXPECT_TRUE(deck.shows("9/23"));
@@ -329,7 +322,7 @@ TEST(PanelLayoutTest, TabsSelectTheirContent) {
 
 TEST(PanelLayoutTest, HitsAreTheSameInBothPassesAndInOrder) {
     KVPanelView view;
-    view.session = full();
+    view.session = KVFullPackSession();
     view.inDraft = true;
     KVRecordingCanvas canvas;
     view.layout(canvas, false);
@@ -352,24 +345,22 @@ TEST(PanelLayoutTest, HitsAreTheSameInBothPassesAndInOrder) {
 // fault.
 TEST(PanelLayoutTest, HostileSessionsAreLaidOutAndPainted) {
     OffscreenQt();
-    const std::string huge(10000, 'W');
-    const std::string invalid = "Bad \xff\xfe bytes \xc3";
     std::vector<std::shared_ptr<KVDraftSession>> sessions;
-    auto longTexts = full();
-    longTexts->summary = huge;
-    longTexts->warning = huge;
-    longTexts->bestPick = longTexts->pack[0]->name = huge;
-    longTexts->grades[KVLowercase(huge)] = {huge, huge};
-    longTexts->lane["hole"] = huge;
-    longTexts->analyzeError.clear();
-    sessions.push_back(longTexts);
-    auto badBytes = full();
-    badBytes->summary = invalid;
-    badBytes->pack[1]->name = invalid;
-    badBytes->lane["commitment"] = invalid;
-    badBytes->table["from"] = invalid;
-    sessions.push_back(badBytes);
-    auto wrongTypes = full();
+    for (const std::string& bad :
+         {std::string(10000, 'W'), std::string("Bad \xff\xfe bytes \xc3")}) {
+        auto texts = KVFullPackSession();
+        texts->summary = bad;
+        texts->warning = bad;
+        texts->bestPick = texts->pack[0]->name = bad;
+        texts->pack[1]->name = bad;
+        texts->grades[KVLowercase(bad)] = {bad, bad};
+        texts->lane["hole"] = bad;
+        texts->lane["commitment"] = bad;
+        texts->table["from"] = bad;
+        texts->analyzeError.clear();
+        sessions.push_back(texts);
+    }
+    auto wrongTypes = KVFullPackSession();
     wrongTypes->lane = KVJson::array({1, 2});
     wrongTypes->table = {{"colours", {1, "x", KVJson::object(), {{"score", "high"}}}},
                          {"pack", {{"a", 1}}},
@@ -378,7 +369,7 @@ TEST(PanelLayoutTest, HostileSessionsAreLaidOutAndPainted) {
     wrongTypes->poolRead = {{"playables", {1, 2}}, {"curve", "flat"}, {"shortOn", 3}};
     wrongTypes->credits = KVJson::array();
     sessions.push_back(wrongTypes);
-    auto noCards = full();
+    auto noCards = KVFullPackSession();
     noCards->pack = {nullptr};
     noCards->grades.clear();
     sessions.push_back(noCards);

@@ -7,9 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QWidget>
-
-#include <cmath>
+#include <algorithm>
 
 namespace {
 
@@ -112,9 +110,6 @@ TEST_F(StampsTest, SetFrameRedrawsOnlyOnAChange) {
     EXPECT_EQ(stamps.redraws(), redraws);
     stamps.setFrame({10, 0, 1280, 720});
     EXPECT_EQ(stamps.redraws(), redraws + 1);
-    EXPECT_EQ(stamps.view.width, 1280);
-    EXPECT_EQ(stamps.view.height, 720);
-    EXPECT_TRUE(stamps.window()->windowFlags().testFlag(Qt::WindowTransparentForInput));
 }
 
 } // namespace
