@@ -24,10 +24,11 @@ constexpr double kMaxBandRipple = 4.0;
 constexpr double kMaxWidthChange = 0.15;
 // Card borders are a few hundredths of the card's width; a wider "border" is something else.
 constexpr double kMaxBorder = 0.08;
-// How far the fit may move the first reading's pitches, in card widths: a row of many cards
-// outvotes a stray edge, the two or three rows of a pack do not.
-constexpr double kMaxColumnPitchChange = 0.05;
-constexpr double kMaxRowPitchChange = 0.02;
+// How far the fit may move the first reading's pitches, in card widths. The first row pitch is
+// where bands of edge response start, which the shadow of the row above delays by a few working
+// pixels; a stray edge moves a row's top by a border's width or more, and its side then reads
+// no frame at all.
+constexpr double kMaxPitchChange = 0.05;
 
 double median(std::vector<double> values) {
     const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
@@ -321,7 +322,7 @@ KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, st
     }
     double x0 = 0;
     double columnPitch = columns > 1 ? block.lefts[1] - block.lefts[0] : 0;
-    if (widthFits && fitLine(columnLefts, kMaxColumnPitchChange * w, x0, columnPitch)) {
+    if (widthFits && fitLine(columnLefts, kMaxPitchChange * w, x0, columnPitch)) {
         for (int c = 0; c < columns; ++c) {
             refined.lefts[static_cast<size_t>(c)] = x0 + columnPitch * c;
         }
@@ -335,7 +336,7 @@ KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, st
     }
     double y0 = 0;
     double rowPitch = rows > 1 ? block.tops[1] - block.tops[0] : 0;
-    if (fitLine(rowTops, kMaxRowPitchChange * w, y0, rowPitch)) {
+    if (fitLine(rowTops, kMaxPitchChange * w, y0, rowPitch)) {
         for (int r = 0; r < rows; ++r) {
             refined.tops[static_cast<size_t>(r)] = y0 + rowPitch * r;
         }
