@@ -21,6 +21,9 @@
 // Detection alone on the same matrix with the renderer's own card faces (no photographs needed),
 // optionally only the screens whose description contains TEXT: screens found, and found with every
 // edge within 1.5 % of the card's width, the others listed with their edges' errors.
+//
+// STUDY_DEBUG_SCREEN=TEXT prints the detector's debug lines for the screens whose description
+// contains TEXT; STUDY_STATS=FILE writes every slot's distances there.
 #include "photographs.hpp"
 
 #include "base/files.hpp"
@@ -305,6 +308,13 @@ int main(int argc, char** argv) {
                 }
                 offset += 37;
                 const KVArenaScreen screen = KVRenderArenaScreen(spec);
+                if (std::getenv("STUDY_DEBUG_SCREEN") != nullptr &&
+                    KVDescribeArenaScreen(spec).find(std::getenv("STUDY_DEBUG_SCREEN")) !=
+                        std::string::npos) {
+                    std::string debug;
+                    (void)KVVision::detectSlots(screen.image, packSize, &debug);
+                    std::printf("%s\n%s", KVDescribeArenaScreen(spec).c_str(), debug.c_str());
+                }
                 Tally one;
                 ++one.screens;
                 const auto count = [&](const std::vector<KVSlotMatch>& matches, int& slots,

@@ -7,11 +7,11 @@
 
 namespace {
 
-KVArenaScreenSpec draftSpec(int width, int height) {
+KVArenaScreenSpec draftSpec(int width, int height, size_t layout = 0) {
     KVArenaScreenSpec spec;
     spec.width = width;
     spec.height = height;
-    kKVArenaLayouts[0].applyTo(spec);
+    kKVArenaLayouts[layout].applyTo(spec);
     spec.seed = 21;
     spec.jpegQuality = 85;
     return spec;
@@ -34,6 +34,20 @@ BENCHMARK(BM_DetectSlots_DraftScreen)
     ->Args({1280, 720})
     ->Args({3840, 2160})
     ->Unit(benchmark::kMillisecond);
+
+// Small cards with wide gaps: the listed widths read nothing, and the widths the chains show
+// are read as well.
+void BM_DetectSlots_WideGaps(benchmark::State& state) {
+    const KVArenaScreen screen = KVRenderArenaScreen(draftSpec(1920, 1080, 4));
+    if (!KVVision::detectSlots(screen.image, 15)) {
+        state.SkipWithError("the benchmark screen was not read");
+        return;
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(KVVision::detectSlots(screen.image, 15));
+    }
+}
+BENCHMARK(BM_DetectSlots_WideGaps)->Unit(benchmark::kMillisecond);
 
 // Screens without a pack: every width and chain is tried before the answer is none.
 void BM_DetectSlots_MenuScreen(benchmark::State& state) {

@@ -54,44 +54,66 @@ std::optional<KVSlotBlock> SlotReader::detect(const KVImage& image) {
     // Between cards with a wide gap, the pitch and its multiples outvote the card's own width
     // among the pair distances: a chain whose pitch is below the width it was found for tells
     // the card's width itself. Those widths are read after the listed ones.
-    std::vector<int> ownWidths;
-    const auto readWidth = [&](int width) {
+    struct OwnWidth {
+        int width;
+        Chain chain; // the chain that showed it
+    };
+    std::vector<OwnWidth> ownWidths;
+    const auto read = [&](int width, const Chain& chain, int index) {
+        std::optional<Reading> reading = readCards(width, chain);
+        if (reading) {
+            debug_.say("[vision] cardW=%d chain=%d len=%d -> READ margin=%.3f\n", width, index,
+                       static_cast<int>(chain.positions.size()), reading->margin);
+        } else {
+            debug_.say("[vision] cardW=%d chain=%d len=%d -> no\n", width, index,
+                       static_cast<int>(chain.positions.size()));
+        }
+        if (reading && (!best || reading->margin > best->margin)) {
+            best = std::move(reading);
+        }
+    };
+    const auto readWidth = [&](int width, bool listed) {
         const std::vector<Chain> chains = chainsFor(width, peaksA);
         for (size_t index = 0; index < chains.size(); ++index) {
-            const std::vector<int>& positions = chains[index].positions;
-            std::optional<Reading> reading = readCards(width, chains[index]);
-            if (reading) {
-                debug_.say("[vision] cardW=%d chain=%d len=%d -> READ margin=%.3f\n", width,
-                           static_cast<int>(index), static_cast<int>(positions.size()),
-                           reading->margin);
-            } else {
-                debug_.say("[vision] cardW=%d chain=%d len=%d -> no\n", width,
-                           static_cast<int>(index), static_cast<int>(positions.size()));
-            }
-            if (reading && (!best || reading->margin > best->margin)) {
-                best = std::move(reading);
-            }
-            const int pitch = chainPitch(positions);
-            if (pitch >= width) {
+            read(width, chains[index], static_cast<int>(index));
+            const int pitch = chainPitch(chains[index].positions);
+            if (!listed || pitch >= width) {
                 continue;
             }
-            for (const int own : chainCardWidths(positions, pitch)) {
-                if (std::find(widths.begin(), widths.end(), own) == widths.end() &&
-                    std::find(ownWidths.begin(), ownWidths.end(), own) == ownWidths.end()) {
-                    ownWidths.push_back(own);
+            for (const int own : chainCardWidths(chains[index].positions, pitch)) {
+                const bool known =
+                    std::any_of(ownWidths.begin(), ownWidths.end(), [&](const OwnWidth& other) {
+                        return other.width == own &&
+                               other.chain.positions == chains[index].positions;
+                    });
+                if (!known && std::find(widths.begin(), widths.end(), own) == widths.end()) {
+                    ownWidths.push_back({own, chains[index]});
                 }
             }
         }
     };
     if (expected_ <= kMaxExpected) { // no block of more cards is read at any width
         for (const int width : widths) {
-            readWidth(width);
+            readWidth(width, true);
         }
         std::optional<Reading> listed = std::move(best);
         best.reset();
-        for (size_t i = 0; i < ownWidths.size() && i < kMaxOwnWidths; ++i) {
-            debug_.say("[vision] a chain's own card width %d\n", ownWidths[i]);
-            readWidth(ownWidths[i]);
+        // Each width on the chains that its own pairs of edges make; and, when the listed widths
+        // read nothing, on the chain that showed it, whose positions need not be left edges the
+        // width pairs with a right edge (small cards' frame and outer edges merge unevenly).
+        std::vector<int> tried;
+        for (const OwnWidth& own : ownWidths) {
+            if (tried.size() >= kMaxOwnWidths) {
+                break;
+            }
+            debug_.say("[vision] a chain's own card width %d\n", own.width);
+            if (!listed) {
+                read(own.width, own.chain, -1);
+            }
+            if (std::find(tried.begin(), tried.end(), own.width) == tried.end()) {
+                tried.push_back(own.width);
+                readWidth(own.width, false);
+            }
         }
         // A width read off one chain replaces the listed widths' reading only when its block
         // stands out clearly more: on equal margins the listed width is the safer reading.
