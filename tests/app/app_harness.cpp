@@ -2,7 +2,6 @@
 
 #include "../ui/offscreen_qt.hpp"
 #include "base/config.hpp"
-#include "base/dispatch/run_loop.hpp"
 #include "base/files.hpp"
 #include "draft_screen/pictures.hpp"
 #include "vision/image_codec.hpp"
@@ -124,57 +123,42 @@ FakeScryfall::FakeScryfall() {
     });
 }
 
-size_t FakeScryfall::artRequests(const std::string& code) const {
+size_t FakeScryfall::requests(const std::string& part) const {
     size_t count = 0;
     for (const auto& request : server_->requests()) {
-        count += request.path.rfind("/art/" + code + "/", 0) == 0;
-    }
-    return count;
-}
-
-size_t FakeScryfall::searches(const std::string& code) const {
-    size_t count = 0;
-    for (const auto& request : server_->requests()) {
-        count += request.path.find("q=e:" + code + "%20") != std::string::npos;
+        count += request.path.find(part) != std::string::npos;
     }
     return count;
 }
 
 namespace ArenaLog {
 
-namespace {
-std::string list(const std::vector<int>& ids) {
-    std::string out = "[";
-    for (size_t i = 0; i < ids.size(); ++i) {
-        out += (i ? "," : "") + std::to_string(ids[i]);
-    }
-    return out + "]";
-}
-} // namespace
-
-std::string botPack(int pick, const std::vector<int>& ids, const std::vector<int>& picked,
-                    const std::string& event) {
+std::string botPack(int pick, const std::vector<int>& ids, const std::vector<int>& picked) {
+    const KVJson status = {{"DraftStatus", "PickNext"},
+                           {"PackNumber", 0},
+                           {"PickNumber", pick - 1},
+                           {"NumCardsToPick", 1},
+                           {"DraftPack", ids},
+                           {"PickedCards", picked},
+                           {"EventName", "QuickDraft_TST_20260101"}};
     return "[UnityCrossThreadLogger]12/6/2026 6:01:2" + std::to_string(pick % 10) +
-           " PM\n<== BotDraftDraftStatus {\"DraftStatus\":\"PickNext\",\"PackNumber\":0,"
-           "\"PickNumber\":" +
-           std::to_string(pick - 1) + ",\"NumCardsToPick\":1,\"DraftPack\":" + list(ids) +
-           ",\"PickedCards\":" + list(picked) + ",\"EventName\":\"" + event + "\"}\n";
+           " PM\n<== BotDraftDraftStatus " + status.dump() + "\n";
 }
 
 std::string botComplete(const std::vector<int>& picked) {
-    return "[UnityCrossThreadLogger]12/6/2026 6:05:00 PM\n<== BotDraftDraftStatus "
-           "{\"DraftStatus\":\"Completed\",\"DraftPack\":[],\"PickedCards\":" +
-           list(picked) + "}\n";
+    const KVJson status = {
+        {"DraftStatus", "Completed"}, {"DraftPack", KVJson::array()}, {"PickedCards", picked}};
+    return "[UnityCrossThreadLogger]12/6/2026 6:05:00 PM\n<== BotDraftDraftStatus " +
+           status.dump() + "\n";
 }
 
 } // namespace ArenaLog
 
-AppHarness::AppHarness(const std::string& apiBase) {
+AppHarness::AppHarness() {
     OffscreenQt();
-    const std::string api = apiBase.empty() ? service.base() : apiBase;
     env = std::make_unique<KVScopedEnvironment>([&](KVEnvironment& e) {
         e.executablePath = "/home/dev/korvane/build/dist/bin/korvane"; // a development build
-        e.apiBase = api;
+        e.apiBase = service.base();
         e.scryfallBase = scryfall.base();
     });
     logPath = dir.file("Player.log");
@@ -197,8 +181,8 @@ AppHarness::~AppHarness() {
     KVMain().drain();
 }
 
-void AppHarness::storeSignIn(const std::string& token, const std::string& email) {
-    KVConfig::saveAuth(KVJson{{"token", token}, {"email", email}});
+void AppHarness::storeSignIn() {
+    KVConfig::saveAuth(KVJson{{"token", "tok"}, {"email", "ann@example.com"}});
 }
 
 void AppHarness::appendLog(const std::string& text) {
@@ -219,12 +203,4 @@ void AppHarness::launch(const std::function<void(KVAppServices&)>& adjust) {
     }
     app = KVApp::create(std::move(services), views);
     app->applicationDidFinishLaunching();
-}
-
-bool AppHarness::runUntil(const std::function<bool()>& done, double seconds) {
-    return KVMain().runUntil(done, seconds);
-}
-
-void AppHarness::settle(double seconds) {
-    KVMain().runUntil([] { return false; }, seconds);
 }

@@ -2,6 +2,7 @@
 
 #include "app/app.hpp"
 #include "app/app_views.hpp"
+#include "base/dispatch/run_loop.hpp"
 #include "base/json.hpp"
 #include "platform/fake/fake_platform.hpp"
 #include "support/fake_http_server.hpp"
@@ -64,10 +65,9 @@ class FakeScryfall {
 public:
     FakeScryfall();
     std::string base() const { return server_->base(); }
-    // Searches asked for `code` (lower case).
-    size_t searches(const std::string& code) const;
-    // Pictures asked for `code` (lower case).
-    size_t artRequests(const std::string& code) const;
+    // Requests whose path and query hold `part`: "q=e:tst%20" for TST's searches, "/art/tst/"
+    // for its pictures.
+    size_t requests(const std::string& part) const;
     std::shared_ptr<Gate> gate = std::make_shared<Gate>();
     std::shared_ptr<Gate> otherGate = std::make_shared<Gate>();
     std::shared_ptr<Gate> artGate = std::make_shared<Gate>();
@@ -80,8 +80,7 @@ private:
 
 // Log entries as Arena writes them.
 namespace ArenaLog {
-std::string botPack(int pick, const std::vector<int>& ids, const std::vector<int>& picked,
-                    const std::string& event = "QuickDraft_TST_20260101");
+std::string botPack(int pick, const std::vector<int>& ids, const std::vector<int>& picked);
 std::string botComplete(const std::vector<int>& picked);
 } // namespace ArenaLog
 
@@ -89,7 +88,7 @@ std::string botComplete(const std::vector<int>& picked);
 // Player.log in a temporary directory.
 class AppHarness {
 public:
-    explicit AppHarness(const std::string& apiBase = "");
+    AppHarness();
     ~AppHarness();
 
     FakeService service;
@@ -104,12 +103,16 @@ public:
     KVJson config;       // the settings file the controller finds (log_path set)
     double clock = 1000; // the controller's wall clock, moved by the test
 
-    void storeSignIn(const std::string& token, const std::string& email);
+    void storeSignIn(); // as "ann@example.com"
     void appendLog(const std::string& text);
     // Creates the controller and runs its launch.
     void launch(const std::function<void(KVAppServices&)>& adjust = {});
     // Drives the main queue until `done`; false after the time-out.
-    bool runUntil(const std::function<bool()>& done, double seconds = 10);
+    bool runUntil(const std::function<bool()>& done, double seconds = 10) {
+        return KVMain().runUntil(done, seconds);
+    }
     // Drives the main queue for a while: for "nothing more happens".
-    void settle(double seconds = 0.4);
+    void settle(double seconds = 0.4) {
+        KVMain().runUntil([] { return false; }, seconds);
+    }
 };
