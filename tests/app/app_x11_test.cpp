@@ -19,13 +19,13 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QImage>
+#include <QPixmap>
+#include <QScreen>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <xcb/xcb.h>
 
@@ -58,16 +58,12 @@ protected:
 
     // Runs the controller's queue and Qt's events until `done`, for at most `seconds`.
     static bool until(const std::function<bool()>& done, double seconds = 10) {
-        const auto deadline = std::chrono::steady_clock::now() +
-                              std::chrono::milliseconds(static_cast<int>(seconds * 1000));
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            QCoreApplication::processEvents();
-            KVMain().runUntil(done, 0.005);
-        }
-        return true;
+        return KVEventually(
+            [&] {
+                QCoreApplication::processEvents();
+                return KVMain().runUntil(done, 0.005);
+            },
+            seconds, 0);
     }
 
     // The game in front and the controller signed in over it, its panel on screen.
@@ -89,7 +85,7 @@ protected:
             const auto arena = KVCapture::findArena();
             return arena && arena->focused;
         })) << "openbox never focused the game";
-        h->storeSignIn("tok", "ann@example.com");
+        h->storeSignIn();
         if (prepare) {
             prepare(*h);
         }
@@ -115,42 +111,18 @@ protected:
         return viewable;
     }
 
-    // The root's children, bottom first.
-    std::vector<uint32_t> stackingOrder() {
-        auto* tree = xcb_query_tree_reply(x, xcb_query_tree(x, root), nullptr);
-        std::vector<uint32_t> order;
-        if (tree != nullptr) {
-            const xcb_window_t* children = xcb_query_tree_children(tree);
-            order.assign(children, children + xcb_query_tree_children_length(tree));
-        }
-        std::free(tree);
-        return order;
-    }
-
+    // Whether `upper` stands above `lower` among the root's children.
     bool above(uint32_t upper, uint32_t lower) {
-        const auto order = stackingOrder();
-        const auto u = std::find(order.begin(), order.end(), upper);
-        const auto l = std::find(order.begin(), order.end(), lower);
-        return u != order.end() && l != order.end() && u > l;
-    }
-
-    // The whole screen as the X server shows it, saved as a PNG.
-    bool saveScreen(const std::string& path) {
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
-        auto* reply = xcb_get_image_reply(x,
-                                          xcb_get_image(x, XCB_IMAGE_FORMAT_Z_PIXMAP, root, 0, 0,
-                                                        screen->width_in_pixels,
-                                                        screen->height_in_pixels, ~0u),
-                                          nullptr);
-        bool saved = false;
-        if (reply != nullptr) {
-            const QImage image(xcb_get_image_data(reply), screen->width_in_pixels,
-                               screen->height_in_pixels, screen->width_in_pixels * 4,
-                               QImage::Format_RGB32);
-            saved = image.copy().save(QString::fromStdString(path), "PNG");
+        auto* tree = xcb_query_tree_reply(x, xcb_query_tree(x, root), nullptr);
+        if (tree == nullptr) {
+            return false;
         }
-        std::free(reply);
-        return saved;
+        const xcb_window_t* bottom = xcb_query_tree_children(tree); // bottom first
+        const xcb_window_t* end = bottom + xcb_query_tree_children_length(tree);
+        const xcb_window_t* u = std::find(bottom, end, upper);
+        const bool found = u != end && std::find(bottom, u, lower) != u;
+        std::free(tree);
+        return found;
     }
 
     static inline KVXvfb* server = nullptr;
@@ -264,7 +236,10 @@ TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
         EXPECT_TRUE(until([&] { return mapped(stamps); }));
         flushQt();
         if (recordDir != nullptr) {
-            EXPECT_TRUE(saveScreen(KVJoinPath(recordDir, "pick-" + std::to_string(pick) + ".png")));
+            // The root window: the whole screen as the X server shows it.
+            const QString path = QString::fromStdString(
+                KVJoinPath(recordDir, "pick-" + std::to_string(pick) + ".png"));
+            EXPECT_TRUE(QGuiApplication::primaryScreen()->grabWindow(0).save(path, "PNG"));
         }
     }
 }
