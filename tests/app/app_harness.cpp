@@ -118,8 +118,6 @@ FakeScryfall::FakeScryfall() {
                 res.set_content(KVEncodeJPEG(KVTexturedImage(244, 340, seed), 90).value_or(""),
                                 "image/jpeg");
             });
-        routes.Get(R"(/art/oth/.*)",
-                   [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
     });
 }
 

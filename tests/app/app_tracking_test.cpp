@@ -50,27 +50,24 @@ KVPoint panelOffset(const KVApp& app) {
 TEST(AppTracking, PlacesThePanelAtItsOffsetInsideArena) {
     struct Case {
         std::string name;
-        KVJson dx, dy;       // stored; null: absent
+        KVJson stored;       // panel_dx and panel_dy, when set
         double wantX, wantY; // kDefault and kFar stand for figures of the panel's size
     };
     constexpr double kDefault = -1; // x: 24 from Arena's right edge
     constexpr double kFar = -2;     // against Arena's right or bottom edge
     const std::vector<Case> cases = {
-        {"default", {}, {}, kDefault, 72},
-        {"stored", 40, 100, 40, 100},
-        {"one offset alone", 40, {}, kDefault, 72},
-        {"an offset of another type", "40", 100, kDefault, 72},
-        {"past the left and bottom", -500, 5000, 0, kFar},
-        {"past the right and top", 5000, -50, kFar, 0},
+        {"default", {}, kDefault, 72},
+        {"stored", {{"panel_dx", 40}, {"panel_dy", 100}}, 40, 100},
+        {"one offset alone", {{"panel_dx", 40}}, kDefault, 72},
+        {"an offset of another type", {{"panel_dx", "40"}, {"panel_dy", 100}}, kDefault, 72},
+        {"past the left and bottom", {{"panel_dx", -500}, {"panel_dy", 5000}}, 0, kFar},
+        {"past the right and top", {{"panel_dx", 5000}, {"panel_dy", -50}}, kFar, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         AppHarness h;
-        if (!c.dx.is_null()) {
-            h.config["panel_dx"] = c.dx;
-        }
-        if (!c.dy.is_null()) {
-            h.config["panel_dy"] = c.dy;
+        for (const auto& [key, value] : c.stored.items()) {
+            h.config[key] = value;
         }
         signIn(h);
         showArena(h);

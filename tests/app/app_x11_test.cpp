@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <numeric>
 #include <xcb/xcb.h>
 
 namespace {
@@ -182,10 +183,8 @@ TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
     for (int pick = 1; pick <= 3; ++pick) {
         SCOPED_TRACE(pick);
         const int count = 9 - pick; // one row of Arena's draft screen
-        std::vector<int> ids;
-        for (int i = 0; i < count; ++i) {
-            ids.push_back(first + i);
-        }
+        std::vector<int> ids(count);
+        std::iota(ids.begin(), ids.end(), first);
         first += count;
         h->appendLog(ArenaLog::botPack(pick, ids, {}));
         ASSERT_TRUE(until([&] {
@@ -215,13 +214,9 @@ TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
 
         ASSERT_TRUE(until(
             [&] {
-                const auto& pack = h->app->session->pack;
+                // The grades are cleared when a pack goes out: these are this pack's.
                 return h->app->packOnScreen && h->app->screenSlots.size() == size_t(count) &&
-                       std::all_of(pack.begin(), pack.end(), [this](const KVCardRef& card) {
-                           std::string key = card->name;
-                           std::transform(key.begin(), key.end(), key.begin(), ::tolower);
-                           return h->app->session->grades.count(key) == 1;
-                       });
+                       h->app->session->grades.size() == size_t(count);
             },
             30))
             << "the pack was not stamped: on screen " << h->app->packOnScreen << ", "
