@@ -8,6 +8,7 @@
 
 #include "base/files.hpp"
 
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -24,15 +25,12 @@ double litShare(const KVImage& image) {
 }
 
 size_t differingPixels(const KVImage& a, const KVImage& b) {
-    if (a.width != b.width || a.height != b.height) {
+    if (a.rgba.size() != b.rgba.size()) {
         return a.rgba.size() / 4;
     }
     size_t differing = 0;
     for (size_t i = 0; i + 3 < a.rgba.size(); i += 4) {
-        differing += std::equal(a.rgba.begin() + long(i), a.rgba.begin() + long(i) + 3,
-                                b.rgba.begin() + long(i))
-                         ? 0
-                         : 1;
+        differing += std::memcmp(&a.rgba[i], &b.rgba[i], 3) != 0 ? 1 : 0;
     }
     return differing;
 }
