@@ -76,6 +76,8 @@ TEST(RunModesIntegration, TheSmokeTestPassesWithoutADisplayInAFreshHome) {
     EXPECT_EQ(run.err.find("FAILED"), std::string::npos) << run.err;
 }
 
+// Each start also clears away what an interrupted save left behind, and the saved report
+// replaces the last one.
 TEST(RunModesIntegration, DiagnoseReportsWhatIsThereAndSavesTheSameText) {
     struct Case {
         const char* golden;
@@ -104,32 +106,22 @@ TEST(RunModesIntegration, DiagnoseReportsWhatIsThereAndSavesTheSameText) {
         if (c.memoryLog) {
             KVWriteTestFile(home.korvane() + "/memory.log", *c.memoryLog);
         }
+        const std::string leftovers[] = {home.korvane() + "/config.json.tmp.k3Jd9Q",
+                                         home.korvane() + "/cache/scryfall3_SOS.json.tmp.Zq81bW"};
+        for (const std::string& path : leftovers) {
+            KVWriteTestFile(path, "{\"half\": ");
+            const struct timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), longAgo, 0), 0);
+        }
+        KVWriteTestFile(home.korvane() + "/diagnose.txt", std::string(100000, 'o'));
         const KVProgramRun run = home.run({"--diagnose"});
         EXPECT_EQ(run.status, 0) << run.err;
         KVExpectGolden(KVMaskReport(run.out, home.dir.path()), c.golden);
         EXPECT_EQ(KVReadFile(home.korvane() + "/diagnose.txt").value_or("?"), run.out);
+        for (const std::string& path : leftovers) {
+            EXPECT_FALSE(KVFileExists(path)) << path;
+        }
     }
-}
-
-// A start clears away what an interrupted save left behind, and a report replaces the last.
-TEST(RunModesIntegration, AStartClearsInterruptedSavesAndDiagnoseReplacesItsReport) {
-    FreshHome home;
-    const std::string leftovers[] = {home.korvane() + "/config.json.tmp.k3Jd9Q",
-                                     home.korvane() + "/cache/scryfall3_SOS.json.tmp.Zq81bW"};
-    for (const std::string& path : leftovers) {
-        KVWriteTestFile(path, "{\"half\": ");
-        const struct timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), longAgo, 0), 0);
-    }
-    KVWriteTestFile(home.korvane() + "/config.json", "{}");
-    KVWriteTestFile(home.korvane() + "/diagnose.txt", std::string(100000, 'o'));
-    const KVProgramRun run = home.run({"--diagnose"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(KVReadFile(home.korvane() + "/diagnose.txt").value_or("?"), run.out);
-    for (const std::string& path : leftovers) {
-        EXPECT_FALSE(KVFileExists(path)) << path;
-    }
-    EXPECT_TRUE(KVFileExists(home.korvane() + "/config.json"));
 }
 
 TEST(RunModesIntegration, ReplayRefusesWhatItCannotPlayWithOneLine) {
