@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 namespace {
 
 using ArenaLog::botComplete;
@@ -21,10 +23,8 @@ const char* kAnalyze = "/api/draft/analyze";
 const char* kDeck = "/api/draft/deck";
 
 std::vector<int> ids(int first, int count) {
-    std::vector<int> out;
-    for (int i = 0; i < count; ++i) {
-        out.push_back(first + i);
-    }
+    std::vector<int> out(count);
+    std::iota(out.begin(), out.end(), first);
     return out;
 }
 
@@ -342,7 +342,7 @@ TEST(AppDraft, AccountSnapshotsAreRecordedOncePerContent) {
     EXPECT_TRUE(app.firstSeen("pack", rank));
     EXPECT_TRUE(app.firstSeen("pack", rank)) << "draft events are never de-duplicated";
     // The set is emptied when it is full, so an old snapshot counts as new again.
-    for (int i = app.snapshots.size(); i < 500; ++i) {
+    for (size_t i = app.snapshots.size(); i < 500; ++i) {
         EXPECT_TRUE(app.firstSeen("inventory", {{"gold", i}}));
     }
     EXPECT_FALSE(app.firstSeen("rank", rank));

@@ -34,7 +34,7 @@ QRgb rgbOf(const KVColor& colour) {
 }
 
 QImage qimageOf(const KVImage& image) {
-    return QImage(image.rgba.data(), image.width, image.height, image.width * 4,
+    return QImage(image.rgba.data(), image.width, image.height, qsizetype(image.width) * 4,
                   QImage::Format_RGBA8888)
         .convertToFormat(QImage::Format_RGB32);
 }

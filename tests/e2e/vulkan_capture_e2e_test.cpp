@@ -21,7 +21,7 @@ double litShare(const KVImage& image) {
     for (size_t i = 0; i + 3 < image.rgba.size(); i += 4) {
         lit += image.rgba[i] + image.rgba[i + 1] + image.rgba[i + 2] > 3 * 16 ? 1 : 0;
     }
-    return image.rgba.empty() ? 0 : double(lit) / double(image.rgba.size() / 4);
+    return image.rgba.empty() ? 0 : 4.0 * double(lit) / double(image.rgba.size());
 }
 
 size_t differingPixels(const KVImage& a, const KVImage& b) {
