@@ -8,25 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
-#include <thread>
-
-void Gate::open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    opened_.notify_all();
-}
-
-void Gate::close() {
-    std::lock_guard lock(mutex_);
-    open_ = false;
-}
-
-void Gate::wait() {
-    std::unique_lock lock(mutex_);
-    opened_.wait_for(lock, std::chrono::seconds(20), [this] { return open_; });
-}
 
 FakeService::FakeService() {
     server_ = std::make_unique<KVFakeHTTPServer>([this](KVFakeHTTPServer::Routes& routes) {

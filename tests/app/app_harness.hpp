@@ -9,7 +9,6 @@
 #include "support/test_environment.hpp"
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -17,17 +16,18 @@
 #include <string>
 #include <vector>
 
-// Holds a server thread until the test opens it.
+// Holds a server thread until the test opens it: at most 20 s, so that a test that forgets to
+// open it still ends.
 class Gate {
 public:
-    void open();
-    void close();
-    void wait(); // at most 20 s: a test that forgets to open still ends
+    void open() { open_ = true; }
+    void close() { open_ = false; }
+    void wait() const {
+        KVEventually([this] { return open_.load(); }, 20);
+    }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable opened_;
-    bool open_ = true;
+    std::atomic<bool> open_{true};
 };
 
 // The Korvane service on 127.0.0.1: each route answers what the test put in it last.
