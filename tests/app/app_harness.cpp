@@ -12,15 +12,26 @@
 
 FakeService::FakeService() {
     server_ = std::make_unique<KVFakeHTTPServer>([this](KVFakeHTTPServer::Routes& routes) {
+        const auto answer = [this](std::string path) {
+            return [this, path](const httplib::Request& req, httplib::Response& res) {
+                Route route;
+                {
+                    std::lock_guard lock(mutex_);
+                    route = routes_.count(path) != 0 ? routes_.at(path) : Route();
+                }
+                Reply reply = route ? route(KVJsonParse(req.body).value_or(KVJson())) : Reply{};
+                if (reply.gate) {
+                    reply.gate->wait();
+                }
+                res.status = reply.status;
+                res.set_content(reply.body.dump(), "application/json");
+            };
+        };
         for (const char* path : {"/api/me", "/api/version", "/api/app/version"}) {
-            routes.Get(path, [this, path](const httplib::Request& req, httplib::Response& res) {
-                answer(path, req, res);
-            });
+            routes.Get(path, answer(path));
         }
         for (const char* path : {"/api/draft/analyze", "/api/draft/deck", "/api/telemetry"}) {
-            routes.Post(path, [this, path](const httplib::Request& req, httplib::Response& res) {
-                answer(path, req, res);
-            });
+            routes.Post(path, answer(path));
         }
     });
 }
@@ -28,23 +39,6 @@ FakeService::FakeService() {
 void FakeService::on(const std::string& path, Route route) {
     std::lock_guard lock(mutex_);
     routes_[path] = std::move(route);
-}
-
-void FakeService::answer(const std::string& path, const httplib::Request& req,
-                         httplib::Response& res) {
-    Route route;
-    {
-        std::lock_guard lock(mutex_);
-        if (const auto found = routes_.find(path); found != routes_.end()) {
-            route = found->second;
-        }
-    }
-    Reply reply = route ? route(KVJsonParse(req.body).value_or(KVJson())) : Reply{};
-    if (reply.gate) {
-        reply.gate->wait();
-    }
-    res.status = reply.status;
-    res.set_content(reply.body.dump(), "application/json");
 }
 
 std::vector<KVJson> FakeService::bodies(const std::string& path) const {

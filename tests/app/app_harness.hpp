@@ -49,7 +49,6 @@ public:
     std::string base() const { return server_->base(); }
 
 private:
-    void answer(const std::string& path, const httplib::Request& req, httplib::Response& res);
     mutable std::mutex mutex_;
     std::map<std::string, Route> routes_;
     std::unique_ptr<KVFakeHTTPServer> server_;
