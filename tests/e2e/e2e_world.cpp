@@ -22,8 +22,8 @@ bool writePng(const KVImage& image, const std::string& path) {
 
 KVE2EWorld::KVE2EWorld(std::string shotPrefix) : prefix_(std::move(shotPrefix)) {
     // This scenario's pictures from an earlier run would pass for this run's.
-    std::filesystem::create_directories(KVE2EArtifacts());
-    for (const auto& entry : std::filesystem::directory_iterator(KVE2EArtifacts())) {
+    std::filesystem::create_directories(KV_E2E_ARTIFACTS);
+    for (const auto& entry : std::filesystem::directory_iterator(KV_E2E_ARTIFACTS)) {
         if (entry.path().filename().string().rfind(prefix_ + "-", 0) == 0) {
             std::filesystem::remove(entry.path());
         }
@@ -184,7 +184,7 @@ bool KVE2EWorld::waitForLog(const std::string& text, size_t from, double seconds
 void KVE2EWorld::shot(const std::string& name) {
     char number[16];
     std::snprintf(number, sizeof number, "%02d", ++shots_);
-    screen_->shot().save(QString::fromStdString(KVE2EArtifacts() + "/" + prefix_ + "-" + number +
-                                                "-" + name + ".png"),
+    screen_->shot().save(QString::fromStdString(std::string(KV_E2E_ARTIFACTS) + "/" + prefix_ +
+                                                "-" + number + "-" + name + ".png"),
                          "PNG");
 }

@@ -6,7 +6,6 @@
 #include "support/test_environment.hpp"
 #include "x11_harness/xvfb.hpp"
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -93,11 +92,6 @@ private:
     std::vector<int64_t> shownPack_;
     int shots_ = 0;
 };
-
-// Where the scenarios leave their screenshots.
-inline std::string KVE2EArtifacts() {
-    return KV_E2E_ARTIFACTS;
-}
 
 // Whether `ready` comes to hold within `seconds`, asked ten times a second: what it asks of
 // other processes (a screenshot, a file) costs more than a glance.

@@ -88,9 +88,9 @@ TEST_F(VulkanCaptureE2E, AVulkanWindowIsCapturedLiveThroughTheWindowPath) {
         30));
     ASSERT_TRUE(later);
     EXPECT_GT(litShare(*later), 0.05);
-    std::filesystem::create_directories(KVE2EArtifacts());
+    std::filesystem::create_directories(KV_E2E_ARTIFACTS);
     for (const auto& [name, image] : {std::pair{"first", &*first}, std::pair{"later", &*later}}) {
-        KVWriteFileAtomically(KVE2EArtifacts() + "/vulkan-" + name + "-frame.png",
+        KVWriteFileAtomically(std::string(KV_E2E_ARTIFACTS) + "/vulkan-" + name + "-frame.png",
                               KVEncodePNG(*image).value_or(""));
     }
 }
