@@ -135,10 +135,7 @@ protected:
 };
 
 TEST_F(AppX11Integration, AWindowMappedOverThePanelIsRaisedOver) {
-    startOverlay();
-    if (HasFatalFailure()) {
-        return;
-    }
+    ASSERT_NO_FATAL_FAILURE(startOverlay());
     const auto stamps = uint32_t(h->app->stamps->window()->winId());
     ASSERT_TRUE(until([&] { return mapped(stamps); }));
     // Qt sends its own raises when its loop next runs: let them land first, so that only the
@@ -166,7 +163,7 @@ TEST_F(AppX11Integration, AWindowMappedOverThePanelIsRaisedOver) {
 // pick is kept there as pick-N.png.
 TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
     const char* grades[] = {"A", "B+", "B", "C+", "C", "C-", "D", "F"};
-    startOverlay([&grades](AppHarness& harness) {
+    ASSERT_NO_FATAL_FAILURE(startOverlay([&grades](AppHarness& harness) {
         harness.service.on("/api/draft/analyze", [&grades](const KVJson& body) {
             KVJson picks = KVJson::array();
             for (size_t i = 0; i < body["pack"].size(); ++i) {
@@ -174,10 +171,7 @@ TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
             }
             return FakeService::Reply{200, {{"best", body["pack"][0]}, {"picks", picks}}};
         });
-    });
-    if (HasFatalFailure()) {
-        return;
-    }
+    }));
     const char* recordDir = std::getenv("KORVANE_RECORD_DIR");
     int first = 1001;
     for (int pick = 1; pick <= 3; ++pick) {
