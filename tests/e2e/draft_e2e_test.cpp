@@ -4,6 +4,7 @@
 #include "../server/service_process.hpp"
 #include "e2e/e2e_world.hpp"
 #include "ui/drawing.hpp"
+#include "x11_harness/fake_input.hpp"
 
 #include <QPainter>
 
@@ -170,12 +171,13 @@ TEST(EndToEnd, ANewUserDraftsBuildsADeckAndComesBackWhileTheServiceIsDown) {
         [&] { return (signIn = world.screen().findWindow("Sign in to Korvane")).has_value(); },
         kStartup));
     world.shot("sign-in");
-    world.screen().click(signIn->x() + kCreateAccountToggle.x(),
-                         signIn->y() + kCreateAccountToggle.y());
-    world.screen().click(signIn->x() + kEmailField.x(), signIn->y() + kEmailField.y());
-    world.screen().type("new.player@example.org");
-    world.screen().click(signIn->x() + kPasswordField.x(), signIn->y() + kPasswordField.y());
-    world.screen().type("Correct-Horse-7");
+    world.screen().input().click(signIn->x() + kCreateAccountToggle.x(),
+                                 signIn->y() + kCreateAccountToggle.y());
+    world.screen().input().click(signIn->x() + kEmailField.x(), signIn->y() + kEmailField.y());
+    world.screen().input().type("new.player@example.org");
+    world.screen().input().click(signIn->x() + kPasswordField.x(),
+                                 signIn->y() + kPasswordField.y());
+    world.screen().input().type("Correct-Horse-7");
     world.shot("registering");
     world.screen().key("Return");
     ASSERT_TRUE(KVE2EWait(
@@ -229,7 +231,7 @@ TEST(EndToEnd, ANewUserDraftsBuildsADeckAndComesBackWhileTheServiceIsDown) {
         << world.korvaneLog();
     world.shot("draft-complete");
     const size_t beforeDeck = world.korvaneLogSize();
-    world.screen().click(button.center().x(), button.center().y());
+    world.screen().input().click(button.center().x(), button.center().y());
     ASSERT_TRUE(world.waitForLog("[draft] deck window: ", beforeDeck, kStartup));
     EXPECT_EQ(deckCards(world.korvaneLog()), 40);
     // The list is drawn once its tab's gold underline shows beside the panel's button.

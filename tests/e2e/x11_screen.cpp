@@ -142,14 +142,6 @@ KVX11Screen::windowWhere(const std::function<bool(const std::string&, const QRec
     return found;
 }
 
-void KVX11Screen::click(int x, int y) {
-    input_->click(x, y);
-}
-
-void KVX11Screen::type(const std::string& text) {
-    input_->type(text);
-}
-
 bool KVX11Screen::key(const std::string& combo) {
     std::vector<xcb_keycode_t> codes;
     for (size_t start = 0; start <= combo.size();) {

@@ -39,9 +39,8 @@ public:
         return window ? std::optional<QRect>(window->frame) : std::nullopt;
     }
 
-    void click(int x, int y);
-    // Printable ASCII text on a US layout.
-    void type(const std::string& text);
+    // Clicks and printable ASCII text on a US layout.
+    KVFakeInput& input() { return *input_; }
     // One key with modifiers held: "Return", "Tab", "alt+s", "ctrl+alt+h".
     bool key(const std::string& combo);
 
