@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <regex>
 
@@ -21,9 +22,7 @@ namespace {
 std::string incompressible(size_t bytes) {
     std::mt19937 random(19);
     std::string data(bytes, '\0');
-    for (auto& byte : data) {
-        byte = static_cast<char>(random());
-    }
+    std::generate(data.begin(), data.end(), [&] { return static_cast<char>(random()); });
     return data;
 }
 
