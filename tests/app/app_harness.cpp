@@ -12,7 +12,7 @@
 
 FakeService::FakeService() {
     server_ = std::make_unique<KVFakeHTTPServer>([this](KVFakeHTTPServer::Routes& routes) {
-        const auto answer = [this](std::string path) {
+        const auto answer = [this](const std::string& path) {
             return [this, path](const httplib::Request& req, httplib::Response& res) {
                 Route route;
                 {

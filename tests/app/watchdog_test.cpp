@@ -53,7 +53,7 @@ TEST(Watchdog, SamplesRollOverAndTheCeilingFiresOnceOnTheMainQueue) {
     KVWriteTestFile(log, earlier);
 
     // Memory and time the test sets by hand.
-    uint64_t resident = 100 * 1048576;
+    uint64_t resident = uint64_t(100) << 20;
     auto now = std::chrono::system_clock::now();
     std::vector<uint64_t> fired;
     KVWatchdog watchdog(kGiB, log, [&](uint64_t bytes) { fired.push_back(bytes); },

@@ -97,7 +97,7 @@ QImage KVX11Screen::shot() {
     if (!reply || xcb_get_image_data_length(reply.get()) < width_ * height_ * 4) {
         return {};
     }
-    return QImage(xcb_get_image_data(reply.get()), width_, height_, width_ * 4,
+    return QImage(xcb_get_image_data(reply.get()), width_, height_, qsizetype(width_) * 4,
                   QImage::Format_RGB32)
         .copy();
 }
