@@ -159,8 +159,9 @@ TEST_F(AppX11Integration, AWindowMappedOverThePanelIsRaisedOver) {
 }
 
 // Three picks of a draft on the game's draft screen: each pack is found in the captured window,
-// graded, and stamped where its cards are. With KORVANE_RECORD_DIR set, the screen after each
-// pick is kept there as pick-N.png.
+// slot by slot, graded, and its stamps go up (that they land on the cards is the end-to-end
+// scenario's check). With KORVANE_RECORD_DIR set, the screen after each pick is kept there as
+// pick-N.png.
 TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
     const char* grades[] = {"A", "B+", "B", "C+", "C", "C-", "D", "F"};
     ASSERT_NO_FATAL_FAILURE(startOverlay([&grades](AppHarness& harness) {
@@ -216,11 +217,6 @@ TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
             << "the pack was not stamped: on screen " << h->app->packOnScreen << ", "
             << h->app->screenSlots.size() << " slots, " << h->app->session->grades.size()
             << " grades, vision " << (h->app->vision != nullptr);
-        for (size_t slot = 0; slot < screen.slots.size(); ++slot) {
-            const KVNormRect& seen = h->app->screenSlots[slot];
-            EXPECT_NEAR(seen.x, screen.slots[slot].x, 0.015 * screen.slots[slot].width) << slot;
-            EXPECT_NEAR(seen.y, screen.slots[slot].y, 0.015 * screen.slots[slot].height) << slot;
-        }
         const auto stamps = uint32_t(h->app->stamps->window()->winId());
         EXPECT_TRUE(until([&] { return mapped(stamps); }));
         flushQt();
