@@ -2,44 +2,36 @@
 
 #include "../ui/offscreen_qt.hpp"
 #include "base/config.hpp"
-#include "base/dispatch/run_loop.hpp"
 #include "base/files.hpp"
 #include "draft_screen/pictures.hpp"
 #include "vision/image_codec.hpp"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fstream>
-#include <thread>
-
-void Gate::open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    opened_.notify_all();
-}
-
-void Gate::close() {
-    std::lock_guard lock(mutex_);
-    open_ = false;
-}
-
-void Gate::wait() {
-    std::unique_lock lock(mutex_);
-    opened_.wait_for(lock, std::chrono::seconds(20), [this] { return open_; });
-}
 
 FakeService::FakeService() {
     server_ = std::make_unique<KVFakeHTTPServer>([this](KVFakeHTTPServer::Routes& routes) {
+        const auto answer = [this](const std::string& path) {
+            return [this, path](const httplib::Request& req, httplib::Response& res) {
+                Route route;
+                {
+                    std::lock_guard lock(mutex_);
+                    route = routes_.count(path) != 0 ? routes_.at(path) : Route();
+                }
+                Reply reply = route ? route(KVJsonParse(req.body).value_or(KVJson())) : Reply{};
+                if (reply.gate) {
+                    reply.gate->wait();
+                }
+                res.status = reply.status;
+                res.set_content(reply.body.dump(), "application/json");
+            };
+        };
         for (const char* path : {"/api/me", "/api/version", "/api/app/version"}) {
-            routes.Get(path, [this, path](const httplib::Request& req, httplib::Response& res) {
-                answer(path, req, res);
-            });
+            routes.Get(path, answer(path));
         }
         for (const char* path : {"/api/draft/analyze", "/api/draft/deck", "/api/telemetry"}) {
-            routes.Post(path, [this, path](const httplib::Request& req, httplib::Response& res) {
-                answer(path, req, res);
-            });
+            routes.Post(path, answer(path));
         }
     });
 }
@@ -47,23 +39,6 @@ FakeService::FakeService() {
 void FakeService::on(const std::string& path, Route route) {
     std::lock_guard lock(mutex_);
     routes_[path] = std::move(route);
-}
-
-void FakeService::answer(const std::string& path, const httplib::Request& req,
-                         httplib::Response& res) {
-    Route route;
-    {
-        std::lock_guard lock(mutex_);
-        if (const auto found = routes_.find(path); found != routes_.end()) {
-            route = found->second;
-        }
-    }
-    Reply reply = route ? route(KVJsonParse(req.body).value_or(KVJson())) : Reply{};
-    if (reply.gate) {
-        reply.gate->wait();
-    }
-    res.status = reply.status;
-    res.set_content(reply.body.dump(), "application/json");
 }
 
 std::vector<KVJson> FakeService::bodies(const std::string& path) const {
@@ -119,62 +94,45 @@ FakeScryfall::FakeScryfall() {
                 res.set_content(KVEncodeJPEG(KVTexturedImage(244, 340, seed), 90).value_or(""),
                                 "image/jpeg");
             });
-        routes.Get(R"(/art/oth/.*)",
-                   [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
     });
 }
 
-size_t FakeScryfall::artRequests(const std::string& code) const {
+size_t FakeScryfall::requests(const std::string& part) const {
     size_t count = 0;
     for (const auto& request : server_->requests()) {
-        count += request.path.rfind("/art/" + code + "/", 0) == 0;
-    }
-    return count;
-}
-
-size_t FakeScryfall::searches(const std::string& code) const {
-    size_t count = 0;
-    for (const auto& request : server_->requests()) {
-        count += request.path.find("q=e:" + code + "%20") != std::string::npos;
+        count += request.path.find(part) != std::string::npos;
     }
     return count;
 }
 
 namespace ArenaLog {
 
-namespace {
-std::string list(const std::vector<int>& ids) {
-    std::string out = "[";
-    for (size_t i = 0; i < ids.size(); ++i) {
-        out += (i ? "," : "") + std::to_string(ids[i]);
-    }
-    return out + "]";
-}
-} // namespace
-
-std::string botPack(int pick, const std::vector<int>& ids, const std::vector<int>& picked,
-                    const std::string& event) {
+std::string botPack(int pick, const std::vector<int>& ids, const std::vector<int>& picked) {
+    const KVJson status = {{"DraftStatus", "PickNext"},
+                           {"PackNumber", 0},
+                           {"PickNumber", pick - 1},
+                           {"NumCardsToPick", 1},
+                           {"DraftPack", ids},
+                           {"PickedCards", picked},
+                           {"EventName", "QuickDraft_TST_20260101"}};
     return "[UnityCrossThreadLogger]12/6/2026 6:01:2" + std::to_string(pick % 10) +
-           " PM\n<== BotDraftDraftStatus {\"DraftStatus\":\"PickNext\",\"PackNumber\":0,"
-           "\"PickNumber\":" +
-           std::to_string(pick - 1) + ",\"NumCardsToPick\":1,\"DraftPack\":" + list(ids) +
-           ",\"PickedCards\":" + list(picked) + ",\"EventName\":\"" + event + "\"}\n";
+           " PM\n<== BotDraftDraftStatus " + status.dump() + "\n";
 }
 
 std::string botComplete(const std::vector<int>& picked) {
-    return "[UnityCrossThreadLogger]12/6/2026 6:05:00 PM\n<== BotDraftDraftStatus "
-           "{\"DraftStatus\":\"Completed\",\"DraftPack\":[],\"PickedCards\":" +
-           list(picked) + "}\n";
+    const KVJson status = {
+        {"DraftStatus", "Completed"}, {"DraftPack", KVJson::array()}, {"PickedCards", picked}};
+    return "[UnityCrossThreadLogger]12/6/2026 6:05:00 PM\n<== BotDraftDraftStatus " +
+           status.dump() + "\n";
 }
 
 } // namespace ArenaLog
 
-AppHarness::AppHarness(const std::string& apiBase) {
+AppHarness::AppHarness() {
     OffscreenQt();
-    const std::string api = apiBase.empty() ? service.base() : apiBase;
     env = std::make_unique<KVScopedEnvironment>([&](KVEnvironment& e) {
         e.executablePath = "/home/dev/korvane/build/dist/bin/korvane"; // a development build
-        e.apiBase = api;
+        e.apiBase = service.base();
         e.scryfallBase = scryfall.base();
     });
     logPath = dir.file("Player.log");
@@ -197,8 +155,8 @@ AppHarness::~AppHarness() {
     KVMain().drain();
 }
 
-void AppHarness::storeSignIn(const std::string& token, const std::string& email) {
-    KVConfig::saveAuth(KVJson{{"token", token}, {"email", email}});
+void AppHarness::storeSignIn() {
+    KVConfig::saveAuth(KVJson{{"token", "tok"}, {"email", "ann@example.com"}});
 }
 
 void AppHarness::appendLog(const std::string& text) {
@@ -219,12 +177,4 @@ void AppHarness::launch(const std::function<void(KVAppServices&)>& adjust) {
     }
     app = KVApp::create(std::move(services), views);
     app->applicationDidFinishLaunching();
-}
-
-bool AppHarness::runUntil(const std::function<bool()>& done, double seconds) {
-    return KVMain().runUntil(done, seconds);
-}
-
-void AppHarness::settle(double seconds) {
-    KVMain().runUntil([] { return false; }, seconds);
 }

@@ -2,13 +2,13 @@
 
 #include "app/app.hpp"
 #include "app/app_views.hpp"
+#include "base/dispatch/run_loop.hpp"
 #include "base/json.hpp"
 #include "platform/fake/fake_platform.hpp"
 #include "support/fake_http_server.hpp"
 #include "support/test_environment.hpp"
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -16,17 +16,18 @@
 #include <string>
 #include <vector>
 
-// Holds a server thread until the test opens it.
+// Holds a server thread until the test opens it: at most 20 s, so that a test that forgets to
+// open it still ends.
 class Gate {
 public:
-    void open();
-    void close();
-    void wait(); // at most 20 s: a test that forgets to open still ends
+    void open() { open_ = true; }
+    void close() { open_ = false; }
+    void wait() const {
+        KVEventually([this] { return open_.load(); }, 20);
+    }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable opened_;
-    bool open_ = true;
+    std::atomic<bool> open_{true};
 };
 
 // The Korvane service on 127.0.0.1: each route answers what the test put in it last.
@@ -48,7 +49,6 @@ public:
     std::string base() const { return server_->base(); }
 
 private:
-    void answer(const std::string& path, const httplib::Request& req, httplib::Response& res);
     mutable std::mutex mutex_;
     std::map<std::string, Route> routes_;
     std::unique_ptr<KVFakeHTTPServer> server_;
@@ -64,10 +64,9 @@ class FakeScryfall {
 public:
     FakeScryfall();
     std::string base() const { return server_->base(); }
-    // Searches asked for `code` (lower case).
-    size_t searches(const std::string& code) const;
-    // Pictures asked for `code` (lower case).
-    size_t artRequests(const std::string& code) const;
+    // Requests whose path and query hold `part`: "q=e:tst%20" for TST's searches, "/art/tst/"
+    // for its pictures.
+    size_t requests(const std::string& part) const;
     std::shared_ptr<Gate> gate = std::make_shared<Gate>();
     std::shared_ptr<Gate> otherGate = std::make_shared<Gate>();
     std::shared_ptr<Gate> artGate = std::make_shared<Gate>();
@@ -80,8 +79,7 @@ private:
 
 // Log entries as Arena writes them.
 namespace ArenaLog {
-std::string botPack(int pick, const std::vector<int>& ids, const std::vector<int>& picked,
-                    const std::string& event = "QuickDraft_TST_20260101");
+std::string botPack(int pick, const std::vector<int>& ids, const std::vector<int>& picked);
 std::string botComplete(const std::vector<int>& picked);
 } // namespace ArenaLog
 
@@ -89,7 +87,7 @@ std::string botComplete(const std::vector<int>& picked);
 // Player.log in a temporary directory.
 class AppHarness {
 public:
-    explicit AppHarness(const std::string& apiBase = "");
+    AppHarness();
     ~AppHarness();
 
     FakeService service;
@@ -104,12 +102,16 @@ public:
     KVJson config;       // the settings file the controller finds (log_path set)
     double clock = 1000; // the controller's wall clock, moved by the test
 
-    void storeSignIn(const std::string& token, const std::string& email);
+    void storeSignIn(); // as "ann@example.com"
     void appendLog(const std::string& text);
     // Creates the controller and runs its launch.
     void launch(const std::function<void(KVAppServices&)>& adjust = {});
     // Drives the main queue until `done`; false after the time-out.
-    bool runUntil(const std::function<bool()>& done, double seconds = 10);
+    bool runUntil(const std::function<bool()>& done, double seconds = 10) {
+        return KVMain().runUntil(done, seconds);
+    }
     // Drives the main queue for a while: for "nothing more happens".
-    void settle(double seconds = 0.4);
+    void settle(double seconds = 0.4) {
+        KVMain().runUntil([] { return false; }, seconds);
+    }
 };

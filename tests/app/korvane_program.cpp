@@ -8,22 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <regex>
-
-namespace {
-
-std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-    if (from.empty()) {
-        return text;
-    }
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
-        text.replace(at, from.size(), to);
-        at += to.size();
-    }
-    return text;
-}
-
-} // namespace
 
 KVProgramRun KVRunKorvane(const std::vector<std::string>& args,
                           const std::vector<std::string>& environment, double seconds) {
@@ -53,8 +39,13 @@ KVProgramRun KVRunKorvane(const std::vector<std::string>& args,
 }
 
 std::string KVMaskReport(std::string text, const std::string& tempDir) {
-    text = replaceAll(std::move(text), tempDir, "$TMP");
-    text = replaceAll(std::move(text), KVPlatformTexts::operatingSystemName(), "<OS>");
+    const std::string os = KVPlatformTexts::operatingSystemName();
+    for (const auto& [from, to] : {std::pair{&tempDir, "$TMP"}, std::pair{&os, "<OS>"}}) {
+        for (size_t at = from->empty() ? std::string::npos : text.find(*from);
+             at != std::string::npos; at = text.find(*from, at + std::strlen(to))) {
+            text.replace(at, from->size(), to);
+        }
+    }
     static const std::vector<std::pair<std::regex, std::string>> masks = {
         {std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"), "<TIME>"},
         {std::regex(R"(pid \d+)"), "pid <N>"},

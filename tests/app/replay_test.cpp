@@ -32,19 +32,11 @@ struct ReplayHome {
     }
 };
 
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 std::vector<std::string> pickLines(const std::string& out) {
     static const std::regex pick(R"(P[1-3]p\d+  .*)");
     std::vector<std::string> picks;
-    for (const std::string& line : linesOf(out)) {
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
         if (std::regex_match(line, pick)) {
             picks.push_back(line);
         }

@@ -46,29 +46,24 @@ TEST(RunModesIntegration, EachCommandLineRunsOneModeWithItsStatus) {
         {{"--replay", "x.log", "--diagnose"}, 0, "Korvane 0.1.38 native on ", false},
         {{"--capture-test", "--replay", "x.log"}, 1, "display  : NONE", false},
         {{"unknown", "--diagnose", "-v"}, 0, "Korvane 0.1.38 native on ", false},
-        // Only the exact switch counts: no other case, no single dash, no blanks around it.
-        {{"--Diagnose", "-diagnose", " --diagnose", "diagnose", "--capture-test "},
+        // Only the exact switch counts: no other case, no single dash, no blanks around it, no
+        // value glued to it. The GUI starts, and wants a display.
+        {{"--Diagnose", "-diagnose", " --diagnose", "diagnose", "--capture-test ", "--smoke-test=1",
+          "--diagnose=yes", "--replay=x.log"},
          1,
          gui.c_str(),
          true},
-        // A value glued to a switch is no switch: the GUI starts, and wants a display.
-        {{"--smoke-test=1"}, 1, gui.c_str(), true},
-        {{"--diagnose=yes"}, 1, gui.c_str(), true},
-        {{"--replay=x.log"}, 1, gui.c_str(), true},
         {{}, 1, gui.c_str(), true},
         {{"--replay"}, 1, "korvane: --replay needs the path of a Player.log", true},
         {{"--replay", "x.log", "--frames"}, 1, "korvane: --frames needs a directory", true},
     };
     for (const Case& c : cases) {
         FreshHome home;
+        SCOPED_TRACE(testing::PrintToString(c.args));
         const KVProgramRun run = home.run(c.args);
-        std::string line;
-        for (const std::string& arg : c.args) {
-            line += arg + " ";
-        }
-        EXPECT_EQ(run.status, c.status) << line << "\n" << run.out << run.err;
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
         const std::string& said = c.onStderr ? run.err : run.out;
-        EXPECT_EQ(said.rfind(c.starts, 0), 0u) << line << " said:\n" << said;
+        EXPECT_EQ(said.rfind(c.starts, 0), 0u) << said;
     }
 }
 
@@ -81,6 +76,8 @@ TEST(RunModesIntegration, TheSmokeTestPassesWithoutADisplayInAFreshHome) {
     EXPECT_EQ(run.err.find("FAILED"), std::string::npos) << run.err;
 }
 
+// Each start also clears away what an interrupted save left behind, and the saved report
+// replaces the last one.
 TEST(RunModesIntegration, DiagnoseReportsWhatIsThereAndSavesTheSameText) {
     struct Case {
         const char* golden;
@@ -109,32 +106,22 @@ TEST(RunModesIntegration, DiagnoseReportsWhatIsThereAndSavesTheSameText) {
         if (c.memoryLog) {
             KVWriteTestFile(home.korvane() + "/memory.log", *c.memoryLog);
         }
+        const std::string leftovers[] = {home.korvane() + "/config.json.tmp.k3Jd9Q",
+                                         home.korvane() + "/cache/scryfall3_SOS.json.tmp.Zq81bW"};
+        for (const std::string& path : leftovers) {
+            KVWriteTestFile(path, "{\"half\": ");
+            const struct timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), longAgo, 0), 0);
+        }
+        KVWriteTestFile(home.korvane() + "/diagnose.txt", std::string(100000, 'o'));
         const KVProgramRun run = home.run({"--diagnose"});
         EXPECT_EQ(run.status, 0) << run.err;
         KVExpectGolden(KVMaskReport(run.out, home.dir.path()), c.golden);
         EXPECT_EQ(KVReadFile(home.korvane() + "/diagnose.txt").value_or("?"), run.out);
+        for (const std::string& path : leftovers) {
+            EXPECT_FALSE(KVFileExists(path)) << path;
+        }
     }
-}
-
-// A start clears away what an interrupted save left behind, and a report replaces the last.
-TEST(RunModesIntegration, AStartClearsInterruptedSavesAndDiagnoseReplacesItsReport) {
-    FreshHome home;
-    const std::string leftovers[] = {home.korvane() + "/config.json.tmp.k3Jd9Q",
-                                     home.korvane() + "/cache/scryfall3_SOS.json.tmp.Zq81bW"};
-    for (const std::string& path : leftovers) {
-        KVWriteTestFile(path, "{\"half\": ");
-        const struct timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), longAgo, 0), 0);
-    }
-    KVWriteTestFile(home.korvane() + "/config.json", "{}");
-    KVWriteTestFile(home.korvane() + "/diagnose.txt", std::string(100000, 'o'));
-    const KVProgramRun run = home.run({"--diagnose"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(KVReadFile(home.korvane() + "/diagnose.txt").value_or("?"), run.out);
-    for (const std::string& path : leftovers) {
-        EXPECT_FALSE(KVFileExists(path)) << path;
-    }
-    EXPECT_TRUE(KVFileExists(home.korvane() + "/config.json"));
 }
 
 TEST(RunModesIntegration, ReplayRefusesWhatItCannotPlayWithOneLine) {

@@ -73,8 +73,9 @@ protected:
 };
 
 TEST_F(VisionLoop, ReportsAPackThreeTimesThenOnlyWhatChangesAndLosesItOnTheThirdMiss) {
-    const std::vector<size_t> order = {3, 1, 4, 0, 5, 2, 7, 6};
-    const auto truth = show(order);
+    const auto truth = show({3, 1, 4, 0, 5, 2, 7, 6});
+    const std::vector<std::string> expected = {"Card 3", "Card 1", "Card 4", "Card 0",
+                                               "Card 5", "Card 2", "Card 7", "Card 6"};
     for (int tick = 0; tick < 3; ++tick) {
         SCOPED_TRACE(tick);
         const KVVisionStep step = loop.tick(inputs);
@@ -82,10 +83,6 @@ TEST_F(VisionLoop, ReportsAPackThreeTimesThenOnlyWhatChangesAndLosesItOnTheThird
         EXPECT_EQ(loop.stable(), tick);
         EXPECT_EQ(step.report->frame, kArenaBounds);
         EXPECT_FALSE(step.report->regionOnly);
-        std::vector<std::string> expected;
-        for (const size_t i : order) {
-            expected.push_back(cards[i]->name);
-        }
         EXPECT_EQ(names(step), expected);
         // Where the stamps go: on the cards themselves.
         for (size_t slot = 0; slot < truth.size(); ++slot) {
@@ -117,18 +114,6 @@ TEST_F(VisionLoop, ReportsAPackThreeTimesThenOnlyWhatChangesAndLosesItOnTheThird
     EXPECT_TRUE(loop.onScreen()); // two misses keep the stamps up
     EXPECT_TRUE(loop.tick(inputs).lost);
     EXPECT_FALSE(loop.tick(inputs).lost); // once
-}
-
-TEST_F(VisionLoop, ASteadyPackOverAScreenThatStaysPutIsLostOnTheThirdMiss) {
-    show({0, 1, 2, 3, 4, 5, 6, 7});
-    for (int tick = 0; tick < 4; ++tick) {
-        loop.tick(inputs);
-    }
-    ASSERT_GE(loop.stable(), 3);
-    showNothing();
-    EXPECT_FALSE(loop.tick(inputs).lost);
-    EXPECT_FALSE(loop.tick(inputs).lost);
-    EXPECT_TRUE(loop.tick(inputs).lost);
 }
 
 TEST_F(VisionLoop, IdleWhenOffOrOutOfDraftAndTheRegionOnlyWhileNoStampsAreUp) {

@@ -24,15 +24,6 @@ std::vector<std::string> linesOf(const std::string& path) {
     return lines;
 }
 
-// Memory and time the test sets by hand.
-struct FakeSources {
-    uint64_t resident = 100 * 1048576;
-    std::chrono::system_clock::time_point now = std::chrono::system_clock::now();
-    KVWatchdog::Sources sources() {
-        return {[this] { return resident; }, [this] { return now; }};
-    }
-};
-
 TEST(Watchdog, CeilingsFromTheSettingNeverConvertOutOfRange) {
     const struct {
         double gigabytes;
@@ -61,24 +52,26 @@ TEST(Watchdog, SamplesRollOverAndTheCeilingFiresOnceOnTheMainQueue) {
     }
     KVWriteTestFile(log, earlier);
 
-    FakeSources memory;
+    // Memory and time the test sets by hand.
+    uint64_t resident = uint64_t(100) << 20;
+    auto now = std::chrono::system_clock::now();
     std::vector<uint64_t> fired;
-    KVWatchdog watchdog(
-        kGiB, log, [&](uint64_t resident) { fired.push_back(resident); }, memory.sources());
-    memory.now += 59s;
-    memory.resident = kGiB; // at the ceiling, not over it
+    KVWatchdog watchdog(kGiB, log, [&](uint64_t bytes) { fired.push_back(bytes); },
+                        {[&] { return resident; }, [&] { return now; }});
+    now += 59s;
+    resident = kGiB; // at the ceiling, not over it
     watchdog.tick();
     auto lines = linesOf(log);
     ASSERT_EQ(lines.size(), 720u);
     EXPECT_EQ(lines.front(), "old 1");
     EXPECT_EQ(lines.back().substr(19), "  rss=  1024.0 MB  peak=  1024.0 MB  up=   0 min");
 
-    memory.now += 1s;
-    memory.resident = kGiB + 1;
+    now += 1s;
+    resident = kGiB + 1;
     watchdog.tick();
-    memory.resident = 0; // unknown: no sample
+    resident = 0; // unknown: no sample
     watchdog.tick();
-    memory.resident = 2 * kGiB;
+    resident = 2 * kGiB;
     watchdog.tick();
     lines = linesOf(log);
     ASSERT_EQ(lines.size(), 720u);

@@ -9,8 +9,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Where Wine keeps Arena's log for a user of the prefix in ~/.wine.
 constexpr const char* kPlayerLog =
     "/.wine/drive_c/users/player/AppData/LocalLow/Wizards Of The Coast/MTGA/Player.log";
@@ -22,14 +20,10 @@ bool writePng(const KVImage& image, const std::string& path) {
 
 } // namespace
 
-std::string KVE2EArtifacts() {
-    return KV_E2E_ARTIFACTS;
-}
-
 KVE2EWorld::KVE2EWorld(std::string shotPrefix) : prefix_(std::move(shotPrefix)) {
     // This scenario's pictures from an earlier run would pass for this run's.
-    std::filesystem::create_directories(KVE2EArtifacts());
-    for (const auto& entry : std::filesystem::directory_iterator(KVE2EArtifacts())) {
+    std::filesystem::create_directories(KV_E2E_ARTIFACTS);
+    for (const auto& entry : std::filesystem::directory_iterator(KV_E2E_ARTIFACTS)) {
         if (entry.path().filename().string().rfind(prefix_ + "-", 0) == 0) {
             std::filesystem::remove(entry.path());
         }
@@ -55,9 +49,7 @@ KVE2EWorld::KVE2EWorld(std::string shotPrefix) : prefix_(std::move(shotPrefix)) 
         failure_ = demoLog_ + " shows no pack";
         return;
     }
-    KVXvfb::Options options;
-    options.windowManager = true;
-    x_ = std::make_unique<KVXvfb>(options);
+    x_ = std::make_unique<KVXvfb>(KVXvfb::Options{.windowManager = true});
     if (x_->display().empty()) {
         failure_ = x_->failure();
         return;
@@ -68,13 +60,11 @@ KVE2EWorld::KVE2EWorld(std::string shotPrefix) : prefix_(std::move(shotPrefix)) 
     }
 }
 
+// The members go in reverse order: korvane before the game and the service it talks to.
 KVE2EWorld::~KVE2EWorld() {
     if (korvane_) {
         korvane_->stop(SIGTERM, 10);
     }
-    korvane_.reset();
-    arena_.reset();
-    service_.reset();
 }
 
 bool KVE2EWorld::startService(int port, const std::vector<std::string>& extra) {
@@ -178,12 +168,8 @@ int KVE2EWorld::korvaneExit(double seconds) {
     return status;
 }
 
-std::string KVE2EWorld::dataDirectory() const {
-    return home_.file("data") + "/Korvane";
-}
-
 std::string KVE2EWorld::korvaneLog() const {
-    return KVReadFile(dataDirectory() + "/korvane.log").value_or("");
+    return KVReadFile(home_.file("data/Korvane/korvane.log")).value_or("");
 }
 
 bool KVE2EWorld::waitForLog(const std::string& text, size_t from, double seconds) const {
@@ -198,7 +184,7 @@ bool KVE2EWorld::waitForLog(const std::string& text, size_t from, double seconds
 void KVE2EWorld::shot(const std::string& name) {
     char number[16];
     std::snprintf(number, sizeof number, "%02d", ++shots_);
-    screen_->shot().save(QString::fromStdString(KVE2EArtifacts() + "/" + prefix_ + "-" + number +
-                                                "-" + name + ".png"),
+    screen_->shot().save(QString::fromStdString(std::string(KV_E2E_ARTIFACTS) + "/" + prefix_ +
+                                                "-" + number + "-" + name + ".png"),
                          "PNG");
 }

@@ -6,7 +6,6 @@
 #include "support/test_environment.hpp"
 #include "x11_harness/xvfb.hpp"
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -68,9 +67,7 @@ public:
     size_t korvaneLogSize() const { return korvaneLog().size(); }
     bool waitForLog(const std::string& text, size_t from, double seconds) const;
 
-    const std::string& home() const { return home_.path(); }
-    std::string dataDirectory() const;
-    std::string authFile() const { return dataDirectory() + "/auth.json"; }
+    std::string authFile() const { return home_.file("data/Korvane/auth.json"); }
 
     // Saves what the screen shows as the scenario's next numbered screenshot.
     void shot(const std::string& name);
@@ -95,9 +92,6 @@ private:
     std::vector<int64_t> shownPack_;
     int shots_ = 0;
 };
-
-// Where the scenarios leave their screenshots.
-std::string KVE2EArtifacts();
 
 // Whether `ready` comes to hold within `seconds`, asked ten times a second: what it asks of
 // other processes (a screenshot, a file) costs more than a glance.

@@ -97,7 +97,7 @@ QImage KVX11Screen::shot() {
     if (!reply || xcb_get_image_data_length(reply.get()) < width_ * height_ * 4) {
         return {};
     }
-    return QImage(xcb_get_image_data(reply.get()), width_, height_, width_ * 4,
+    return QImage(xcb_get_image_data(reply.get()), width_, height_, qsizetype(width_) * 4,
                   QImage::Format_RGB32)
         .copy();
 }
@@ -140,14 +140,6 @@ KVX11Screen::windowWhere(const std::function<bool(const std::string&, const QRec
         }
     }
     return found;
-}
-
-void KVX11Screen::click(int x, int y) {
-    input_->click(x, y);
-}
-
-void KVX11Screen::type(const std::string& text) {
-    input_->type(text);
 }
 
 bool KVX11Screen::key(const std::string& combo) {

@@ -32,19 +32,15 @@ public:
     // The last mapped window, in stacking order, that `wanted` accepts by title and frame.
     std::optional<Window>
     windowWhere(const std::function<bool(const std::string&, const QRect&)>& wanted);
-    // The mapped window titled `title`, or nothing.
-    std::optional<Window> windowNamed(const std::string& title) {
-        return windowWhere(
-            [&title](const std::string& name, const QRect&) { return name == title; });
-    }
+    // The frame of the mapped window titled `title`, or nothing.
     std::optional<QRect> findWindow(const std::string& title) {
-        const auto window = windowNamed(title);
+        const auto window =
+            windowWhere([&title](const std::string& name, const QRect&) { return name == title; });
         return window ? std::optional<QRect>(window->frame) : std::nullopt;
     }
 
-    void click(int x, int y);
-    // Printable ASCII text on a US layout.
-    void type(const std::string& text);
+    // Clicks and printable ASCII text on a US layout.
+    KVFakeInput& input() { return *input_; }
     // One key with modifiers held: "Return", "Tab", "alt+s", "ctrl+alt+h".
     bool key(const std::string& combo);
 
