@@ -2,8 +2,8 @@
 
 #include "demo_draft/demo_art.hpp"
 #include "demo_draft/demo_steps.hpp"
-#include "e2e/x11_screen.hpp"
 #include "support/test_environment.hpp"
+#include "x11_harness/x11_screen.hpp"
 #include "x11_harness/xvfb.hpp"
 
 #include <functional>

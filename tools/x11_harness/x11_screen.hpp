@@ -12,9 +12,10 @@ class KVFakeInput;
 struct xcb_connection_t;
 
 // A user's hands and eyes on an X server: the root window's pixels, top-level windows found by
-// title, and pointer and keyboard input through XTEST.
+// title, and pointer and keyboard input through XTEST. For the end-to-end tests and x11-drive.
 class KVX11Screen {
 public:
+    // `display` as in $DISPLAY; empty for $DISPLAY itself.
     explicit KVX11Screen(const std::string& display);
     ~KVX11Screen();
     KVX11Screen(const KVX11Screen&) = delete;

@@ -1,4 +1,4 @@
-#include "e2e/x11_screen.hpp"
+#include "x11_harness/x11_screen.hpp"
 #include "x11_harness/fake_input.hpp"
 
 #include <xcb/xcb.h>
@@ -64,7 +64,7 @@ bool near(QRgb a, QRgb b, int tolerance) {
 
 KVX11Screen::KVX11Screen(const std::string& display) {
     int screenNumber = 0;
-    connection_ = xcb_connect(display.c_str(), &screenNumber);
+    connection_ = xcb_connect(display.empty() ? nullptr : display.c_str(), &screenNumber);
     if (xcb_connection_has_error(connection_) != 0) {
         return;
     }
