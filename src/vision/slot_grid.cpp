@@ -23,11 +23,11 @@ std::optional<GridFit> SlotReader::fitGrid(int width, double idealH, int colPitc
         int rowPitch = roundHalfAway(bandHeight * 1.1);
         if (index + 1 < bands.size()) {
             const Band& next = bands[index + 1];
-            // Bands measure a little less than the cards (their edges respond only where the
-            // lanes cross them), so the widest row spacing is judged against the card height
-            // the width implies as well.
+            // Bands measure a little less than the cards (about 0.92 of them: their edges
+            // respond only where the lanes cross them), so the widest row spacing is judged
+            // against the card height the band implies, and the one the width implies.
             if (next.start >= band.end &&
-                next.start - band.start <= 1.35 * std::max<double>(bandHeight, idealH)) {
+                next.start - band.start <= 1.35 * std::max(bandHeight / 0.92, idealH)) {
                 rowPitch = next.start - band.start;
             }
         }
