@@ -1,5 +1,7 @@
 #include "server/demo_set.hpp"
 
+#include "base/utf8.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -146,6 +148,19 @@ std::vector<KVJson> KVSDemoSet::cards(const std::string& base) {
         out.push_back(std::move(made));
     }
     return out;
+}
+
+bool KVSDemoSet::isAskedFor(std::string_view query) {
+    const std::string wanted = std::string("e:") + kCode;
+    size_t start = 0;
+    while (start < query.size()) {
+        const size_t end = std::min(query.find(' ', start), query.size());
+        if (KVLowercase(query.substr(start, end - start)) == wanted) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
 }
 
 int KVSDemoSet::indexOfArenaId(int64_t arenaId) {

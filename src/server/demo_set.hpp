@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // "KVD", the offline demo set: 120 made-up cards in Scryfall's shape, each with an Arena id
@@ -21,4 +22,7 @@ public:
     static std::vector<KVJson> cards(const std::string& base);
     // The card with this Arena id's index in cards(), or -1.
     static int indexOfArenaId(int64_t arenaId);
+    // Whether a Scryfall search query asks for this set: one of its terms is "e:kvd", in any
+    // case ("e:kvdx" is another set).
+    static bool isAskedFor(std::string_view query);
 };

@@ -135,9 +135,7 @@ void KVSService::addReleaseRoutes() {
 
 void KVSService::addDemoRoutes() {
     server_->Get("/scryfall/cards/search", [this](const Request& request, Response& response) {
-        std::string query = request.get_param_value("q");
-        std::transform(query.begin(), query.end(), query.begin(), ::tolower);
-        if (query.find(std::string("e:") + KVSDemoSet::kCode) == std::string::npos) {
+        if (!KVSDemoSet::isAskedFor(request.get_param_value("q"))) {
             sendJSON(response, 404,
                      {{"object", "error"},
                       {"code", "not_found"},

@@ -41,4 +41,14 @@ TEST(ServerDemo, TheSetHasItsOwnIdsNamesAndArtForEachCard) {
     EXPECT_EQ(KVSDemoSet::indexOfArenaId(KVSDemoSet::kFirstArenaId + KVSDemoSet::kSize), -1);
 }
 
+// The service's Scryfall stand-in answers with the demo set only when a query asks for it.
+TEST(ServerDemo, OnlyAQueryForTheSetItselfGetsIt) {
+    EXPECT_TRUE(KVSDemoSet::isAskedFor("e:kvd unique:prints"));
+    EXPECT_TRUE(KVSDemoSet::isAskedFor("unique:prints E:KVD"));
+    EXPECT_FALSE(KVSDemoSet::isAskedFor("e:kvdx unique:prints"));
+    EXPECT_FALSE(KVSDemoSet::isAskedFor("e:blb unique:prints"));
+    EXPECT_FALSE(KVSDemoSet::isAskedFor("name:e:kvd"));
+    EXPECT_FALSE(KVSDemoSet::isAskedFor(""));
+}
+
 } // namespace
