@@ -23,7 +23,9 @@
 // edge within 1.5 % of the card's width, the others listed with their edges' errors.
 //
 // STUDY_DEBUG_SCREEN=TEXT prints the detector's debug lines for the screens whose description
-// contains TEXT; STUDY_STATS=FILE writes every slot's distances there.
+// contains TEXT; STUDY_STATS=FILE writes every slot's distances there. With --detection,
+// STUDY_DUMP=1 prints every slot found (normalised x, y, width, height and the card's width in
+// pixels), to compare two builds screen by screen.
 #include "photographs.hpp"
 
 #include "base/files.hpp"
@@ -174,6 +176,12 @@ int detectionOnly(const char* only) {
                     continue;
                 }
                 ++found;
+                if (std::getenv("STUDY_DUMP")) {
+                    for (const KVNormRect& g : *slots) {
+                        std::printf("RECT %s|%.6f %.6f %.6f %.6f %.3f\n", name.c_str(), g.x, g.y,
+                                    g.width, g.height, screen.slots.front().width * spec.width);
+                    }
+                }
                 double worst = 0;
                 double e[4] = {0, 0, 0, 0};
                 for (size_t i = 0; i < slots->size(); ++i) {
