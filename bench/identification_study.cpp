@@ -25,7 +25,7 @@
 // STUDY_DEBUG_SCREEN=TEXT prints the detector's debug lines for the screens whose description
 // contains TEXT; STUDY_STATS=FILE writes every slot's distances there. With --detection,
 // STUDY_DUMP=1 prints every slot found (normalised x, y, width, height and the card's width in
-// pixels), to compare two builds screen by screen.
+// pixels) and the drawn card's rectangle, to compare two builds screen by screen.
 #include "photographs.hpp"
 
 #include "base/files.hpp"
@@ -177,9 +177,13 @@ int detectionOnly(const char* only) {
                 }
                 ++found;
                 if (std::getenv("STUDY_DUMP")) {
-                    for (const KVNormRect& g : *slots) {
-                        std::printf("RECT %s|%.6f %.6f %.6f %.6f %.3f\n", name.c_str(), g.x, g.y,
-                                    g.width, g.height, screen.slots.front().width * spec.width);
+                    for (size_t i = 0; i < slots->size(); ++i) {
+                        const KVNormRect& g = (*slots)[i];
+                        const KVNormRect& t = screen.slots[i];
+                        std::printf("RECT %s|%.6f %.6f %.6f %.6f %.3f|%.6f %.6f %.6f %.6f\n",
+                                    name.c_str(), g.x, g.y, g.width, g.height,
+                                    screen.slots.front().width * spec.width, t.x, t.y, t.width,
+                                    t.height);
                     }
                 }
                 double worst = 0;

@@ -8,18 +8,18 @@
 
 namespace kv_slots {
 
-std::optional<KVSlotBlock> SlotReader::detect(const KVImage& image) {
+std::vector<KVSlotBlock> SlotReader::detect(const KVImage& image) {
     if (n_ < 40) {
-        return std::nullopt;
+        return {};
     }
     if (!computeEdges()) {
-        return std::nullopt;
+        return {};
     }
     const std::vector<int> peaksA = KVSlotGeometry::peaks(profile_, percentile88(profile_));
     debug_.say("[vision] work=%dx%d region=%d peaks=%d\n", kWorkWidth, h_, n_,
                static_cast<int>(peaksA.size()));
     if (peaksA.size() < 2) {
-        return std::nullopt;
+        return {};
     }
     // The top part alone: a short pack's edges are not drowned by what lies below it.
     const int topRows = static_cast<int>(0.4 * n_);
@@ -47,9 +47,10 @@ std::optional<KVSlotBlock> SlotReader::detect(const KVImage& image) {
         debug_.say("  (lo=%d hi=%d)\n", kMinWidth, kMaxWidth);
     }
     if (widths.empty()) {
-        return std::nullopt;
+        return {};
     }
 
+    std::vector<Reading> readings; // best first
     std::optional<Reading> best;
     // Between cards with a wide gap, the pitch and its multiples outvote the card's own width
     // among the pair distances: a chain whose pitch is below the width it was found for tells
@@ -115,31 +116,34 @@ std::optional<KVSlotBlock> SlotReader::detect(const KVImage& image) {
                 readWidth(own.width, false);
             }
         }
-        // A width read off one chain replaces the listed widths' reading only when its block
-        // stands out clearly more: on equal margins the listed width is the safer reading.
+        // A width read off one chain goes before the listed widths' reading only when its block
+        // stands out clearly more: on equal margins the listed width is the safer reading. The
+        // listed one stays behind it, for when the cards' borders do not confirm it.
         if (best && (!listed || best->margin > listed->margin + kOwnWidthMarginLead)) {
             best->widthFromChain = true;
-        } else {
-            best = std::move(listed);
+            readings.push_back(std::move(*best));
         }
-    }
-    if (!best) {
-        return std::nullopt;
+        if (listed) {
+            readings.push_back(std::move(*listed));
+        }
     }
     const double sx = image.width / static_cast<double>(kWorkWidth);
     const double sy = image.height / static_cast<double>(h_);
-    KVSlotBlock block;
-    block.cards = expected_;
-    for (const int left : best->lefts) {
-        block.lefts.push_back(left * sx);
+    std::vector<KVSlotBlock> blocks;
+    for (const Reading& reading : readings) {
+        KVSlotBlock& block = blocks.emplace_back();
+        block.cards = expected_;
+        for (const int left : reading.lefts) {
+            block.lefts.push_back(left * sx);
+        }
+        for (const int top : reading.tops) {
+            block.tops.push_back((top + top_) * sy);
+        }
+        block.cardWidth = reading.cardWidth * sx;
+        block.cardHeight = reading.cardHeight * sy;
+        block.widthFromChain = reading.widthFromChain;
     }
-    for (const int top : best->tops) {
-        block.tops.push_back((top + top_) * sy);
-    }
-    block.cardWidth = best->cardWidth * sx;
-    block.cardHeight = best->cardHeight * sy;
-    block.widthFromChain = best->widthFromChain;
-    return block;
+    return blocks;
 }
 
 // Runs of card left edges spaced by one column pitch: the three longest (strongest on equal

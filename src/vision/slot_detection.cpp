@@ -34,29 +34,28 @@ std::optional<std::vector<KVNormRect>> KVVision::detectSlots(const KVImage& imag
         }
         DebugLines lines(debug);
         SlotReader reader(std::move(*gray), height, expected, lines);
-        const std::optional<KVSlotBlock> found = reader.detect(image);
-        if (!found) {
-            return std::nullopt;
+        for (const KVSlotBlock& found : reader.detect(image)) {
+            std::string refinement;
+            KVSlotBorderEvidence evidence;
+            const KVSlotBlock block =
+                KVRefineSlotBlock(image, found, lines.enabled() ? &refinement : nullptr, &evidence);
+            lines.say("%s", refinement.c_str());
+            if (found.widthFromChain && !evidence.outlinesEveryCard()) {
+                lines.say("[vision] the width read off a chain is not outlined by card borders\n");
+                continue;
+            }
+            std::vector<KVNormRect> slots;
+            slots.reserve(static_cast<size_t>(expected));
+            const double w = image.width;
+            const double h = image.height;
+            for (int64_t i = 0; i < expected; ++i) {
+                slots.push_back({block.lefts[static_cast<size_t>(i % block.perRow())] / w,
+                                 block.tops[static_cast<size_t>(i / block.perRow())] / h,
+                                 block.cardWidth / w, block.cardHeight / h});
+            }
+            return slots;
         }
-        std::string refinement;
-        KVSlotBorderEvidence evidence;
-        const KVSlotBlock block =
-            KVRefineSlotBlock(image, *found, lines.enabled() ? &refinement : nullptr, &evidence);
-        lines.say("%s", refinement.c_str());
-        if (found->widthFromChain && !evidence.outlinesEveryColumn()) {
-            lines.say("[vision] the width read off a chain is not outlined by card borders\n");
-            return std::nullopt;
-        }
-        std::vector<KVNormRect> slots;
-        slots.reserve(static_cast<size_t>(expected));
-        const double w = image.width;
-        const double h = image.height;
-        for (int64_t i = 0; i < expected; ++i) {
-            slots.push_back({block.lefts[static_cast<size_t>(i % block.perRow())] / w,
-                             block.tops[static_cast<size_t>(i / block.perRow())] / h,
-                             block.cardWidth / w, block.cardHeight / h});
-        }
-        return slots;
+        return std::nullopt;
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }

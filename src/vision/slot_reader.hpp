@@ -116,8 +116,9 @@ public:
         n_ = static_cast<int>(0.96 * h_) - top_;
     }
 
-    // The best block's cards in the screenshot's pixels, before refinement.
-    std::optional<KVSlotBlock> detect(const KVImage& image);
+    // The best blocks' cards in the screenshot's pixels, before refinement, best first: a
+    // reading at a width read off a chain, then the listed widths' best, when there are both.
+    std::vector<KVSlotBlock> detect(const KVImage& image);
 
 private:
     uint8_t gx(int r, int x) const { return gx_[static_cast<size_t>(r) * kGradientColumns + x]; }

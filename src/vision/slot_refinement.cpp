@@ -279,8 +279,10 @@ KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, st
         };
         evidence->border = border && *border <= kMaxBorder * w;
         evidence->columns = columns;
+        evidence->rows = rows;
         evidence->framedLefts = known(lefts);
         evidence->framedRights = known(rights);
+        evidence->framedTops = known(tops);
     }
     if (!border || *border > kMaxBorder * w) {
         if (debug) {

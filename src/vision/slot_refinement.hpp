@@ -2,6 +2,8 @@
 
 #include "base/image.hpp"
 
+#include <algorithm>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,17 +34,22 @@ struct KVSlotBlock {
 // A side without clear evidence keeps its edge. `debug`, when not null, gets one line.
 KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, std::string* debug);
 
-// How much of the block the cards' borders outline: whether a border was found at all, and in
-// how many block columns the frame-to-border drop was read on the left and on the right.
+// How much of the block the cards' borders outline: whether a border was found at all, in how
+// many block columns the frame-to-border drop was read on the left and on the right, and in how
+// many block rows on the top.
 struct KVSlotBorderEvidence {
     bool border = false;
     int columns = 0;
+    int rows = 0;
     int framedLefts = 0;
     int framedRights = 0;
+    int framedTops = 0;
 
-    // Every column framed on both sides, but for one.
-    bool outlinesEveryColumn() const {
-        return border && framedLefts >= columns - 1 && framedRights >= columns - 1;
+    // Every column framed on both sides but for one, and a row's top framed (a lower row's top
+    // may lie in the shadow of the row above).
+    bool outlinesEveryCard() const {
+        return border && framedLefts >= columns - 1 && framedRights >= columns - 1 &&
+               framedTops >= std::max(1, rows - 1);
     }
 };
 KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, std::string* debug,
