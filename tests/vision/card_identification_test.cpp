@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 #include <functional>
 #include <random>
 #include <string>
@@ -56,10 +55,10 @@ struct Pack {
 };
 
 // Slot hashes and candidates at exactly the distances d[slot][candidate], for up to three
-// slots. Slot t differs from a base hash in a block of a[t] bits of its own; candidate c flips
-// the first k[t][c] bits of every slot's block and e[c] bits past all blocks, which puts it at
-// a[t] + Σk + e − 2·k[t] from slot t. Up to three slots, every matrix that 256-bit hashes can
-// show at all has such a form; the block sizes are searched for.
+// slots. Slot t differs from a base hash in a block of a[t] bits of its own; candidate c, with
+// `bits` bits flipped in all, flips the first k[t][c] bits of every slot's block and the rest past
+// all blocks, which puts it at a[t] + bits − 2·k[t][c] from slot t. Up to three slots, every
+// matrix that 256-bit hashes can show at all has such a form; the sizes are searched for.
 Pack packAt(const std::vector<std::vector<int>>& d) {
     const int rows = static_cast<int>(d.size());
     const int cols = static_cast<int>(d.at(0).size());
@@ -72,43 +71,26 @@ Pack packAt(const std::vector<std::vector<int>>& d) {
         for (int t = 0; t < rows; ++t) {
             sumA += a[t];
         }
-        int maxE = 0;
         for (int c = 0; c < cols; ++c) {
-            int lo = 0;
-            int hi = INT_MAX;
-            int sumD = 0;
-            for (int t = 0; t < rows; ++t) {
-                lo = std::max(lo, d[t][c] - a[t]);
-                hi = std::min(hi, d[t][c] + a[t]);
-                sumD += d[t][c];
-            }
-            // Σk ≤ the candidate's flipped bits: (rows − 2)·bits ≤ Σd − Σa.
-            if (rows == 1) {
-                lo = std::max(lo, a[0] - d[0][c]);
-            } else if (sumD < sumA) {
-                return false;
-            } else if (rows >= 3) {
-                hi = std::min(hi, (sumD - sumA) / (rows - 2));
-            }
-            int bits = rows <= 2 ? lo : hi;
-            if ((d[0][c] - a[0] - bits) % 2 != 0) {
-                bits += rows <= 2 ? 1 : -1;
-            }
-            if (bits < lo || bits > hi) {
-                return false;
-            }
-            int sumK = 0;
-            for (int t = 0; t < rows; ++t) {
-                if ((d[t][c] - a[t] - bits) % 2 != 0) {
-                    return false;
+            bool found = false;
+            // Slot 0 alone bounds the bits: 0 ≤ k[0][c] ≤ a[0], a whole number.
+            const int last = a[0] + d[0][c];
+            for (int bits = std::max(d[0][c] - a[0], last % 2); bits <= last && !found; bits += 2) {
+                found = true;
+                e[c] = bits;
+                for (int t = 0; t < rows && found; ++t) {
+                    const int twice = a[t] + bits - d[t][c];
+                    k[t][c] = twice / 2;
+                    e[c] -= k[t][c];
+                    found = twice >= 0 && twice % 2 == 0 && k[t][c] <= a[t];
                 }
-                k[t][c] = (a[t] + bits - d[t][c]) / 2;
-                sumK += k[t][c];
+                found = found && e[c] >= 0 && sumA + e[c] <= 256;
             }
-            e[c] = bits - sumK;
-            maxE = std::max(maxE, e[c]);
+            if (!found) {
+                return false;
+            }
         }
-        return sumA + maxE <= 256;
+        return true;
     };
     std::function<bool(int)> search = [&](int t) {
         if (t == rows) {
