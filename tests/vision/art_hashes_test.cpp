@@ -22,33 +22,26 @@ std::string cardJPEG(uint32_t seed) {
     return KVEncodeJPEG(KVTexturedImage(244, 340, seed), 90).value_or("");
 }
 
-// An image host: /art/<n>.jpg is card art number n; /missing/... answers 404, /busy/... 503
-// until `busyUntil` requests have been refused, /slow/... waits `slowSeconds` the first time,
-// /flat/... is a uniform picture and /junk/... is not an image.
+// An image host: /art/<n>.jpg is card art number n; /busy/<n>.jpg answers 503 the first time,
+// /slow/<n>.jpg waits 1.5 s the first time; /missing/... answers 404, /flat/... is a uniform
+// picture and /junk/... is not an image.
 class ImageHost {
 public:
     ImageHost()
         : server_([this](KVFakeHTTPServer::Routes& s) {
-              s.Get(R"(/art/(\d+)\.jpg)", [](const httplib::Request& req, httplib::Response& res) {
-                  res.set_content(cardJPEG(std::stoul(req.matches[1])), "image/jpeg");
-              });
-              s.Get(R"(/missing/.*)",
-                    [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
-              s.Get(R"(/busy/(\d+)\.jpg)",
+              s.Get(R"(/(art|busy|slow)/(\d+)\.jpg)",
                     [this](const httplib::Request& req, httplib::Response& res) {
-                        if (busyRefusals_++ < 1) {
+                        if (req.matches[1] == "busy" && busyRefusals_++ == 0) {
                             res.status = 503;
                             return;
                         }
-                        res.set_content(cardJPEG(std::stoul(req.matches[1])), "image/jpeg");
-                    });
-              s.Get(R"(/slow/(\d+)\.jpg)",
-                    [this](const httplib::Request& req, httplib::Response& res) {
-                        if (slowAnswers_++ == 0) {
+                        if (req.matches[1] == "slow" && slowAnswers_++ == 0) {
                             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
                         }
-                        res.set_content(cardJPEG(std::stoul(req.matches[1])), "image/jpeg");
+                        res.set_content(cardJPEG(std::stoul(req.matches[2])), "image/jpeg");
                     });
+              s.Get(R"(/missing/.*)",
+                    [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
               s.Get(R"(/flat/.*)", [](const httplib::Request&, httplib::Response& res) {
                   KVImage flat = KVImage::blank(244, 340);
                   std::fill(flat.rgba.begin(), flat.rgba.end(), 200);
