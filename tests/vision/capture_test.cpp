@@ -117,18 +117,6 @@ TEST_F(CaptureCacheTest, WindowCaptureReadsTheFrameOfTheMomentAndKeepsTheLastSuc
     const std::vector<Failure> failures = {
         {"not listed", [&] { arena.windowId = 8; },
          "Arena's window is not in the shareable content"},
-        {"capture fails",
-         [&] {
-             fake.capture->windowFrames.clear();
-             fake.capture->captureFailure = "capturing window 0x7 failed: BadMatch";
-         },
-         "capturing window 0x7 failed: BadMatch"},
-        {"silent failure",
-         [&] {
-             fake.capture->windowFrames.clear();
-             fake.capture->captureFailure = "";
-         },
-         "screenshot timed out"},
         {"no size",
          [&] {
              fake.capture->windowFrames[7] = {KVImage{}, {1, 1, 0, 0}};
@@ -163,9 +151,6 @@ TEST_F(CaptureCacheTest, RegionCaptureAsksForTheRegionAsGiven) {
     now += 10;
     EXPECT_FALSE(capture.captureRegion({0, 0, 10, 10}));
     EXPECT_EQ(capture.lastError(), "no display");
-
-    capture.endWindowCapture();
-    EXPECT_EQ(fake.capture->windowCaptureEnds, 1);
 }
 
 TEST(CaptureArenaAppTest, PathsFollowTheEnvironmentThenSteamThenWineAndSoDoLaunches) {

@@ -70,22 +70,21 @@ TEST(SlotRefinement, MovesTheBlockOntoTheCardsOuterEdges) {
 
         std::string debug;
         const KVSlotBlock refined = KVRefineSlotBlock(screen.image, found, &debug);
-        ASSERT_EQ(refined.lefts.size(), truth.lefts.size()) << debug;
-        ASSERT_EQ(refined.tops.size(), truth.tops.size()) << debug;
+        SCOPED_TRACE(debug);
+        ASSERT_EQ(refined.lefts.size(), truth.lefts.size());
+        ASSERT_EQ(refined.tops.size(), truth.tops.size());
         const double tolerance = 0.015 * w;
         for (size_t col = 0; col < truth.lefts.size(); ++col) {
-            EXPECT_NEAR(refined.lefts[col], truth.lefts[col], tolerance) << col << "\n" << debug;
+            EXPECT_NEAR(refined.lefts[col], truth.lefts[col], tolerance) << col;
             EXPECT_NEAR(refined.lefts[col] + refined.cardWidth, truth.lefts[col] + truth.cardWidth,
                         tolerance)
-                << col << "\n"
-                << debug;
+                << col;
         }
         for (size_t row = 0; row < truth.tops.size(); ++row) {
-            EXPECT_NEAR(refined.tops[row], truth.tops[row], tolerance) << row << "\n" << debug;
+            EXPECT_NEAR(refined.tops[row], truth.tops[row], tolerance) << row;
             EXPECT_NEAR(refined.tops[row] + refined.cardHeight, truth.tops[row] + truth.cardHeight,
                         tolerance)
-                << row << "\n"
-                << debug;
+                << row;
         }
     }
 }
