@@ -10,6 +10,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -269,12 +270,9 @@ TEST(CardIdentification, SlotsUnder20PixelsAreNotHashed) {
     // Two candidates are left over, yet a slot without a hash is never named by elimination.
     const auto matches = KVVision::identifyPack(checkerboard(), slots, candidates);
     ASSERT_EQ(matches.size(), 6u);
-    EXPECT_NE(matches[0].card, nullptr);
-    EXPECT_EQ(matches[1].method, "none");
-    EXPECT_EQ(matches[2].method, "none");
-    EXPECT_NE(matches[3].card, nullptr);
-    EXPECT_NE(matches[4].card, nullptr);
-    EXPECT_NE(matches[5].card, nullptr);
+    for (size_t i = 0; i < matches.size(); ++i) {
+        EXPECT_EQ(matches[i].method == "none", i == 1 || i == 2) << i;
+    }
 }
 
 // --- Thumbnails ---
@@ -304,29 +302,23 @@ TEST(CardIdentification, ThumbnailDifferenceIsTheMeanAbsoluteDifference) {
 
 TEST(CardIdentification, LayoutsAreTheSameWithinLessThan0004) {
     std::vector<KVNormRect> a = layout(15);
+    a[3] = {0, 0, 0, 0};
     a[7] = {0.5, 0.5, 0.5, 0.5};
     EXPECT_TRUE(KVVision::sameLayout(a, a));
-
-    double KVNormRect::*const fields[] = {&KVNormRect::x, &KVNormRect::y, &KVNormRect::width,
-                                          &KVNormRect::height};
-    for (double KVNormRect::*const field : fields) {
-        std::vector<KVNormRect> b = a;
-        b[7].*field = 0.5039;
-        EXPECT_TRUE(KVVision::sameLayout(a, b));
-        b[7].*field = 0.504; // 0.504 − 0.5 is a hair above 0.004 in doubles
-        EXPECT_FALSE(KVVision::sameLayout(a, b));
-        EXPECT_FALSE(KVVision::sameLayout(b, a));
-        b[7].*field = 0.496;
-        EXPECT_FALSE(KVVision::sameLayout(a, b));
-
-        // From 0, the difference is exactly the double 0.004.
-        std::vector<KVNormRect> zero = a;
-        zero[3] = {0, 0, 0, 0};
-        b = zero;
-        b[3].*field = 0.004;
-        EXPECT_FALSE(KVVision::sameLayout(zero, b));
-        b[3].*field = 0.0039;
-        EXPECT_TRUE(KVVision::sameLayout(zero, b));
+    // 0.504 − 0.5 is a hair above 0.004 in doubles; from 0, the difference is exactly 0.004.
+    const std::tuple<size_t, double, bool> moves[] = {{7, 0.5039, true},
+                                                      {7, 0.504, false},
+                                                      {7, 0.496, false},
+                                                      {3, 0.004, false},
+                                                      {3, 0.0039, true}};
+    for (double KVNormRect::*const field :
+         {&KVNormRect::x, &KVNormRect::y, &KVNormRect::width, &KVNormRect::height}) {
+        for (const auto& [slot, value, same] : moves) {
+            std::vector<KVNormRect> b = a;
+            b[slot].*field = value;
+            EXPECT_EQ(KVVision::sameLayout(a, b), same) << slot << " at " << value;
+            EXPECT_EQ(KVVision::sameLayout(b, a), same) << slot << " at " << value;
+        }
     }
 
     std::vector<KVNormRect> fewer = a;

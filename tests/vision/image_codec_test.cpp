@@ -94,17 +94,10 @@ std::string pngWithTexts(const KVImage& image, int copies, size_t textBytes) {
 
 // A line of /proc/self/status in KiB ("VmRSS", "VmHWM"), or -1.
 long statusKiB(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field + ":", 0) == 0) {
-            std::istringstream value(line.substr(field.size() + 1));
-            long kib = -1;
-            value >> kib;
-            return kib;
-        }
-    }
-    return -1;
+    std::ostringstream status;
+    status << std::ifstream("/proc/self/status").rdbuf();
+    const size_t at = status.str().find("\n" + field + ":");
+    return at == std::string::npos ? -1 : std::atol(status.str().c_str() + at + field.size() + 2);
 }
 
 // Starts the peak resident size afresh at the current size; false where that is not allowed.
