@@ -69,43 +69,12 @@ std::string writePNG(const PNGForm& form, const std::vector<std::vector<uint8_t>
     return bytes;
 }
 
-// `image` as an RGBA PNG carrying `copies` compressed text chunks, each inflating to
-// `textBytes`: a small file that a decoder keeping its texts expands a thousandfold.
-std::string pngWithTexts(const KVImage& image, int copies, size_t textBytes) {
-    const PNGForm form{image.width, image.height, 8,  PNG_COLOR_TYPE_RGB_ALPHA,
-                       false,       {},           {}, textBytes};
-    std::vector<std::vector<uint8_t>> rows;
-    for (int y = 0; y < image.height; ++y) {
-        rows.emplace_back(image.pixel(0, y), image.pixel(0, y) + image.stride());
-    }
-    std::string bytes = writePNG(form, rows);
-
-    // The one text chunk (length, type, data, checksum, up to the pixels' chunk), repeated
-    // where it stands.
-    const size_t at = bytes.find("zTXt") - 4;
-    const std::string chunk = bytes.substr(at, bytes.find("IDAT", at) - 4 - at);
-    std::string more;
-    for (int i = 1; i < copies; ++i) {
-        more += chunk;
-    }
-    bytes.insert(at, more);
-    return bytes;
-}
-
 // A line of /proc/self/status in KiB ("VmRSS", "VmHWM"), or -1.
 long statusKiB(const std::string& field) {
     std::ostringstream status;
     status << std::ifstream("/proc/self/status").rdbuf();
     const size_t at = status.str().find("\n" + field + ":");
     return at == std::string::npos ? -1 : std::atol(status.str().c_str() + at + field.size() + 2);
-}
-
-// Starts the peak resident size afresh at the current size; false where that is not allowed.
-bool resetPeakResident() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.flush();
-    return clear.good();
 }
 
 long decodeFailure(const std::string& bytes) {
@@ -235,9 +204,24 @@ TEST(ImageCodec, TextChunksAreSkippedNotInflated) {
     // A thousand text chunks of 512 KiB each: a half-megabyte file that a decoder keeping its
     // texts inflates to half a gigabyte (libpng keeps up to a thousand, 8 MB each).
     const KVImage picture = KVTexturedImage(64, 48, 6);
-    const std::string bytes = pngWithTexts(picture, 1000, size_t{512} << 10);
+    std::vector<std::vector<uint8_t>> rows;
+    for (int y = 0; y < picture.height; ++y) {
+        rows.emplace_back(picture.pixel(0, y), picture.pixel(0, y) + picture.stride());
+    }
+    std::string bytes =
+        writePNG({64, 48, 8, PNG_COLOR_TYPE_RGB_ALPHA, false, {}, {}, size_t{512} << 10}, rows);
+    // The one text chunk (length, type, data, checksum, up to the pixels' chunk), repeated
+    // where it stands.
+    const size_t at = bytes.find("zTXt") - 4;
+    const std::string chunk = bytes.substr(at, bytes.find("IDAT", at) - 4 - at);
+    for (int i = 1; i < 1000; ++i) {
+        bytes.insert(at, chunk);
+    }
     ASSERT_LT(bytes.size(), 2u << 20);
-    if (!resetPeakResident()) {
+
+    // The peak resident size starts afresh at the current size.
+    std::ofstream clear("/proc/self/clear_refs");
+    if (!(clear << "5" << std::flush)) {
         GTEST_SKIP() << "this kernel does not let a process reset its peak resident size";
     }
     const long before = statusKiB("VmRSS");

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <sstream>
 #include <thread>
@@ -161,15 +162,14 @@ TEST(PHashIntegration, ThreadsHashingAtOnceAgreeWithOneThread) {
             KVTexturedImage(150 + 37 * static_cast<int>(i), 210 + 23 * static_cast<int>(i % 4), i));
         expected.push_back(KVPHashOfArt(images.back()).value());
     }
-    std::vector<std::vector<KVArtHash>> seen(4);
+    std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
-    for (size_t t = 0; t < seen.size(); ++t) {
+    for (size_t t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
             for (int round = 0; round < 5; ++round) {
                 for (size_t i = 0; i < images.size(); ++i) {
                     const size_t k = (i + t * 3) % images.size();
-                    seen[t].push_back(KVPHashOfArt(images[k]).value_or(KVArtHash{}));
-                    seen[t].push_back(expected[k]);
+                    wrong += KVPHashOfArt(images[k]) != expected[k] ? 1 : 0;
                 }
             }
         });
@@ -177,12 +177,7 @@ TEST(PHashIntegration, ThreadsHashingAtOnceAgreeWithOneThread) {
     for (std::thread& thread : threads) {
         thread.join();
     }
-    for (const auto& pairs : seen) {
-        ASSERT_EQ(pairs.size(), 100u);
-        for (size_t i = 0; i < pairs.size(); i += 2) {
-            EXPECT_EQ(pairs[i], pairs[i + 1]);
-        }
-    }
+    EXPECT_EQ(wrong, 0);
 }
 
 } // namespace
