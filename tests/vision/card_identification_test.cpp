@@ -39,13 +39,11 @@ std::string nameOf(const KVSlotMatch& match) {
     return match.card ? match.card->name : "(none)";
 }
 
+// One row of card-shaped slots.
 std::vector<KVNormRect> layout(size_t count) {
     std::vector<KVNormRect> rects;
     for (size_t i = 0; i < count; ++i) {
-        const size_t row = i / 5;
-        const size_t column = i % 5;
-        rects.push_back({0.05 + 0.18 * static_cast<double>(column),
-                         0.1 + 0.3 * static_cast<double>(row), 0.15, 0.28});
+        rects.push_back({0.05 + 0.06 * static_cast<double>(i), 0.1, 0.05, 0.28});
     }
     return rects;
 }

@@ -45,13 +45,9 @@ TEST(SlotDetectionTest, RefusesAtOnceWhatCannotHoldAPack) {
 // Pictures that are no screen at all, at sizes the draft screens never have (the smallest
 // accepted, odd widths, portrait), asked for small, usual and the largest pack sizes.
 TEST(SlotDetectionTest, TexturedPicturesAreNoPack) {
-    for (const auto& [width, height] : {std::pair{320, 240},
-                                        {641, 479},
-                                        {1280, 720},
-                                        {1000, 1000},
-                                        {1717, 643},
-                                        {900, 1500},
-                                        {2400, 1350}}) {
+    const std::pair<int, int> sizes[] = {{320, 240},  {641, 479},  {1280, 720}, {1000, 1000},
+                                         {1717, 643}, {900, 1500}, {2400, 1350}};
+    for (const auto& [width, height] : sizes) {
         const KVImage image = KVTexturedImage(width, height, static_cast<uint32_t>(width));
         for (const int64_t expected : {2, 5, 15, 64}) {
             EXPECT_FALSE(KVVision::detectSlots(image, expected))
