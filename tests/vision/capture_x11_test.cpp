@@ -19,7 +19,6 @@ std::array<uint8_t, 4> at(const KVImage& image, int x, int y) {
     return {p[0], p[1], p[2], p[3]};
 }
 
-// How many pixels differ from fake-arena's pattern.
 int patternMismatches(const KVImage& image) {
     int wrong = 0;
     for (int y = 0; y < image.height; ++y) {
