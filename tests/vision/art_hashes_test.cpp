@@ -22,33 +22,26 @@ std::string cardJPEG(uint32_t seed) {
     return KVEncodeJPEG(KVTexturedImage(244, 340, seed), 90).value_or("");
 }
 
-// An image host: /art/<n>.jpg is card art number n; /missing/... answers 404, /busy/... 503
-// until `busyUntil` requests have been refused, /slow/... waits `slowSeconds` the first time,
-// /flat/... is a uniform picture and /junk/... is not an image.
+// An image host: /art/<n>.jpg is card art number n; /busy/<n>.jpg answers 503 the first time,
+// /slow/<n>.jpg waits 1.5 s the first time; /missing/... answers 404, /flat/... is a uniform
+// picture and /junk/... is not an image.
 class ImageHost {
 public:
     ImageHost()
         : server_([this](KVFakeHTTPServer::Routes& s) {
-              s.Get(R"(/art/(\d+)\.jpg)", [](const httplib::Request& req, httplib::Response& res) {
-                  res.set_content(cardJPEG(std::stoul(req.matches[1])), "image/jpeg");
-              });
-              s.Get(R"(/missing/.*)",
-                    [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
-              s.Get(R"(/busy/(\d+)\.jpg)",
+              s.Get(R"(/(art|busy|slow)/(\d+)\.jpg)",
                     [this](const httplib::Request& req, httplib::Response& res) {
-                        if (busyRefusals_++ < 1) {
+                        if (req.matches[1] == "busy" && busyRefusals_++ == 0) {
                             res.status = 503;
                             return;
                         }
-                        res.set_content(cardJPEG(std::stoul(req.matches[1])), "image/jpeg");
-                    });
-              s.Get(R"(/slow/(\d+)\.jpg)",
-                    [this](const httplib::Request& req, httplib::Response& res) {
-                        if (slowAnswers_++ == 0) {
+                        if (req.matches[1] == "slow" && slowAnswers_++ == 0) {
                             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
                         }
-                        res.set_content(cardJPEG(std::stoul(req.matches[1])), "image/jpeg");
+                        res.set_content(cardJPEG(std::stoul(req.matches[2])), "image/jpeg");
                     });
+              s.Get(R"(/missing/.*)",
+                    [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
               s.Get(R"(/flat/.*)", [](const httplib::Request&, httplib::Response& res) {
                   KVImage flat = KVImage::blank(244, 340);
                   std::fill(flat.rgba.begin(), flat.rgba.end(), 200);
@@ -103,13 +96,16 @@ std::shared_ptr<KVCatalog> catalogOf(const ImageHost& host, const CardArts& card
     return KVCatalogFromPrintings("TST", printings);
 }
 
+struct ArtHashesIntegration : ::testing::Test {
+    KVScopedEnvironment env;
+    ImageHost host;
+};
+
 KVArtHash expectedHash(uint32_t seed) {
     return *KVPHashOfArt(*KVImageFromData(cardJPEG(seed)));
 }
 
-TEST(ArtHashesIntegration, AFailedAddressStopsTheCardSoHashesStayPaired) {
-    KVScopedEnvironment env;
-    ImageHost host;
+TEST_F(ArtHashesIntegration, AFailedAddressStopsTheCardSoHashesStayPaired) {
     auto catalog = catalogOf(host, {{"First Fails", {"/missing/a.jpg", "/art/1.jpg"}},
                                     {"Second Fails", {"/art/2.jpg", "/junk/b.jpg"}},
                                     {"Flat", {"/flat/c.png"}}});
@@ -129,9 +125,7 @@ TEST(ArtHashesIntegration, AFailedAddressStopsTheCardSoHashesStayPaired) {
     EXPECT_TRUE(hashes.isFailed(host.url("/junk/b.jpg")));
 }
 
-TEST(ArtHashesIntegration, PassingFailuresAreTriedAgainAfterABackOff) {
-    KVScopedEnvironment env;
-    ImageHost host;
+TEST_F(ArtHashesIntegration, PassingFailuresAreTriedAgainAfterABackOff) {
     auto catalog = catalogOf(host, {{"Slow", {"/slow/3.jpg"}}, {"Busy", {"/busy/4.jpg"}}});
     KVArtHashes::Options options;
     options.downloadTimeout = 0.5; // the slow host's first answer takes 1.5 s
@@ -157,9 +151,7 @@ TEST(ArtHashesIntegration, PassingFailuresAreTriedAgainAfterABackOff) {
     EXPECT_EQ(busy->artHashes.at(0), expectedHash(4));
 }
 
-TEST(ArtHashesIntegration, TheCacheFileIsReadAsFarAsItCanBeTrusted) {
-    KVScopedEnvironment env;
-    ImageHost host;
+TEST_F(ArtHashesIntegration, TheCacheFileIsReadAsFarAsItCanBeTrusted) {
     auto catalog = catalogOf(host, {{"Opt", {"/art/1.jpg", "/art/2.jpg", "/art/3.jpg"}},
                                     {"Fire Bolt // Ice Shard", {"/art/4.jpg"}}});
     const std::string a = KVPHashToHex(expectedHash(1));
@@ -184,9 +176,7 @@ TEST(ArtHashesIntegration, TheCacheFileIsReadAsFarAsItCanBeTrusted) {
     EXPECT_EQ(catalog->cardNamed("Opt")->artHashes.size(), 3u); // untouched
 }
 
-TEST(ArtHashesIntegration, TheWholeSetIsSavedEveryFortyHashes) {
-    KVScopedEnvironment env;
-    ImageHost host;
+TEST_F(ArtHashesIntegration, TheWholeSetIsSavedEveryFortyHashes) {
     auto catalog = catalogOf(host, numberedCards(85, 1000));
     std::vector<size_t> saves;
     KVArtHashes::Options options;
@@ -210,9 +200,7 @@ TEST(ArtHashesIntegration, TheWholeSetIsSavedEveryFortyHashes) {
     EXPECT_EQ(catalog->cardNamed("Card 1042")->artHashes.at(0), expectedHash(42));
 }
 
-TEST(ArtHashesIntegration, TheVisionQueueAndTheSetDownloadShareTheWork) {
-    KVScopedEnvironment env;
-    ImageHost host;
+TEST_F(ArtHashesIntegration, TheVisionQueueAndTheSetDownloadShareTheWork) {
     auto catalog = catalogOf(host, numberedCards(24, 100, 2));
     KVArtHashes hashes(catalog);
     std::vector<KVCardRef> pack;
@@ -243,9 +231,7 @@ TEST(ArtHashesIntegration, TheVisionQueueAndTheSetDownloadShareTheWork) {
     EXPECT_EQ(reloaded.loadArtHashes(), 48u); // the file is whole
 }
 
-TEST(ArtHashesIntegration, ASetSwitchStopsTheDownloadAndEachSetKeepsItsOwnFile) {
-    KVScopedEnvironment env;
-    ImageHost host;
+TEST_F(ArtHashesIntegration, ASetSwitchStopsTheDownloadAndEachSetKeepsItsOwnFile) {
     auto catalog = catalogOf(host, numberedCards(10, 1000));
     // The next draft's set, with a hash file of its own that nothing here may touch.
     KVConfig::writeJSON(KVJson::array({{{"name", "Other Card"},

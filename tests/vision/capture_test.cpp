@@ -52,17 +52,11 @@ TEST(CaptureTest, FindArenaKeepsTheLargestOrdinaryArenaWindow) {
             EXPECT_EQ(found->focused, c.focused) << c.name;
         }
     }
-    KVScopedFakePlatform noList;
+    KVScopedFakePlatform fake;
     EXPECT_FALSE(KVCapture::findArena());
     EXPECT_FALSE(KVCapture::frontmostIsUs());
-}
-
-TEST(CaptureTest, FrontmostIsUsComparesWithOurPid) {
-    KVScopedFakePlatform fake;
     fake.windows->next = KVWindowSnapshot{{}, static_cast<int32_t>(::getpid())};
     EXPECT_TRUE(KVCapture::frontmostIsUs());
-    fake.windows->next->frontmostPid = 1;
-    EXPECT_FALSE(KVCapture::frontmostIsUs());
 }
 
 TEST(CaptureTest, RectanglesAreFlippedAgainstThePrimaryScreen) {
@@ -123,18 +117,6 @@ TEST_F(CaptureCacheTest, WindowCaptureReadsTheFrameOfTheMomentAndKeepsTheLastSuc
     const std::vector<Failure> failures = {
         {"not listed", [&] { arena.windowId = 8; },
          "Arena's window is not in the shareable content"},
-        {"capture fails",
-         [&] {
-             fake.capture->windowFrames.clear();
-             fake.capture->captureFailure = "capturing window 0x7 failed: BadMatch";
-         },
-         "capturing window 0x7 failed: BadMatch"},
-        {"silent failure",
-         [&] {
-             fake.capture->windowFrames.clear();
-             fake.capture->captureFailure = "";
-         },
-         "screenshot timed out"},
         {"no size",
          [&] {
              fake.capture->windowFrames[7] = {KVImage{}, {1, 1, 0, 0}};
@@ -169,12 +151,10 @@ TEST_F(CaptureCacheTest, RegionCaptureAsksForTheRegionAsGiven) {
     now += 10;
     EXPECT_FALSE(capture.captureRegion({0, 0, 10, 10}));
     EXPECT_EQ(capture.lastError(), "no display");
-
-    capture.endWindowCapture();
-    EXPECT_EQ(fake.capture->windowCaptureEnds, 1);
 }
 
-TEST(CaptureArenaAppTest, PathsFollowTheEnvironmentThenSteamThenWine) {
+TEST(CaptureArenaAppTest, PathsFollowTheEnvironmentThenSteamThenWineAndSoDoLaunches) {
+    KVScopedFakePlatform fake;
     KVScopedEnvironment env;
     const std::string& home = env.home();
     const std::string steam = home + "/.local/share/Steam";
@@ -190,15 +170,28 @@ TEST(CaptureArenaAppTest, PathsFollowTheEnvironmentThenSteamThenWine) {
     EXPECT_EQ(candidates[0], steamExe);
     EXPECT_EQ(candidates[1], lutrisExe);
     EXPECT_FALSE(KVCapture::arenaInstalled());
+    EXPECT_FALSE(KVCapture::launchArena());
 
     KVWriteTestFile(steam + "/steamapps/appmanifest_2141910.acf", "\"AppState\" {}");
     EXPECT_EQ(KVCapture::arenaPath(), steam + "/steamapps/appmanifest_2141910.acf");
     KVWriteTestFile(lutrisExe, "MZ");
     EXPECT_EQ(KVCapture::arenaPath(), lutrisExe);
+    ASSERT_TRUE(KVCapture::launchArena());
+    ASSERT_EQ(fake.launcher->launches.size(), 1u);
+    EXPECT_EQ(fake.launcher->launches[0].argv, (std::vector<std::string>{"wine", lutrisExe}));
+    EXPECT_EQ(fake.launcher->launches[0].environment,
+              (std::vector<std::pair<std::string, std::string>>{{"WINEPREFIX", lutris}}));
+    fake.launcher->succeeds = false; // no wine installed
+    EXPECT_FALSE(KVCapture::launchArena());
+    fake.launcher->succeeds = true;
+
     KVWriteTestFile(steamExe, "MZ");
     EXPECT_EQ(KVCapture::arenaPath(), steamExe);
+    ASSERT_TRUE(KVCapture::launchArena());
+    EXPECT_EQ(fake.launcher->urls, (std::vector<std::string>{"steam://rungameid/2141910"}));
 
-    // A pinned path that does not exist falls through to the candidates.
+    // A pinned path that does not exist falls through to the candidates; a pinned program that
+    // is no .exe is run as it is.
     KVEnvironment pinned = *KVEnvironment::current();
     pinned.arenaExe = home + "/nowhere/MTGA.exe";
     auto previous = KVEnvironment::replace(pinned);
@@ -206,38 +199,10 @@ TEST(CaptureArenaAppTest, PathsFollowTheEnvironmentThenSteamThenWine) {
     pinned.arenaExe = lutrisExe;
     KVEnvironment::replace(pinned);
     EXPECT_EQ(KVCapture::arenaPath(), lutrisExe);
-    KVEnvironment::restore(previous);
-}
-
-TEST(CaptureArenaAppTest, LaunchPicksSteamWineOrTheFileAndReportsFailure) {
-    KVScopedFakePlatform fake;
-    KVScopedEnvironment env;
-    EXPECT_FALSE(KVCapture::launchArena()); // nothing installed
-
-    const std::string prefix = env.home() + "/.wine";
-    const std::string exe = prefix + "/drive_c/Program Files/Wizards of the Coast/MTGA/MTGA.exe";
-    KVWriteTestFile(exe, "MZ");
-    KVWriteTestFile(prefix + "/drive_c/users/player/AppData/LocalLow/x", "");
-    ASSERT_TRUE(KVCapture::launchArena());
-    ASSERT_EQ(fake.launcher->launches.size(), 1u);
-    EXPECT_EQ(fake.launcher->launches[0].argv, (std::vector<std::string>{"wine", exe}));
-    EXPECT_EQ(fake.launcher->launches[0].environment,
-              (std::vector<std::pair<std::string, std::string>>{{"WINEPREFIX", prefix}}));
-
-    fake.launcher->succeeds = false; // no wine installed
-    EXPECT_FALSE(KVCapture::launchArena());
-
-    fake.launcher->succeeds = true;
-    const std::string steamExe = env.home() + "/.local/share/Steam/steamapps/common/MTGA/MTGA.exe";
-    KVWriteTestFile(steamExe, "MZ");
-    ASSERT_TRUE(KVCapture::launchArena());
-    EXPECT_EQ(fake.launcher->urls, (std::vector<std::string>{"steam://rungameid/2141910"}));
-
-    const std::string script = env.home() + "/run-arena";
+    const std::string script = home + "/run-arena";
     KVWriteTestFile(script, "#!/bin/sh\n");
-    KVEnvironment pinned = *KVEnvironment::current();
     pinned.arenaExe = script;
-    auto previous = KVEnvironment::replace(pinned);
+    KVEnvironment::replace(pinned);
     ASSERT_TRUE(KVCapture::launchArena());
     EXPECT_EQ(fake.launcher->launches.back().argv, (std::vector<std::string>{script}));
     KVEnvironment::restore(previous);

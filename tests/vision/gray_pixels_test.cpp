@@ -1,6 +1,7 @@
 #include "vision/gray_pixels.hpp"
 #include "vision/image_crop.hpp"
 
+#include "draft_screen/arena_screen.hpp"
 #include "draft_screen/pictures.hpp"
 
 #include <gtest/gtest.h>
@@ -9,17 +10,6 @@
 #include <limits>
 
 namespace {
-
-KVImage solid(int width, int height, uint8_t r, uint8_t g, uint8_t b, uint8_t a = 255) {
-    KVImage image = KVImage::blank(width, height);
-    for (size_t i = 0; i < image.rgba.size(); i += 4) {
-        image.rgba[i] = r;
-        image.rgba[i + 1] = g;
-        image.rgba[i + 2] = b;
-        image.rgba[i + 3] = a;
-    }
-    return image;
-}
 
 std::vector<float> gray(const KVImage& image, int width, int height) {
     return KVGrayPixels(image, width, height).value_or(std::vector<float>{-1});
@@ -90,7 +80,7 @@ TEST(GrayPixels, EveryRedAndGreenWithManyBluesIsItsRec601Luma) {
 }
 
 TEST(GrayPixels, AUniformColourStaysItsLumaAtEverySize) {
-    const KVImage image = solid(37, 23, 200, 30, 90); // luma 88.17
+    const KVImage image = KVUniformImage(37, 23, 200, 30, 90); // luma 88.17
     for (const auto& [w, h] : {std::pair{64, 64}, {160, 160}, {5, 3}, {37, 23}, {101, 7}}) {
         const std::vector<float> values = gray(image, w, h);
         ASSERT_EQ(values.size(), static_cast<size_t>(w * h));

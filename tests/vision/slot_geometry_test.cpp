@@ -14,20 +14,17 @@ using G = KVSlotGeometry;
 // slot_detection_screens_test; here the statistics and the block fit whose rules decide a pack.
 
 TEST(SlotGeometryTest, PercentileInterpolatesBetweenOrderStatistics) {
+    using V = std::vector<float>;
     EXPECT_EQ(G::percentile({}, 75.0), 0.0f);
-    const std::vector<float> three{3, 1, 2};
-    EXPECT_EQ(G::percentile(three, 50.0), 2.0f);
-    EXPECT_EQ(G::percentile(three, 0.0), 1.0f);
-    EXPECT_EQ(G::percentile(three, 100.0), 3.0f);
+    EXPECT_EQ(G::percentile(V{3, 1, 2}, 50.0), 2.0f);
+    EXPECT_EQ(G::percentile(V{3, 1, 2}, 0.0), 1.0f);
+    EXPECT_EQ(G::percentile(V{3, 1, 2}, 100.0), 3.0f);
     // pos = 0.75 · 3 = 2.25: a quarter of the way from 30 to 40.
-    const std::vector<float> four{40, 10, 30, 20};
-    EXPECT_FLOAT_EQ(G::percentile(four, 75.0), 32.5f);
-    const std::vector<float> one{7};
-    EXPECT_EQ(G::percentile(one, 95.0), 7.0f);
+    EXPECT_FLOAT_EQ(G::percentile(V{40, 10, 30, 20}, 75.0), 32.5f);
+    EXPECT_EQ(G::percentile(V{7}, 95.0), 7.0f);
     // Duplicates around the cut: the next order statistic is the next value in sorted order,
     // not the next distinct one.
-    const std::vector<float> repeated{5, 5, 5, 9};
-    EXPECT_FLOAT_EQ(G::percentile(repeated, 50.0), 5.0f);
+    EXPECT_FLOAT_EQ(G::percentile(V{5, 5, 5, 9}, 50.0), 5.0f);
 }
 
 TEST(SlotGeometryTest, PercentileOfCountsMatchesSortedValues) {

@@ -8,25 +8,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-// The renderer's truth as a block in pixels.
-KVSlotBlock truthBlock(const KVArenaScreen& screen, const KVArenaScreenSpec& spec) {
-    KVSlotBlock block;
-    block.cards = spec.cards;
-    for (int c = 0; c < spec.perRow && c < spec.cards; ++c) {
-        block.lefts.push_back(screen.slots[static_cast<size_t>(c)].x * spec.width);
-    }
-    for (int i = 0; i < spec.cards; i += spec.perRow) {
-        block.tops.push_back(screen.slots[static_cast<size_t>(i)].y * spec.height);
-    }
-    block.cardWidth = screen.slots.front().width * spec.width;
-    block.cardHeight = screen.slots.front().height * spec.height;
-    return block;
-}
-
-} // namespace
-
 // The faults a first reading leaves, each undone: edges at the frame inside the border, a pitch
 // off by a fraction of a pixel that grows along the row, the whole block shifted; a block already
 // on the cards stays there. Every edge must end within 1.5 % of the card's width of the truth.
@@ -56,7 +37,16 @@ TEST(SlotRefinement, MovesTheBlockOntoTheCardsOuterEdges) {
         spec.seed = 90;
         spec.jpegQuality = 85;
         const KVArenaScreen screen = KVRenderArenaScreen(spec);
-        const KVSlotBlock truth = truthBlock(screen, spec);
+        KVSlotBlock truth; // the renderer's, in pixels
+        truth.cards = spec.cards;
+        for (int c = 0; c < spec.perRow && c < spec.cards; ++c) {
+            truth.lefts.push_back(screen.slots[static_cast<size_t>(c)].x * spec.width);
+        }
+        for (int i = 0; i < spec.cards; i += spec.perRow) {
+            truth.tops.push_back(screen.slots[static_cast<size_t>(i)].y * spec.height);
+        }
+        truth.cardWidth = screen.slots.front().width * spec.width;
+        truth.cardHeight = screen.slots.front().height * spec.height;
         KVSlotBlock found = truth;
         const double w = truth.cardWidth;
         for (size_t col = 0; col < found.lefts.size(); ++col) {
@@ -70,22 +60,21 @@ TEST(SlotRefinement, MovesTheBlockOntoTheCardsOuterEdges) {
 
         std::string debug;
         const KVSlotBlock refined = KVRefineSlotBlock(screen.image, found, &debug);
-        ASSERT_EQ(refined.lefts.size(), truth.lefts.size()) << debug;
-        ASSERT_EQ(refined.tops.size(), truth.tops.size()) << debug;
+        SCOPED_TRACE(debug);
+        ASSERT_EQ(refined.lefts.size(), truth.lefts.size());
+        ASSERT_EQ(refined.tops.size(), truth.tops.size());
         const double tolerance = 0.015 * w;
         for (size_t col = 0; col < truth.lefts.size(); ++col) {
-            EXPECT_NEAR(refined.lefts[col], truth.lefts[col], tolerance) << col << "\n" << debug;
+            EXPECT_NEAR(refined.lefts[col], truth.lefts[col], tolerance) << col;
             EXPECT_NEAR(refined.lefts[col] + refined.cardWidth, truth.lefts[col] + truth.cardWidth,
                         tolerance)
-                << col << "\n"
-                << debug;
+                << col;
         }
         for (size_t row = 0; row < truth.tops.size(); ++row) {
-            EXPECT_NEAR(refined.tops[row], truth.tops[row], tolerance) << row << "\n" << debug;
+            EXPECT_NEAR(refined.tops[row], truth.tops[row], tolerance) << row;
             EXPECT_NEAR(refined.tops[row] + refined.cardHeight, truth.tops[row] + truth.cardHeight,
                         tolerance)
-                << row << "\n"
-                << debug;
+                << row;
         }
     }
 }

@@ -37,11 +37,6 @@ struct Pack {
     }
 };
 
-const Pack& pack() {
-    static const Pack p;
-    return p;
-}
-
 std::vector<KVNormRect> moved(const std::vector<KVNormRect>& slots, double dx, double scale) {
     std::vector<KVNormRect> out;
     for (const KVNormRect& s : slots) {
@@ -55,7 +50,7 @@ std::vector<KVNormRect> moved(const std::vector<KVNormRect>& slots, double dx, d
 // One common move registers slots that detection left off the cards; slots already on the cards
 // stay; a hint is used as given, without a search; and art that matches no candidate is no pack.
 TEST(SlotRegistration, OneMoveForThePackHintsAndNoPack) {
-    const Pack& p = pack();
+    const Pack p;
     const std::vector<KVNormRect>& truth = p.screen.slots;
     // The art-less inverse of every card: as far as a hash can be from the cards on screen.
     std::vector<KVCandidate> absent;
