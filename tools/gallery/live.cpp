@@ -5,8 +5,8 @@
 #include "overlay_samples/overlay_samples.hpp"
 #include "ui/panel.hpp"
 #include "ui/stamps.hpp"
+#include "x11_harness/x11_screen.hpp"
 #include "x11_harness/xvfb.hpp"
-#include "x11_shot.hpp"
 
 #include <QImage>
 
@@ -81,8 +81,8 @@ std::vector<GalleryShot> LiveShots(const std::string& directory) {
     }
     KVFakeArena arena(xvfb.display(), {"--x", "0", "--y", "0", "--width", std::to_string(kWidth),
                                        "--height", std::to_string(kHeight), "--image", gamePath});
-    X11Shot x(xvfb.display());
-    const QRect arenaFrame = x.frame(arena.window);
+    KVX11Screen x(xvfb.display());
+    const QRect arenaFrame = x.frameOf(arena.window);
     if (arena.window == 0 || arenaFrame.isEmpty()) {
         plain.problems.emplace_back("fake-arena did not come up");
         return {plain};
@@ -109,7 +109,7 @@ std::vector<GalleryShot> LiveShots(const std::string& directory) {
     std::string ok;
     unsigned panelWindow = 0;
     ids >> ok >> panelWindow;
-    const QRect panel = x.frame(panelWindow);
+    const QRect panel = x.frameOf(panelWindow);
     const QRegion drawn =
         KVPanelShape(panel.height()).translated(panel.topLeft()) + stampsRegion(arenaFrame);
     // Edge pixels a shape covers by half or more belong to it.

@@ -5,9 +5,11 @@
 
 #include <X11/keysym.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -102,6 +104,42 @@ QImage KVX11Screen::shot() {
         .copy();
 }
 
+QRect KVX11Screen::frameOf(uint32_t window) {
+    auto geometry =
+        owned(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr));
+    auto origin = owned(xcb_translate_coordinates_reply(
+        connection_, xcb_translate_coordinates(connection_, window, root_, 0, 0), nullptr));
+    if (!geometry || !origin) {
+        return {};
+    }
+    return {origin->dst_x, origin->dst_y, geometry->width, geometry->height};
+}
+
+bool KVX11Screen::compositing() {
+    const xcb_atom_t selection = atom(connection_, "_NET_WM_CM_S0");
+    if (selection == XCB_ATOM_NONE) {
+        return false;
+    }
+    auto owner = owned(xcb_get_selection_owner_reply(
+        connection_, xcb_get_selection_owner(connection_, selection), nullptr));
+    return owner && owner->owner != XCB_NONE;
+}
+
+QImage KVX11Screen::settled(const QImage& before, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+    QImage last = shot();
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        QImage next = shot();
+        if (next == last && (before.isNull() || next != before)) {
+            return next;
+        }
+        last = std::move(next);
+    }
+    return last;
+}
+
 std::optional<KVX11Screen::Window>
 KVX11Screen::windowWhere(const std::function<bool(const std::string&, const QRect&)>& wanted) {
     const xcb_atom_t netName = atom(connection_, "_NET_WM_NAME");
@@ -121,19 +159,17 @@ KVX11Screen::windowWhere(const std::function<bool(const std::string&, const QRec
             pending.push_back(child);
             auto attributes = owned(xcb_get_window_attributes_reply(
                 connection_, xcb_get_window_attributes(connection_, child), nullptr));
-            auto geometry = owned(
-                xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, child), nullptr));
-            auto origin = owned(xcb_translate_coordinates_reply(
-                connection_, xcb_translate_coordinates(connection_, child, root_, 0, 0), nullptr));
-            if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || !geometry ||
-                !origin) {
+            if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE) {
+                continue;
+            }
+            const QRect frame = frameOf(child);
+            if (frame.isEmpty()) {
                 continue;
             }
             std::string title = textProperty(connection_, child, netName);
             if (title.empty()) {
                 title = textProperty(connection_, child, XCB_ATOM_WM_NAME);
             }
-            const QRect frame(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
             if (wanted(title, frame)) {
                 found = Window{child, frame};
             }

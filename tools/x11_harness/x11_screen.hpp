@@ -12,7 +12,8 @@ class KVFakeInput;
 struct xcb_connection_t;
 
 // A user's hands and eyes on an X server: the root window's pixels, top-level windows found by
-// title, and pointer and keyboard input through XTEST. For the end-to-end tests and x11-drive.
+// title, and pointer and keyboard input through XTEST. For the end-to-end tests, x11-drive and
+// the gallery's live pictures.
 class KVX11Screen {
 public:
     // `display` as in $DISPLAY; empty for $DISPLAY itself.
@@ -33,6 +34,14 @@ public:
     // The last mapped window, in stacking order, that `wanted` accepts by title and frame.
     std::optional<Window>
     windowWhere(const std::function<bool(const std::string&, const QRect&)>& wanted);
+    // A window's client area on the root; empty when the window is gone.
+    QRect frameOf(uint32_t window);
+    // Whether a compositing manager holds its selection.
+    bool compositing();
+    // The root's pixels once they stop changing (two equal pictures 250 ms apart, for at most
+    // `seconds`), after they first differ from `before` when that is given.
+    QImage settled(const QImage& before, double seconds = 10);
+
     // The frame of the mapped window titled `title`, or nothing.
     std::optional<QRect> findWindow(const std::string& title) {
         const auto window =
