@@ -137,14 +137,12 @@ TEST(LogParser, ReadsFormatAndSetFromEventNames) {
         EXPECT_EQ(got.format, format) << name;
         EXPECT_EQ(got.setCode, set) << name;
     };
-    check("PremierDraft_SOS_20260901", "PremierDraft", "SOS");
     check("TraditionalDraft_ABC_1", "TradDraft", "ABC");
     check("BotDraft_XYZ_2", "QuickDraft", "XYZ");
     check("PickTwoTradDraft_M3C_3", "PickTwoTradDraft", "M3C");
     check("TradSealed_ABC_4", "TradSealed", "ABC");
     check("Event_QuickDraft_Y24DSK_x", "QuickDraft", "Y24DSK"); // found anywhere
     check("QuickDraft_sos_1", "", "");                          // set codes are upper case
-    check("Cube_Draft", "", "");
     check("", "", "");
 }
 

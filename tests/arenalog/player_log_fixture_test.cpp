@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 namespace {
@@ -30,35 +31,13 @@ std::string decoded(const std::vector<std::string>& chunks) {
     return lines;
 }
 
-// Cuts `text` into random pieces at character boundaries, mostly small ones as the tailer reads
-// them while Arena writes; the piece that holds the big start-up answer runs on through the
-// next marker, as the tailer's first 6 MiB read would.
-std::vector<std::string> randomChunks(const std::string& text, unsigned seed) {
-    std::mt19937 rng(seed);
-    const size_t bigStart = text.rfind(kMarker, text.find("StartHook"));
-    const size_t bigEnd = text.find(kMarker, bigStart + kMarker.size()) + kMarker.size();
-    std::vector<std::string> chunks;
-    for (size_t pos = 0; pos < text.size();) {
-        const unsigned kind = rng() % 10;
-        const size_t most = kind < 5 ? 64 : kind < 8 ? 4096 : 65536;
-        size_t end = std::min(text.size(), pos + 1 + rng() % most);
-        if (end > bigStart && end < bigEnd) {
-            end = bigEnd;
-        }
-        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-            ++end;
-        }
-        chunks.push_back(text.substr(pos, end - pos));
-        pos = end;
-    }
-    return chunks;
-}
-
-// Pieces of `size` bytes, never cut inside a character.
-std::vector<std::string> piecesOf(const std::string& text, size_t size) {
+// Pieces of `text` that end where `next(start)` says, moved on to the end of the character
+// there: the tailer never cuts one.
+std::vector<std::string> piecesOf(const std::string& text,
+                                  const std::function<size_t(size_t start)>& next) {
     std::vector<std::string> pieces;
     for (size_t pos = 0; pos < text.size();) {
-        size_t end = std::min(text.size(), pos + size);
+        size_t end = std::min(text.size(), next(pos));
         while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
             ++end;
         }
@@ -66,6 +45,21 @@ std::vector<std::string> piecesOf(const std::string& text, size_t size) {
         pos = end;
     }
     return pieces;
+}
+
+// Random pieces, mostly small ones as the tailer reads them while Arena writes; the piece that
+// holds the big start-up answer runs on through the next marker, as the tailer's first 6 MiB
+// read would.
+std::vector<std::string> randomChunks(const std::string& text, unsigned seed) {
+    std::mt19937 rng(seed);
+    const size_t bigStart = text.rfind(kMarker, text.find("StartHook"));
+    const size_t bigEnd = text.find(kMarker, bigStart + kMarker.size()) + kMarker.size();
+    return piecesOf(text, [&](size_t start) {
+        const unsigned kind = rng() % 10;
+        const size_t most = kind < 5 ? 64 : kind < 8 ? 4096 : 65536;
+        const size_t end = start + 1 + rng() % most;
+        return end > bigStart && end < bigEnd ? bigEnd : end;
+    });
 }
 
 // The events as the reader before this one decoded them, pinned byte for byte. Trickled in small
@@ -78,8 +72,8 @@ TEST(PlayerLogFixture, EventsMatchThePinnedDecodingWholeAndTrickled) {
     EXPECT_EQ(decoded({log}), pinned);
     ASSERT_EQ(pinned.rfind("inventory ", 0), 0u);
     const std::string trickled = pinned.substr(pinned.find('\n') + 1);
-    EXPECT_EQ(decoded(piecesOf(log, 4096)), trickled);
-    EXPECT_EQ(decoded(piecesOf(log, 61)), trickled);
+    EXPECT_EQ(decoded(piecesOf(log, [](size_t at) { return at + 4096; })), trickled);
+    EXPECT_EQ(decoded(piecesOf(log, [](size_t at) { return at + 61; })), trickled);
 }
 
 TEST(PlayerLogFixture, AnyCuttingGivesTheSameEventsAsTheWholeText) {

@@ -15,7 +15,6 @@ std::string userLog(const std::string& prefix, const std::string& user) {
            "/AppData/LocalLow/Wizards Of The Coast/MTGA/Player.log";
 }
 
-// Writes a log whose last change was `secondsAgo` seconds ago.
 void writeLogAged(const std::string& path, long secondsAgo) {
     KVWriteTestFile(path, "[UnityCrossThreadLogger]\n");
     std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() -
@@ -54,26 +53,22 @@ TEST(ArenaLogLocator, ListsSteamLibrariesThenLutrisThenBottlesThenWine) {
     const std::string native = home + "/.local/share/Steam";
     const std::string extra = home + "/disk2/SteamLibrary";
     const std::string flatpak = home + "/.var/app/com.valvesoftware.Steam/.local/share/Steam";
-    ASSERT_TRUE(KVMakeDirectories(native + "/steamapps"));
-    ASSERT_TRUE(KVMakeDirectories(extra));
-    ASSERT_TRUE(KVMakeDirectories(flatpak));
-    ASSERT_TRUE(KVMakeDirectories(home + "/.steam"));
+    const std::string snap = home + "/snap/steam/common/.local/share/Steam";
+    const std::string bottle = home + "/.var/app/com.usebottles.bottles/data/bottles/bottles/A";
+    const std::string nativeBottle = home + "/.local/share/bottles/bottles/MTGA";
+    const std::string lutris = userLog(home + "/Games/arena", "me");
+    const std::string wine = userLog(home + "/.wine", "me");
+    for (const std::string& folder :
+         {native + "/steamapps", extra, flatpak, home + "/.steam", snap + "/steamapps",
+          home + "/Games/arena/drive_c/users/Public", bottle + "/drive_c/users/player",
+          nativeBottle + "/drive_c/users/player"}) {
+        ASSERT_TRUE(KVMakeDirectories(folder)) << folder;
+    }
     ASSERT_EQ(::symlink(native.c_str(), (home + "/.steam/steam").c_str()), 0);
     KVWriteTestFile(native + "/steamapps/libraryfolders.vdf",
                     "\"libraryfolders\" { \"0\" { \"path\" \"" + native +
                         "\" } \"1\" { \"path\" \"" + extra +
                         "\" } \"2\" { \"path\" \"/nonexistent/lib\" } }");
-    const std::string lutris = home + "/Games/arena/drive_c/users/me/AppData/LocalLow/"
-                                      "Wizards Of The Coast/MTGA/Player.log";
-    const std::string wine = home + "/.wine/drive_c/users/me/AppData/LocalLow/"
-                                    "Wizards Of The Coast/MTGA/Player.log";
-    ASSERT_TRUE(KVMakeDirectories(home + "/Games/arena/drive_c/users/Public"));
-    const std::string snap = home + "/snap/steam/common/.local/share/Steam";
-    const std::string bottle = home + "/.var/app/com.usebottles.bottles/data/bottles/bottles/A";
-    const std::string nativeBottle = home + "/.local/share/bottles/bottles/MTGA";
-    ASSERT_TRUE(KVMakeDirectories(snap + "/steamapps"));
-    ASSERT_TRUE(KVMakeDirectories(bottle + "/drive_c/users/player"));
-    ASSERT_TRUE(KVMakeDirectories(nativeBottle + "/drive_c/users/player"));
     KVWriteTestFile(lutris, "");
     KVWriteTestFile(wine, "");
 
@@ -88,9 +83,6 @@ TEST(ArenaLogLocator, TheMostRecentlyWrittenLogWins) {
     // Players move between stores and prefixes; the log Arena writes now is the one to follow.
     // Where each is, under the home directory:
     const std::string steam = steamLog("/.local/share/Steam");
-    const std::string snap = steamLog("/snap/steam/common/.local/share/Steam");
-    const std::string bottle =
-        userLog("/.var/app/com.usebottles.bottles/data/bottles/bottles/Arena", "me");
     const std::string lutris = userLog("/Games/arena", "me");
     const std::string wine = userLog("/.wine", "me");
     const struct {
@@ -98,10 +90,7 @@ TEST(ArenaLogLocator, TheMostRecentlyWrittenLogWins) {
         std::vector<std::pair<std::string, long>> logs; // where, seconds since written
         std::string expected;
     } cases[] = {
-        {"only one", {{wine, 500}}, wine},
         {"a newer one in a later prefix", {{steam, 900}, {lutris, 30}, {wine, 600}}, lutris},
-        {"snap Steam newest", {{steam, 900}, {snap, 10}, {bottle, 60}}, snap},
-        {"a Bottles prefix newest", {{steam, 900}, {bottle, 5}, {wine, 60}}, bottle},
         {"the same age: the earlier probe", {{lutris, 100}, {steam, 100}}, steam},
     };
     for (const auto& c : cases) {

@@ -137,7 +137,6 @@ TEST(RunLoopIntegration, RunsPostedWorkOnTheDrivingThreadInOrder) {
     EXPECT_TRUE(loop->runUntil([&] { return order.size() == 100; }, 5));
     EXPECT_EQ(ranOn, std::this_thread::get_id());
     EXPECT_EQ(order, upTo(100));
-    EXPECT_FALSE(loop->runUntil([] { return false; }, 0.05)); // times out
 }
 
 TEST(RunLoopIntegration, DrainRunsOnlyWhatWasPostedAndNothingRunsAfterTheEnd) {

@@ -28,9 +28,6 @@ TEST(JsonParse, RefusesMalformedTextAndInvalidUtf8WithAnErrorNotAThrow) {
         EXPECT_EQ(error.domain, "KorvaneJSON") << text;
         EXPECT_FALSE(error.message.empty());
     }
-    const auto ok = KVJsonParse(R"({"a":[1,"x",{"b":null}]})");
-    ASSERT_TRUE(ok.has_value());
-    EXPECT_EQ((*ok)["a"][1], "x");
 }
 
 // nlohmann's own reader, the values the program always had: the new reader must give the same
@@ -148,7 +145,6 @@ TEST(JsonDump, ReplacesInvalidUtf8InsteadOfThrowing) {
     std::string dumped;
     ASSERT_NO_THROW(dumped = KVJsonDump(value));
     EXPECT_EQ(dumped, "{\"name\":\"ok\xEF\xBF\xBD\xEF\xBF\xBD\"}");
-    EXPECT_EQ(KVJsonDump(KVJson{{"a", 1}}, 2), "{\n  \"a\": 1\n}");
 }
 
 TEST(JsonReaders, LookupsChainThroughMissingAndMistypedMembers) {

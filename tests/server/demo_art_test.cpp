@@ -7,18 +7,14 @@
 
 namespace {
 
-int64_t arenaIdAt(size_t index) {
-    return KVJsonInt64(KVJsonAt(KVSDemoSet::cards("")[index], "arena_id"), 0);
-}
-
 TEST(DemoArt, ArtIsDecodedOnceAndMissingArtIsNamed) {
     KVDemoArt art;
-    const int64_t id = arenaIdAt(0);
+    const int64_t id = KVSDemoSet::kFirstArenaId;
     const KVImage* first = art.of(id);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->width, 488);
     EXPECT_EQ(first->height, 680);
-    EXPECT_NE(art.of(arenaIdAt(1)), first);
+    EXPECT_NE(art.of(id + 1), first);
     EXPECT_EQ(art.of(id), first); // the cached picture, still where it was
     EXPECT_EQ(art.of(123), nullptr);
 

@@ -4,7 +4,6 @@
 #include "server/demo_set.hpp"
 
 #include <gtest/gtest.h>
-#include <turbojpeg.h>
 
 #include <set>
 
@@ -16,25 +15,14 @@ TEST(ServerDemo, TheSetHasItsOwnIdsNamesAndArtForEachCard) {
     ASSERT_EQ(cards.size(), static_cast<size_t>(KVSDemoSet::kSize));
     std::set<std::string> names;
     std::set<std::string> pictures;
-    tjhandle decoder = tjInitDecompress();
     for (size_t i = 0; i < cards.size(); ++i) {
         const KVJson& card = cards[i];
-        const int64_t id = card["arena_id"];
-        EXPECT_EQ(KVSDemoSet::indexOfArenaId(id), static_cast<int>(i));
+        EXPECT_EQ(KVSDemoSet::indexOfArenaId(card["arena_id"]), static_cast<int>(i));
         const std::string color =
             card["colors"].empty() ? "" : card["colors"][0].get<std::string>();
-        const std::string jpeg = KVSDemoArt::jpeg(static_cast<int>(i), color);
-        int width = 0, height = 0, subsampling = 0, colorspace = 0;
-        ASSERT_EQ(tjDecompressHeader3(decoder, reinterpret_cast<const unsigned char*>(jpeg.data()),
-                                      jpeg.size(), &width, &height, &subsampling, &colorspace),
-                  0);
-        EXPECT_EQ(std::make_pair(width, height), std::make_pair(488, 680));
-        EXPECT_EQ(KVSDemoArt::jpeg(static_cast<int>(i), color), jpeg)
-            << "the same card always gets the same picture";
-        pictures.insert(jpeg);
+        pictures.insert(KVSDemoArt::jpeg(static_cast<int>(i), color));
         names.insert(card["name"].get<std::string>());
     }
-    tjDestroy(decoder);
     EXPECT_EQ(names.size(), cards.size());
     EXPECT_EQ(pictures.size(), cards.size());
     EXPECT_EQ(KVSDemoSet::indexOfArenaId(KVSDemoSet::kFirstArenaId - 1), -1);
