@@ -10,8 +10,8 @@
 struct KVZipEntry {
     std::string path;
     mode_t type = S_IFREG;
-    std::string data;
-    std::string symlink;
+    std::string data{};
+    std::string symlink{};
     mode_t perm = 0644;
     // Written into the central directory over what libarchive wrote: types a zip writer
     // refuses to store (devices) but a hostile archive can claim. 0 leaves it alone.

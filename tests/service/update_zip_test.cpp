@@ -93,8 +93,8 @@ TEST_F(UpdateInstallIntegration, BadArchivesFailWithTheirCodesAndTouchNothing) {
     struct Case {
         const char* name;
         std::vector<KVZipEntry> entries;
-        long code = 1;   // 1: it could not be unpacked; 2: it held no app
-        std::string raw; // written instead of a zip when set
+        long code = 1;     // 1: it could not be unpacked; 2: it held no app
+        std::string raw{}; // written instead of a zip when set
     };
     // A good app and a hostile entry after it: an archive is refused whole.
     const auto app = [](const std::vector<KVZipEntry>& hostile) {
