@@ -60,22 +60,19 @@ protected:
         xcb_disconnect(x);
     }
 
-    xcb_keycode_t keyOf(xcb_keysym_t symbol) { return input->keyOf(symbol); }
-
     // Control+Alt held around `keys` pressed in turn.
     void chord(const std::vector<xcb_keycode_t>& keys) {
-        input->send(XCB_KEY_PRESS, keyOf(kControlL));
-        input->send(XCB_KEY_PRESS, keyOf(kAltL));
+        input->send(XCB_KEY_PRESS, input->keyOf(kControlL));
+        input->send(XCB_KEY_PRESS, input->keyOf(kAltL));
         for (const xcb_keycode_t key : keys) {
             input->send(XCB_KEY_PRESS, key);
             input->send(XCB_KEY_RELEASE, key);
         }
-        input->send(XCB_KEY_RELEASE, keyOf(kAltL));
-        input->send(XCB_KEY_RELEASE, keyOf(kControlL));
+        input->send(XCB_KEY_RELEASE, input->keyOf(kAltL));
+        input->send(XCB_KEY_RELEASE, input->keyOf(kControlL));
         input->sync();
     }
 
-    // Runs Qt's events until `done` holds, for at most 10 s.
     static bool runUntil(const std::function<bool()>& done) {
         return KVEventually([&] {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -109,8 +106,8 @@ protected:
 TEST_F(HotKeysIntegrationTest, AChordReportsOncePerPressWhateverTheLocks) {
     ASSERT_TRUE(hotKeys->registerKey(kSignature, 1, 'O', kControlOption));
     ASSERT_TRUE(hotKeys->registerKey(kSignature, 2, 'H', kControlOption));
-    const xcb_keycode_t o = keyOf('o');
-    const xcb_keycode_t h = keyOf('h');
+    const xcb_keycode_t o = input->keyOf('o');
+    const xcb_keycode_t h = input->keyOf('h');
 
     // O, then H: H's report shows every earlier event was seen.
     chord({o, h});
@@ -118,10 +115,10 @@ TEST_F(HotKeysIntegrationTest, AChordReportsOncePerPressWhateverTheLocks) {
     EXPECT_EQ(reports, (std::vector<int>{1, 2}));
 
     // NumLock on: the same chord still arrives.
-    input->tap(keyOf(kNumLock));
+    input->tap(input->keyOf(kNumLock));
     chord({o});
     EXPECT_TRUE(runUntil([&] { return reports.size() >= 3; }));
-    input->tap(keyOf(kNumLock));
+    input->tap(input->keyOf(kNumLock));
     EXPECT_EQ(reports.back(), 1);
 
     // Unregistered, the chord is free for others again.
@@ -139,7 +136,7 @@ TEST_F(HotKeysIntegrationTest, AHeldKeyReportsOnce) {
     auto send = [&](uint8_t type, uint16_t state) {
         xcb_key_press_event_t event{};
         event.response_type = type;
-        event.detail = keyOf('d');
+        event.detail = input->keyOf('d');
         event.state = state;
         return filter->nativeEventFilter("xcb_generic_event_t", &event, nullptr);
     };
@@ -157,7 +154,7 @@ TEST_F(HotKeysIntegrationTest, AHeldKeyReportsOnce) {
 
 TEST_F(HotKeysIntegrationTest, AChordHeldElsewhereIsRefusedAndLogged) {
     KVScopedEnvironment environment; // the log goes to a fresh home
-    const xcb_keycode_t p = keyOf('p');
+    const xcb_keycode_t p = input->keyOf('p');
     const uint16_t mask = XCB_MOD_MASK_1;
     ASSERT_TRUE(freeElsewhere(p, mask));
     xcb_grab_key(x, 1, root, mask, p, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
@@ -175,7 +172,7 @@ TEST_F(HotKeysIntegrationTest, AChordHeldElsewhereIsRefusedAndLogged) {
 
 TEST_F(HotKeysIntegrationTest, AChordFollowsItsLetterToAnotherKey) {
     ASSERT_TRUE(hotKeys->registerKey(kSignature, 1, 'O', kControlOption));
-    const xcb_keycode_t old = keyOf('o');
+    const xcb_keycode_t old = input->keyOf('o');
     const xcb_keycode_t moved = 250;
     auto* mapping = xcb_get_keyboard_mapping_reply(x, xcb_get_keyboard_mapping(x, old, 1), nullptr);
     ASSERT_NE(mapping, nullptr);

@@ -59,8 +59,6 @@ TEST_F(QtDesktopShellTest, AnAlertReturnsTheButtonChosen) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        // Once the alert is up: what it shows, then a click on the button titled `choice`, or
-        // a close when `choice` is empty.
         bool shown = false;
         QTimer answer;
         QObject::connect(&answer, &QTimer::timeout, [&] {
@@ -138,7 +136,6 @@ TEST_F(QtDesktopShellTest, TheProgressWindowFollowsTheDownloadAndStaysUntilItEnd
             EXPECT_EQ(bar->value(), step.value);
         }
     }
-    ASSERT_NE(first, nullptr);
     // Centred, give or take the rounding of QRect's centres.
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_LE((first->geometry().center() - screen.center()).manhattanLength(), 4);
@@ -156,7 +153,6 @@ TEST_F(QtDesktopShellTest, TheProgressWindowFollowsTheDownloadAndStaysUntilItEnd
     KVMakeQtDesktopShell()->hideProgress();
 }
 
-// The drawn tray picture stands out on a light tray as on a dark one.
 TEST_F(QtDesktopShellTest, TheDrawnTrayIconReadsOnLightAndDarkTrays) {
     const QImage icon = KVDrawnTrayIcon("\u25C6");
     ASSERT_EQ(icon.size(), QSize(36, 36));
@@ -176,8 +172,6 @@ TEST_F(QtDesktopShellTest, TheDrawnTrayIconReadsOnLightAndDarkTrays) {
     }
 }
 
-// On X: whether a tray host runs decides `trayAvailable`; a notification with no session bus
-// returns at once and does not crash, host or not.
 TEST(QtDesktopShellIntegration, TheTrayFollowsTheHostAndNotifyingNeedsNoBus) {
     for (const bool host : {false, true}) {
         SCOPED_TRACE(host ? "with a tray host" : "without a tray host");
@@ -203,8 +197,6 @@ TEST(QtDesktopShellIntegration, TheTrayFollowsTheHostAndNotifyingNeedsNoBus) {
     }
 }
 
-// With no tray item, a notification goes to the desktop's notification service on the session
-// bus, with the arguments its Notify method takes.
 TEST(QtDesktopShellIntegration, WithoutATrayItemTheNotificationServiceGetsTheMessage) {
     KVChildProcess bus({"dbus-daemon", "--session", "--nofork", "--print-address"}, {});
     const std::string address = bus.readLine(10);

@@ -14,10 +14,6 @@ std::string get(const std::string& target) {
     return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 }
 
-std::string callback(const std::string& query) {
-    return get("/callback?" + query);
-}
-
 TEST(LoopbackRequest, ReadsTheQueryLikeAURLAndTakesOnlyURLSafeTokens) {
     const std::string longest = "kor_" + std::string(512, 'x');
     std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
@@ -43,8 +39,9 @@ TEST(LoopbackRequest, ReadsTheQueryLikeAURLAndTakesOnlyURLSafeTokens) {
     }
     for (const auto& [query, token] : cases) {
         SCOPED_TRACE(query);
-        EXPECT_EQ(KVJudgeLoopbackRequest(callback("state=" + kState + "&" + query), kState).token,
-                  token);
+        EXPECT_EQ(
+            KVJudgeLoopbackRequest(get("/callback?state=" + kState + "&" + query), kState).token,
+            token);
     }
 }
 

@@ -19,7 +19,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 const std::string kSignedIn = "You're signed in. Close this tab and return to Korvane.";
@@ -49,7 +48,6 @@ void sendAll(int fd, const std::string& bytes) {
               static_cast<ssize_t>(bytes.size()));
 }
 
-// Everything until the receiver closes; a read that times out fails the test.
 std::string readToEnd(int fd) {
     std::string out;
     char chunk[4096];
@@ -122,7 +120,6 @@ protected:
     std::string url(const std::string& target) const {
         return "http://127.0.0.1:" + std::to_string(loopback_->port()) + target;
     }
-    // The callback the service sends back: the expected state, then `query`.
     std::string callback(const std::string& query) const {
         return url("/callback?state=" + kState + "&" + query);
     }
@@ -188,10 +185,10 @@ TEST_F(LoopbackIntegration, IdleConnectionsNeitherHoldUpTheCallbackNorStay) {
             EXPECT_TRUE(closedByPeer(silent)); // no answer bytes came first
             EXPECT_TRUE(closedByPeer(halfLine));
         }
-        const auto began = Clock::now();
+        const auto began = std::chrono::steady_clock::now();
         EXPECT_EQ(KVCurlPage({callback("token=kor_prompt")}).status, 200);
         ASSERT_TRUE(finished());
-        EXPECT_LT(Clock::now() - began, 5s);
+        EXPECT_LT(std::chrono::steady_clock::now() - began, 5s);
         EXPECT_EQ(loopback_->token(), "kor_prompt");
         EXPECT_TRUE(closedByPeer(silent));
         EXPECT_TRUE(closedByPeer(halfLine));
@@ -200,7 +197,6 @@ TEST_F(LoopbackIntegration, IdleConnectionsNeitherHoldUpTheCallbackNorStay) {
     }
 }
 
-// One connection more than the receiver holds pushes out the oldest that sent nothing.
 TEST_F(LoopbackIntegration, WhenFullASilentConnectionGoesBeforeOneMidRequest) {
     ASSERT_TRUE(start(60)); // long enough that only the cap closes anything
     int talking = connectTo(loopback_->port());
@@ -226,23 +222,18 @@ TEST_F(LoopbackIntegration, WhenFullASilentConnectionGoesBeforeOneMidRequest) {
     }
 }
 
+// With nothing held the sign-in window's cancel of a Google wait is the same call.
 TEST_F(LoopbackIntegration, CloseSocketFromAnotherThreadEndsServing) {
-    // Once with nothing held (the wait has no time-out at all), once with an idle connection.
-    for (bool holdConnection : {false, true}) {
-        SCOPED_TRACE(holdConnection);
-        ASSERT_TRUE(start(60));
-        int held = holdConnection ? connectTo(loopback_->port()) : -1;
-        EXPECT_EQ(KVCurlPage({url("/favicon.ico")}).status, 404); // serve() is waiting by now
-        loopback_->closeSocket();
-        ASSERT_TRUE(finished());
-        EXPECT_TRUE(loopback_->cancelled());
-        EXPECT_EQ(loopback_->fd(), -1);
-        EXPECT_EQ(loopback_->token(), std::nullopt);
-        if (held >= 0) {
-            EXPECT_TRUE(closedByPeer(held));
-            close(held);
-        }
-    }
+    ASSERT_TRUE(start(60));
+    const int held = connectTo(loopback_->port());
+    EXPECT_EQ(KVCurlPage({url("/favicon.ico")}).status, 404); // serve() is waiting by now
+    loopback_->closeSocket();
+    ASSERT_TRUE(finished());
+    EXPECT_TRUE(loopback_->cancelled());
+    EXPECT_EQ(loopback_->fd(), -1);
+    EXPECT_EQ(loopback_->token(), std::nullopt);
+    EXPECT_TRUE(closedByPeer(held));
+    close(held);
 }
 
 TEST(LoopbackSetUpIntegration, ListensOnLoopbackOnlyAndServesNothingWithoutASocket) {

@@ -18,9 +18,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The "n" payload values of `events`, in order.
 std::vector<int> numbersIn(const KVJson& events) {
     std::vector<int> out;
     for (const KVJson& event : events) {
@@ -39,7 +36,6 @@ std::vector<int> savedNumbers(const std::string& path) {
     return numbersIn(KVConfig::readJSON(path).value_or(KVJson::array()));
 }
 
-// The telemetry route answering with the scripted statuses in turn, then 200.
 struct FakeService {
     std::mutex mutex;
     std::deque<int> statuses;
@@ -54,7 +50,6 @@ struct FakeService {
         });
     }};
 
-    // The numbers of each batch received, in order.
     std::vector<std::vector<int>> batches() const {
         std::vector<std::vector<int>> out;
         for (const auto& request : server.requests()) {
@@ -154,9 +149,9 @@ TEST_F(Telemetry, ASilentServiceHoldsQuittingForTheCapAndLosesNothing) {
     recordRange(*telemetry, 1, 25); // on its way, never answered
     ASSERT_TRUE(KVEventually([&] { return telemetry->buffered() == 0; }));
     recordRange(*telemetry, 26, 40);
-    const auto before = Clock::now();
+    const auto before = std::chrono::steady_clock::now();
     telemetry->shutdown();
-    EXPECT_LT(Clock::now() - before, std::chrono::seconds(4));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(4));
     EXPECT_EQ(savedNumbers(path), numbers(1, 40));
     ended = true;
 }

@@ -43,12 +43,6 @@ KVZipEntry KVZipFile(std::string path, std::string data, mode_t perm) {
     return entry;
 }
 
-KVZipEntry KVZipDir(std::string path) {
-    KVZipEntry entry = KVZipFile(std::move(path), "", 0755);
-    entry.type = S_IFDIR;
-    return entry;
-}
-
 KVZipEntry KVZipLink(std::string path, std::string target) {
     KVZipEntry entry = KVZipFile(std::move(path), "", 0777);
     entry.type = S_IFLNK;
@@ -56,15 +50,9 @@ KVZipEntry KVZipLink(std::string path, std::string target) {
     return entry;
 }
 
-KVZipEntry KVZipDevice(std::string path) {
-    KVZipEntry entry = KVZipFile(std::move(path), "");
-    entry.forcedMode = S_IFCHR | 0644;
-    return entry;
-}
-
 std::vector<KVZipEntry> KVAppEntries(const std::string& name, const std::string& version) {
     return {
-        KVZipDir(name + "/"),
+        {.path = name + "/", .type = S_IFDIR, .perm = 0755},
         KVZipFile(name + "/.korvane-bundle", version + "\n"),
         KVZipFile(name + "/bin/korvane", script(version), 0755),
         KVZipFile(name + "/lib/libkv.so.1", "library"),

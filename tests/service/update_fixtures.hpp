@@ -10,8 +10,8 @@
 struct KVZipEntry {
     std::string path;
     mode_t type = S_IFREG;
-    std::string data;
-    std::string symlink;
+    std::string data{};
+    std::string symlink{};
     mode_t perm = 0644;
     // Written into the central directory over what libarchive wrote: types a zip writer
     // refuses to store (devices) but a hostile archive can claim. 0 leaves it alone.
@@ -19,10 +19,7 @@ struct KVZipEntry {
 };
 
 KVZipEntry KVZipFile(std::string path, std::string data, mode_t perm = 0644);
-KVZipEntry KVZipDir(std::string path);
 KVZipEntry KVZipLink(std::string path, std::string target);
-// A character device, which only a doctored central directory can claim.
-KVZipEntry KVZipDevice(std::string path);
 
 // The entries of a good app directory `name` whose bin/korvane prints `version`.
 std::vector<KVZipEntry> KVAppEntries(const std::string& name, const std::string& version);

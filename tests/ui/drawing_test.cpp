@@ -12,18 +12,16 @@
 
 namespace {
 
-struct HexCase {
-    const char* text;
-    uint32_t rgb;
-};
-
 uint32_t rgbOf(const KVColor& color) {
     return uint32_t(std::lround(color.red * 255)) << 16 |
            uint32_t(std::lround(color.green * 255)) << 8 | uint32_t(std::lround(color.blue * 255));
 }
 
 TEST(DrawingTest, HexReadsTheLongestRunAfterOneHash) {
-    const HexCase cases[] = {
+    const struct {
+        const char* text;
+        uint32_t rgb;
+    } cases[] = {
         {"#3DDC84", 0x3DDC84},
         {"3DDC84", 0x3DDC84},
         {"#3ddc84", 0x3DDC84},
@@ -37,7 +35,7 @@ TEST(DrawingTest, HexReadsTheLongestRunAfterOneHash) {
         {"#123456789ABC", 0xFFFFFF},
         {"#80FF0000", 0xFF0000},
     };
-    for (const HexCase& c : cases) {
+    for (const auto& c : cases) {
         const KVColor color = KVHex(c.text);
         EXPECT_EQ(rgbOf(color), c.rgb) << c.text;
         EXPECT_EQ(color.alpha, 1) << c.text;
@@ -104,7 +102,6 @@ TEST(DrawingTest, QtFontsArePixelSizedAndTheSerifFallsBackToTheBoldSystemFace) {
     }
 }
 
-// The smallest rectangle that holds every painted pixel of `image`.
 QRect paintedBounds(const QImage& image) {
     QRect bounds;
     for (int y = 0; y < image.height(); ++y) {

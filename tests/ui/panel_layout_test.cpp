@@ -341,8 +341,6 @@ TEST(PanelLayoutTest, HitsAreTheSameInBothPassesAndInOrder) {
     EXPECT_EQ(canvas.draws[0].rect.height, view.contentHeight - 1);
 }
 
-// Texts from outside in every bad shape: laid out and painted, on both canvases, without a
-// fault.
 TEST(PanelLayoutTest, HostileSessionsAreLaidOutAndPainted) {
     OffscreenQt();
     std::vector<std::shared_ptr<KVDraftSession>> sessions;

@@ -20,7 +20,6 @@ protected:
         panel->onMoved = [this] { calls.emplace_back("moved"); };
     }
 
-    // A press at `from`, drags through `steps`, a release at `viewPoint`.
     void gesture(KVPoint from, const std::vector<KVPoint>& steps, KVPoint viewPoint) {
         panel->view.mouseDown(from);
         for (const KVPoint& step : steps) {

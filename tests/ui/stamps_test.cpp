@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 namespace {
 
 TEST(StampsViewTest, DrawsEachRowWithASlotInItsPlace) {
@@ -30,8 +28,6 @@ TEST(StampsViewTest, DrawsEachRowWithASlotInItsPlace) {
     EXPECT_EQ(texts, (std::vector<std::string>{"A-", "TAKE", "?", "NEXT"}));
     const auto* next = canvas.findText("NEXT");
     EXPECT_GT(next->rect.x, 500) << "the NEXT ring is on the second card";
-    const auto* badge = canvas.findText("A-");
-    EXPECT_NEAR(badge->attrs.font.size, std::max(0.42 * 0.11 * 300, 8.0), 1e-9);
 }
 
 class StampsTest : public ::testing::Test {
