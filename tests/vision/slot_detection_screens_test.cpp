@@ -119,32 +119,30 @@ TEST(SlotDetectionScreens, ScreensWithoutAPackGiveNone) {
 
 // Packs the acceptance matrix never draws: other window sizes and aspects, short rows (three and
 // four pack rows, so the later bands and the row pitch between them matter) and packs of a few
-// cards. Each is read right, missed, or read wrongly as listed (`misread`, kept exact like the
-// matrix's list: two shapes with an edge more than 1.5 % of the card's width off); asked for
-// one card more than the pack holds, none is read at all.
-TEST(SlotDetectionScreens, OtherPackShapesReadAsListed) {
+// cards. Each is read right or missed, never read wrongly; asked for one card more than the pack
+// holds, none is read at all.
+TEST(SlotDetectionScreens, OtherPackShapesAreReadRightOrMissed) {
     struct Shape {
         int width, height, cards, perRow;
         double cardHeight, columnPitch, rowPitch, left, top;
-        bool misread;
     };
     const std::array<Shape, 16> shapes{{
-        {1366, 768, 15, 5, 0.18, 1.06, 1.08, 0.04, 0.12, false},
-        {1600, 900, 14, 4, 0.17, 1.10, 1.12, 0.05, 0.11, false},
-        {1440, 900, 12, 4, 0.23, 1.05, 1.10, 0.04, 0.14, false},
-        {1024, 768, 9, 3, 0.24, 1.08, 1.06, 0.06, 0.13, false},
-        {2560, 1080, 15, 8, 0.28, 1.04, 1.07, 0.05, 0.15, false},
-        {1920, 1080, 2, 8, 0.30, 1.12, 1.10, 0.10, 0.20, false},
-        {1920, 1080, 5, 8, 0.26, 1.20, 1.10, 0.20, 0.16, false},
-        {1280, 720, 11, 6, 0.25, 1.34, 1.34, 0.03, 0.12, false},
-        {1280, 720, 13, 7, 0.30, 1.00, 1.00, 0.02, 0.11, false},
-        {1920, 1080, 16, 4, 0.19, 1.15, 1.02, 0.08, 0.10, false},
-        {1920, 1200, 10, 5, 0.26, 1.07, 1.25, 0.05, 0.12, false},
-        {2048, 1152, 8, 4, 0.36, 1.05, 1.05, 0.05, 0.13, false},
-        {1680, 1050, 6, 3, 0.12, 1.30, 1.30, 0.30, 0.24, false},
-        {3000, 1688, 15, 8, 0.21, 1.05, 1.08, 0.04, 0.14, false},
-        {800, 600, 15, 8, 0.22, 1.05, 1.08, 0.04, 0.14, false},
-        {1280, 1024, 14, 7, 0.20, 1.09, 1.15, 0.07, 0.17, false},
+        {1366, 768, 15, 5, 0.18, 1.06, 1.08, 0.04, 0.12},
+        {1600, 900, 14, 4, 0.17, 1.10, 1.12, 0.05, 0.11},
+        {1440, 900, 12, 4, 0.23, 1.05, 1.10, 0.04, 0.14},
+        {1024, 768, 9, 3, 0.24, 1.08, 1.06, 0.06, 0.13},
+        {2560, 1080, 15, 8, 0.28, 1.04, 1.07, 0.05, 0.15},
+        {1920, 1080, 2, 8, 0.30, 1.12, 1.10, 0.10, 0.20},
+        {1920, 1080, 5, 8, 0.26, 1.20, 1.10, 0.20, 0.16},
+        {1280, 720, 11, 6, 0.25, 1.34, 1.34, 0.03, 0.12},
+        {1280, 720, 13, 7, 0.30, 1.00, 1.00, 0.02, 0.11},
+        {1920, 1080, 16, 4, 0.19, 1.15, 1.02, 0.08, 0.10},
+        {1920, 1200, 10, 5, 0.26, 1.07, 1.25, 0.05, 0.12},
+        {2048, 1152, 8, 4, 0.36, 1.05, 1.05, 0.05, 0.13},
+        {1680, 1050, 6, 3, 0.12, 1.30, 1.30, 0.30, 0.24},
+        {3000, 1688, 15, 8, 0.21, 1.05, 1.08, 0.04, 0.14},
+        {800, 600, 15, 8, 0.22, 1.05, 1.08, 0.04, 0.14},
+        {1280, 1024, 14, 7, 0.20, 1.09, 1.15, 0.07, 0.17},
     }};
     int right = 0;
     for (size_t i = 0; i < shapes.size(); ++i) {
@@ -165,9 +163,9 @@ TEST(SlotDetectionScreens, OtherPackShapesReadAsListed) {
         const auto slots = KVVision::detectSlots(screen.image, spec.cards);
         std::string where;
         const bool readRight = slots && readsTruth(*slots, screen, spec, &where);
-        EXPECT_EQ(slots && !readRight, s.misread) << (slots ? where : "missed");
+        EXPECT_FALSE(slots && !readRight) << where;
         right += readRight ? 1 : 0;
         EXPECT_FALSE(KVVision::detectSlots(screen.image, spec.cards + 1));
     }
-    EXPECT_GT(right, 4);
+    EXPECT_GE(right, 14) << "fewer shapes read right than before";
 }
