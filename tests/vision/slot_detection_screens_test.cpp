@@ -60,8 +60,8 @@ bool isKnownMisread(const std::string& description) {
 }
 
 // The acceptance matrix. A screen the detector reads must give exactly the pack's cards, each
-// edge within 1 % of the window width of the drawn card; a screen it cannot read is reported
-// with its reasons (a miss, not a failure: the caller then waits for the next frame).
+// edge within 1.5 % of the card's width of the drawn card; a screen it cannot read is reported
+// with its reasons (a miss: the caller then waits for the next frame).
 TEST(SlotDetectionScreens, ReadsDraftScreensOrFindsNothing) {
     const std::vector<KVArenaScreenSpec> specs = KVArenaAcceptanceScreens();
     int found = 0;
