@@ -19,10 +19,7 @@ struct CaptureTestProgramIntegration : X11Fixture {};
 TEST_F(CaptureTestProgramIntegration, ArenaShowingTwelveCardsIsReadAsTwelve) {
     start({.windowManager = true});
     KVTempDir home;
-    KVArenaScreenSpec spec;
-    spec.width = 1280;
-    spec.height = 720;
-    spec.cards = 12;
+    KVArenaScreenSpec spec{.width = 1280, .height = 720, .cards = 12};
     kKVArenaLayouts[0].applyTo(spec);
     const std::string picture = home.file("pack.png");
     KVWriteTestFile(picture, KVEncodePNG(KVRenderArenaScreen(spec).image).value_or(""));
