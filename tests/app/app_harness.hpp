@@ -106,7 +106,6 @@ public:
     void appendLog(const std::string& text);
     // Creates the controller and runs its launch.
     void launch(const std::function<void(KVAppServices&)>& adjust = {});
-    // Drives the main queue until `done`; false after the time-out.
     bool runUntil(const std::function<bool()>& done, double seconds = 10) {
         return KVMain().runUntil(done, seconds);
     }

