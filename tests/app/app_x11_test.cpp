@@ -170,13 +170,11 @@ TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
         });
     }));
     const char* recordDir = std::getenv("KORVANE_RECORD_DIR");
-    int first = 1001;
     for (int pick = 1; pick <= 3; ++pick) {
         SCOPED_TRACE(pick);
         const int count = 9 - pick; // one row of Arena's draft screen
         std::vector<int> ids(count);
-        std::iota(ids.begin(), ids.end(), first);
-        first += count;
+        std::iota(ids.begin(), ids.end(), 993 + 8 * pick); // new cards at each pick
         h->appendLog(ArenaLog::botPack(pick, ids, {}));
         ASSERT_TRUE(until([&] {
             const auto& pack = h->app->session->pack;

@@ -20,10 +20,8 @@ struct CaptureTestMode : testing::Test {
     KVScopedFakePlatform platform;
 
     void showArena(bool inFront) {
-        KVWindowSnapshot snapshot;
-        snapshot.windows.push_back({kArenaId, kArenaPid, "MTGA", 0, kBounds, true});
-        snapshot.frontmostPid = inFront ? kArenaPid : 1;
-        platform.windows->next = snapshot;
+        platform.windows->next = KVWindowSnapshot{{{kArenaId, kArenaPid, "MTGA", 0, kBounds, true}},
+                                                  inFront ? kArenaPid : 1};
         platform.capture->content = KVShareableContent{{{kArenaId, kBounds}}, {{0, 0, 1920, 1080}}};
         platform.screens->all = {{{0, 0, 1920, 1080}, true}};
     }

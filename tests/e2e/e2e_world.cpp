@@ -68,13 +68,8 @@ KVE2EWorld::~KVE2EWorld() {
 }
 
 bool KVE2EWorld::startService(int port, const std::vector<std::string>& extra) {
-    std::vector<std::string> argv{KV_SERVICE_PROGRAM,
-                                  "--demo",
-                                  "--offline",
-                                  "--listen",
-                                  "127.0.0.1:" + std::to_string(port),
-                                  "--db",
-                                  database_};
+    std::vector<std::string> argv{KV_SERVICE_PROGRAM, "--demo", "--offline", "--db", database_};
+    argv.insert(argv.end(), {"--listen", "127.0.0.1:" + std::to_string(port)});
     argv.insert(argv.end(), extra.begin(), extra.end());
     service_ = std::make_unique<KVChildProcess>(argv, std::vector<std::string>{});
     const std::string marker = "listening on http://127.0.0.1:";
