@@ -73,15 +73,12 @@ TEST(AppTracking, PlacesThePanelAtItsOffsetInsideArena) {
         showArena(h);
         h.app->tickArena();
         const KVPoint size = h.app->panel->size();
-        ASSERT_GT(size.x, 100);
         const double wantX = c.wantX == kDefault ? kArenaBounds.width - size.x - 24
                              : c.wantX == kFar   ? kArenaBounds.width - size.x
                                                  : c.wantX;
         const KVPoint offset = panelOffset(*h.app);
         EXPECT_EQ(offset.x, wantX);
         EXPECT_EQ(offset.y, c.wantY == kFar ? kArenaBounds.height - size.y : c.wantY);
-        EXPECT_TRUE(h.app->panel->isVisible());
-        EXPECT_TRUE(h.app->arenaInFront);
     }
 }
 

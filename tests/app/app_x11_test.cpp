@@ -67,7 +67,7 @@ protected:
     }
 
     // The game in front and the controller signed in over it, its panel on screen.
-    void startOverlay(const std::function<void(AppHarness&)>& prepare = {}) {
+    void startOverlay() {
         game = std::make_unique<KVFakeArena>(
             server->display(), std::vector<std::string>{"--width", "1280", "--height", "720"});
         ASSERT_NE(game->window, 0u) << "fake-arena did not come up";
@@ -86,9 +86,6 @@ protected:
             return arena && arena->focused;
         })) << "openbox never focused the game";
         h->storeSignIn();
-        if (prepare) {
-            prepare(*h);
-        }
         h->launch();
         ASSERT_TRUE(until([&] { return h->app->active && h->app->arenaInFront; }));
         panel = uint32_t(h->app->panel->window()->winId());
@@ -160,15 +157,14 @@ TEST_F(AppX11Integration, AWindowMappedOverThePanelIsRaisedOver) {
 // set, the screen after each pick is kept there as pick-N.png (scripts/record-draft).
 TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
     const char* grades[] = {"A", "B+", "B", "C+", "C", "C-", "D", "F"};
-    ASSERT_NO_FATAL_FAILURE(startOverlay([&grades](AppHarness& harness) {
-        harness.service.on("/api/draft/analyze", [&grades](const KVJson& body) {
-            KVJson picks = KVJson::array();
-            for (size_t i = 0; i < body["pack"].size(); ++i) {
-                picks.push_back({{"name", body["pack"][i]}, {"grade", grades[i % 8]}});
-            }
-            return FakeService::Reply{200, {{"best", body["pack"][0]}, {"picks", picks}}};
-        });
-    }));
+    ASSERT_NO_FATAL_FAILURE(startOverlay());
+    h->service.on("/api/draft/analyze", [&grades](const KVJson& body) {
+        KVJson picks = KVJson::array();
+        for (size_t i = 0; i < body["pack"].size(); ++i) {
+            picks.push_back({{"name", body["pack"][i]}, {"grade", grades[i % 8]}});
+        }
+        return FakeService::Reply{200, {{"best", body["pack"][0]}, {"picks", picks}}};
+    });
     const char* recordDir = std::getenv("KORVANE_RECORD_DIR");
     for (int pick = 1; pick <= 3; ++pick) {
         SCOPED_TRACE(pick);
