@@ -17,21 +17,18 @@
 
 namespace {
 
-// About 3 MiB that deflate cannot shrink, so the download's size reads "3.0 MB" only when a
-// megabyte is 1,048,576 bytes (3.1 MB in millions).
-std::string incompressible(size_t bytes) {
-    std::mt19937 random(19);
-    std::string data(bytes, '\0');
-    std::generate(data.begin(), data.end(), [&] { return static_cast<char>(random()); });
-    return data;
-}
-
 class AppUpdateIntegration : public ::testing::Test {
 protected:
     void SetUp() override {
         KVMakeBundle(bundle, "0.1.38");
+        // About 3 MiB that deflate cannot shrink, so the download's size reads "3.0 MB" only
+        // when a megabyte is 1,048,576 bytes (3.1 MB in millions).
+        std::string art(3u << 20, '\0');
+        std::generate(art.begin(), art.end(), [random = std::mt19937(19)]() mutable {
+            return static_cast<char>(random());
+        });
         auto entries = KVAppEntries("Korvane", "0.1.39");
-        entries.push_back(KVZipFile("Korvane/share/art.bin", incompressible(3u << 20)));
+        entries.push_back(KVZipFile("Korvane/share/art.bin", art));
         KVWriteZip(h.dir.file("made.zip"), entries);
         zip = KVReadFile(h.dir.file("made.zip")).value_or("");
     }

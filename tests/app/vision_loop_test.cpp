@@ -55,10 +55,6 @@ protected:
         fake.capture->windowFrames[kArenaId] = {std::move(screen.image), kArenaBounds};
         return screen.slots;
     }
-    void showNothing() {
-        fake.capture->windowFrames[kArenaId] = {KVUniformImage(1280, 720, 20, 24, 30),
-                                                kArenaBounds};
-    }
 
     static std::vector<std::string> names(const KVVisionStep& step) {
         std::vector<std::string> out;
@@ -105,7 +101,7 @@ TEST_F(VisionLoop, ReportsAPackThreeTimesThenOnlyWhatChangesAndLosesItOnTheThird
     EXPECT_EQ(loop.stable(), 0);
     EXPECT_EQ(loop.registrations(), 2);
 
-    showNothing();
+    fake.capture->windowFrames[kArenaId] = {KVUniformImage(1280, 720, 20, 24, 30), kArenaBounds};
     EXPECT_FALSE(loop.tick(inputs).lost);
     EXPECT_FALSE(loop.tick(inputs).lost);
     EXPECT_TRUE(loop.onScreen()); // two misses keep the stamps up
