@@ -38,6 +38,14 @@ KVProgramRun KVRunKorvane(const std::vector<std::string>& args,
     return run;
 }
 
+std::vector<std::string> KVFreshHome::environment(const std::vector<std::string>& extra) const {
+    const char* path = std::getenv("PATH");
+    std::vector<std::string> all{"HOME=" + dir.path(), "XDG_DATA_HOME=" + dir.file("data"),
+                                 std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
+    all.insert(all.end(), extra.begin(), extra.end());
+    return all;
+}
+
 std::string KVMaskReport(std::string text, const std::string& tempDir) {
     const std::string os = KVPlatformTexts::operatingSystemName();
     for (const auto& [from, to] : {std::pair{&tempDir, "$TMP"}, std::pair{&os, "<OS>"}}) {

@@ -3,29 +3,13 @@
 #include "korvane_program.hpp"
 
 #include "base/files.hpp"
-#include "support/test_environment.hpp"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
-
-// A fresh home for the program: no settings, no sign-in, no Arena, no display.
-struct FreshHome {
-    KVTempDir dir;
-    std::string korvane() const { return dir.file("data/Korvane"); }
-    std::vector<std::string> environment() const {
-        const char* path = std::getenv("PATH");
-        return {"HOME=" + dir.path(), "XDG_DATA_HOME=" + dir.file("data"),
-                std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
-    }
-    KVProgramRun run(const std::vector<std::string>& args) const {
-        return KVRunKorvane(args, environment());
-    }
-};
 
 TEST(RunModesIntegration, EachCommandLineRunsOneModeWithItsStatus) {
     struct Case {
@@ -54,7 +38,7 @@ TEST(RunModesIntegration, EachCommandLineRunsOneModeWithItsStatus) {
         {{"--replay", "x.log", "--frames"}, 1, "korvane: --frames needs a directory", true},
     };
     for (const Case& c : cases) {
-        FreshHome home;
+        KVFreshHome home;
         SCOPED_TRACE(testing::PrintToString(c.args));
         const KVProgramRun run = home.run(c.args);
         EXPECT_EQ(run.status, c.status) << run.out << run.err;
@@ -64,7 +48,7 @@ TEST(RunModesIntegration, EachCommandLineRunsOneModeWithItsStatus) {
 }
 
 TEST(RunModesIntegration, TheSmokeTestPassesWithoutADisplayInAFreshHome) {
-    FreshHome home;
+    KVFreshHome home;
     const KVProgramRun run = home.run({"--smoke-test"});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     // The hash is a fixed picture's: a change in it is a change in the hash itself.
@@ -91,7 +75,7 @@ TEST(RunModesIntegration, DiagnoseReportsWhatIsThereAndSavesTheSameText) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.golden);
-        FreshHome home;
+        KVFreshHome home;
         const std::string log = home.dir.file("arena/Player.log");
         KVWriteTestFile(home.korvane() + "/config.json",
                         "{\"log_path\": \"" + log +
@@ -121,7 +105,7 @@ TEST(RunModesIntegration, DiagnoseReportsWhatIsThereAndSavesTheSameText) {
 }
 
 TEST(RunModesIntegration, ReplayRefusesWhatItCannotPlayWithOneLine) {
-    FreshHome home;
+    KVFreshHome home;
     const std::string noDraft = home.dir.file("menus.log");
     KVWriteTestFile(noDraft, "[UnityCrossThreadLogger]==> EventGetCoursesV2 {\"id\":\"1\"}\n"
                              "[UnityCrossThreadLogger]\n");
