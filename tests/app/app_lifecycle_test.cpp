@@ -120,8 +120,6 @@ TEST(AppLifecycleIntegration, ClosingTheSignInWindowQuits) {
     AppHarness h;
     h.launch();
     ASSERT_EQ(h.views->logins.size(), 1u);
-    EXPECT_FALSE(h.app->active);
-    EXPECT_FALSE(h.platform.shell->trayShown());
     h.views->logins.back()->window()->close();
     EXPECT_EQ(h.quits, 1);
 }

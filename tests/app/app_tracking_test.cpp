@@ -226,7 +226,6 @@ TEST(AppTracking, HotKeysReachTheirActions) {
     EXPECT_EQ(KVWindowScreenFrame(*h.app->settings->scrim()),
               KVCapture::cocoaRectFromQuartz(kArenaBounds));
     EXPECT_TRUE(press('D', kKVHotKeyOption));
-    EXPECT_TRUE(press('P', kKVHotKeyOption));
 
     // Arena leaves: its keys go, the Ctrl+Alt ones stay (H below).
     h.platform.windows->next = KVWindowSnapshot{}; // Arena is gone

@@ -118,8 +118,7 @@ TEST_F(AppUpdateIntegration, TheOfferIsMadeOnceAndOnlyAcceptingDownloads) {
         EXPECT_EQ(shell().alerts[0].text, c.text);
         EXPECT_EQ(shell().alerts[0].buttons, c.buttons);
         if (c.downloads) {
-            ASSERT_TRUE(h.runUntil([&] { return h.quits > 0; }));
-            EXPECT_EQ(KVBundleVersion(bundle), "0.1.39");
+            EXPECT_TRUE(h.runUntil([&] { return h.quits > 0; }));
         } else {
             h.settle(0.3);
             EXPECT_TRUE(downloads.requests().empty());
