@@ -56,9 +56,8 @@ std::string KVMaskReport(std::string text, const std::string& tempDir) {
     }
     static const std::vector<std::pair<std::regex, std::string>> masks = {
         {std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"), "<TIME>"},
-        {std::regex(R"(pid([ =])\d+)"), "pid$1<N>"},
-        {std::regex(R"(id=\d+)"), "id=<N>"},
-        {std::regex(R"(size=\d+)"), "size=<N>"},
+        {std::regex(R"(pid \d+)"), "pid <N>"},
+        {std::regex(R"((id|size)=\d+)"), "$1=<N>"},
         {std::regex(R"(written \d+s ago)"), "written <N>s ago"},
         {std::regex(R"(in \d+\.\d\ds via)"), "in <N>s via"},
     };

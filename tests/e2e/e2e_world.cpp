@@ -149,17 +149,9 @@ bool KVE2EWorld::startKorvane(const std::string& program,
     return korvane_->pid() > 0;
 }
 
-int KVE2EWorld::stopKorvane() {
-    const int status = korvane_ ? korvane_->stop(SIGTERM, 20) : -1;
+int KVE2EWorld::stopKorvane(int signal, double seconds) {
+    const int status = korvane_ ? korvane_->stop(signal, seconds) : -1;
     korvane_.reset();
-    return status;
-}
-
-int KVE2EWorld::korvaneExit(double seconds) {
-    const int status = korvane_ ? korvane_->stop(0, seconds) : -1;
-    if (status >= 0) {
-        korvane_.reset();
-    }
     return status;
 }
 
