@@ -142,7 +142,7 @@ TEST(AppDraftIntegration, OnlyARefusalLocksAnalysis) {
     struct Case {
         KVError error;
         bool locks;
-        std::string shown; // the locked reason or the error note, when not the message
+        std::string shown = {}; // the locked reason or the error note, when not the message
     };
     const std::vector<Case> cases = {
         {{KVAPIErrorDomain, 402, "Payment required"}, true},

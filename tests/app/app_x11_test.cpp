@@ -180,7 +180,7 @@ TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
         })) << "the pack never reached the session with its set";
 
         // The cards' art, drawn on the draft screen and known to the catalog by its hash.
-        KVArenaScreenSpec spec{.width = 1280, .height = 720, .cards = count};
+        KVArenaScreenSpec spec{.width = 1280, .height = 720, .cards = count, .cardImages = {}};
         kKVArenaLayouts[0].applyTo(spec);
         for (const KVCardRef& card : h->app->session->pack) {
             spec.cardImages.push_back(KVRenderCardFace(488, 680, uint32_t(card->arenaId)));

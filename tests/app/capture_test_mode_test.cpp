@@ -44,7 +44,7 @@ TEST_F(CaptureTestMode, WithoutArenaItLooksEveryTimeThenFails) {
 }
 
 TEST_F(CaptureTestMode, ArenaInFrontStopsTheWaitAndBehindItIsUsedAfterTheWait) {
-    KVArenaScreenSpec spec{.width = 1280, .height = 720, .cards = 12};
+    KVArenaScreenSpec spec{.width = 1280, .height = 720, .cards = 12, .cardImages = {}};
     kKVArenaLayouts[0].applyTo(spec);
     platform.capture->windowFrames[kArenaId] = {KVRenderArenaScreen(spec).image, kBounds};
     for (const auto& [inFront, looks] : {std::pair{true, 1}, std::pair{false, 4}}) {

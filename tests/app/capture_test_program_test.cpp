@@ -17,7 +17,7 @@ struct CaptureTestProgramIntegration : X11Fixture {};
 TEST_F(CaptureTestProgramIntegration, ArenaShowingTwelveCardsIsReadAsTwelve) {
     start({.windowManager = true});
     KVFreshHome home;
-    KVArenaScreenSpec spec{.width = 1280, .height = 720, .cards = 12};
+    KVArenaScreenSpec spec{.width = 1280, .height = 720, .cards = 12, .cardImages = {}};
     kKVArenaLayouts[0].applyTo(spec);
     const std::string picture = home.dir.file("pack.png");
     KVWriteTestFile(picture, KVEncodePNG(KVRenderArenaScreen(spec).image).value_or(""));

@@ -46,7 +46,8 @@ protected:
 
     // Shows the pack with its cards in `order` (indices into `cards`); returns the truth.
     std::vector<KVNormRect> show(const std::vector<size_t>& order) {
-        KVArenaScreenSpec spec{.width = 1280, .height = 720, .cards = int(order.size())};
+        KVArenaScreenSpec spec{
+            .width = 1280, .height = 720, .cards = int(order.size()), .cardImages = {}};
         kKVArenaLayouts[0].applyTo(spec);
         for (const size_t i : order) {
             spec.cardImages.push_back(faces[i]);
