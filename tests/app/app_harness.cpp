@@ -145,9 +145,9 @@ AppHarness::AppHarness() {
 }
 
 AppHarness::~AppHarness() {
-    scryfall.gate->open();
-    scryfall.otherGate->open();
-    scryfall.artGate->open();
+    scryfall.gate->shut = false;
+    scryfall.otherGate->shut = false;
+    scryfall.artGate->shut = false;
     if (app) {
         app->applicationWillTerminate();
         app.reset();

@@ -16,18 +16,12 @@
 #include <string>
 #include <vector>
 
-// Holds a server thread until the test opens it: at most 20 s, so that a test that forgets to
-// open it still ends.
-class Gate {
-public:
-    void open() { open_ = true; }
-    void close() { open_ = false; }
+// Holds a server thread while shut: at most 20 s, so that a test that forgets to open it ends.
+struct Gate {
+    std::atomic<bool> shut{false};
     void wait() const {
-        KVEventually([this] { return open_.load(); }, 20);
+        KVEventually([this] { return !shut.load(); }, 20);
     }
-
-private:
-    std::atomic<bool> open_{true};
 };
 
 // The Korvane service on 127.0.0.1: each route answers what the test put in it last.
@@ -38,7 +32,7 @@ public:
             : status(code), body(std::move(json)), gate(std::move(hold)) {}
         int status;
         KVJson body;
-        std::shared_ptr<Gate> gate; // held until opened
+        std::shared_ptr<Gate> gate; // held while shut
     };
     using Route = std::function<Reply(const KVJson& body)>;
 
@@ -106,7 +100,6 @@ public:
     void appendLog(const std::string& text);
     // Creates the controller and runs its launch.
     void launch(const std::function<void(KVAppServices&)>& adjust = {});
-    // Drives the main queue until `done`; false after the time-out.
     bool runUntil(const std::function<bool()>& done, double seconds = 10) {
         return KVMain().runUntil(done, seconds);
     }

@@ -10,21 +10,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 namespace {
 
 struct CaptureTestProgramIntegration : X11Fixture {};
 
 TEST_F(CaptureTestProgramIntegration, ArenaShowingTwelveCardsIsReadAsTwelve) {
     start({.windowManager = true});
-    KVTempDir home;
-    KVArenaScreenSpec spec;
-    spec.width = 1280;
-    spec.height = 720;
-    spec.cards = 12;
+    KVFreshHome home;
+    KVArenaScreenSpec spec{.width = 1280, .height = 720, .cards = 12, .cardImages = {}};
     kKVArenaLayouts[0].applyTo(spec);
-    const std::string picture = home.file("pack.png");
+    const std::string picture = home.dir.file("pack.png");
     KVWriteTestFile(picture, KVEncodePNG(KVRenderArenaScreen(spec).image).value_or(""));
     auto game =
         arena({"--x", "40", "--y", "30", "--width", "1280", "--height", "720", "--image", picture});
@@ -34,14 +29,10 @@ TEST_F(CaptureTestProgramIntegration, ArenaShowingTwelveCardsIsReadAsTwelve) {
         return found && found->focused;
     }));
 
-    const char* path = std::getenv("PATH");
-    const KVProgramRun run =
-        KVRunKorvane({"--capture-test"},
-                     {"HOME=" + home.path(), "XDG_DATA_HOME=" + home.file("data"),
-                      "DISPLAY=" + display(), std::string("PATH=") + (path ? path : "/bin")});
+    const KVProgramRun run = home.run({"--capture-test"}, {"DISPLAY=" + display()});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    KVExpectGolden(KVMaskReport(run.out, home.path()), "capture_test_twelve.txt");
-    const auto saved = KVReadFile(home.file("data/Korvane/diagnose-frame.png"));
+    KVExpectGolden(KVMaskReport(run.out, home.dir.path()), "capture_test_twelve.txt");
+    const auto saved = KVReadFile(home.dir.file("data/Korvane/diagnose-frame.png"));
     const auto frame = saved ? KVImageFromData(*saved) : std::nullopt;
     ASSERT_TRUE(frame);
     EXPECT_EQ(frame->width, 1280);

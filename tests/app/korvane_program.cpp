@@ -38,6 +38,14 @@ KVProgramRun KVRunKorvane(const std::vector<std::string>& args,
     return run;
 }
 
+std::vector<std::string> KVFreshHome::environment(const std::vector<std::string>& extra) const {
+    const char* path = std::getenv("PATH");
+    std::vector<std::string> all{"HOME=" + dir.path(), "XDG_DATA_HOME=" + dir.file("data"),
+                                 std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
+    all.insert(all.end(), extra.begin(), extra.end());
+    return all;
+}
+
 std::string KVMaskReport(std::string text, const std::string& tempDir) {
     const std::string os = KVPlatformTexts::operatingSystemName();
     for (const auto& [from, to] : {std::pair{&tempDir, "$TMP"}, std::pair{&os, "<OS>"}}) {
@@ -49,9 +57,7 @@ std::string KVMaskReport(std::string text, const std::string& tempDir) {
     static const std::vector<std::pair<std::regex, std::string>> masks = {
         {std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"), "<TIME>"},
         {std::regex(R"(pid \d+)"), "pid <N>"},
-        {std::regex(R"(pid=\d+)"), "pid=<N>"},
-        {std::regex(R"(id=\d+)"), "id=<N>"},
-        {std::regex(R"(size=\d+)"), "size=<N>"},
+        {std::regex(R"((id|size)=\d+)"), "$1=<N>"},
         {std::regex(R"(written \d+s ago)"), "written <N>s ago"},
         {std::regex(R"(in \d+\.\d\ds via)"), "in <N>s via"},
     };

@@ -5,32 +5,25 @@
 #include "../server/service_process.hpp"
 #include "base/files.hpp"
 #include "service/api.hpp"
-#include "support/test_environment.hpp"
 #include "vision/image_codec.hpp"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <sstream>
 
 namespace {
 
-struct ReplayHome {
-    KVTempDir dir;
-    std::string korvane() const { return dir.file("data/Korvane"); }
-    std::vector<std::string> environment(const std::string& service) const {
-        const char* path = std::getenv("PATH");
-        return {"HOME=" + dir.path(), "XDG_DATA_HOME=" + dir.file("data"),
-                std::string("PATH=") + (path ? path : "/usr/bin:/bin"),
-                "KORVANE_API_BASE=" + service, "KORVANE_SCRYFALL_BASE=" + service + "/scryfall"};
-    }
-    void signIn(const std::string& token) const {
-        KVWriteTestFile(korvane() + "/auth.json",
-                        "{\"token\": \"" + token + "\", \"email\": \"demo@korvane.local\"}");
-    }
-};
+// The demo user signed in with `token`.
+void signIn(const KVFreshHome& home, const std::string& token) {
+    KVWriteTestFile(home.korvane() + "/auth.json",
+                    "{\"token\": \"" + token + "\", \"email\": \"demo@korvane.local\"}");
+}
+
+std::vector<std::string> serviceAt(const std::string& base) {
+    return {"KORVANE_API_BASE=" + base, "KORVANE_SCRYFALL_BASE=" + base + "/scryfall"};
+}
 
 std::vector<std::string> pickLines(const std::string& out) {
     static const std::regex pick(R"(P[1-3]p\d+  .*)");
@@ -73,16 +66,16 @@ protected:
 };
 
 TEST_F(ReplayIntegration, TheDemoDraftGivesEveryPickTheSameTwiceForOneCredit) {
-    ReplayHome home;
+    KVFreshHome home;
     const std::string token = demoToken();
-    home.signIn(token);
+    signIn(home, token);
     // Telemetry on in the settings: a replay still sends none.
     KVWriteTestFile(home.korvane() + "/config.json", "{\"telemetry_enabled\": true}");
     const int64_t before = credits(token);
     const std::string frames = home.dir.file("frames");
 
     const KVProgramRun first =
-        KVRunKorvane({"--replay", log, "--frames", frames}, home.environment(service.base()));
+        home.run({"--replay", log, "--frames", frames}, serviceAt(service.base()));
     ASSERT_EQ(first.status, 0) << first.err;
     const std::vector<std::string> picks = pickLines(first.out);
     ASSERT_EQ(picks.size(), 42u) << first.out;
@@ -105,7 +98,7 @@ TEST_F(ReplayIntegration, TheDemoDraftGivesEveryPickTheSameTwiceForOneCredit) {
         EXPECT_TRUE(image && image->width > 100 && image->height > 100) << name;
     }
 
-    const KVProgramRun second = KVRunKorvane({"--replay", log}, home.environment(service.base()));
+    const KVProgramRun second = home.run({"--replay", log}, serviceAt(service.base()));
     EXPECT_EQ(second.status, 0) << second.err;
     EXPECT_EQ(second.out, first.out);
     // The same draft is charged once, however often it is graded.
@@ -114,9 +107,9 @@ TEST_F(ReplayIntegration, TheDemoDraftGivesEveryPickTheSameTwiceForOneCredit) {
 }
 
 TEST_F(ReplayIntegration, ASignInTheServiceRefusesEndsTheReplay) {
-    ReplayHome home;
-    home.signIn("kor_not_a_token_the_service_gave");
-    const KVProgramRun run = KVRunKorvane({"--replay", log}, home.environment(service.base()));
+    KVFreshHome home;
+    signIn(home, "kor_not_a_token_the_service_gave");
+    const KVProgramRun run = home.run({"--replay", log}, serviceAt(service.base()));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err.rfind("korvane: signed out -- the service refused the stored sign-in", 0), 0u)
@@ -124,12 +117,12 @@ TEST_F(ReplayIntegration, ASignInTheServiceRefusesEndsTheReplay) {
 }
 
 TEST_F(ReplayIntegration, WithoutTheServiceEveryPickSaysWhyItHasNoGrades) {
-    ReplayHome home;
-    home.signIn(demoToken());
+    KVFreshHome home;
+    signIn(home, demoToken());
     // A port nothing listens on: the one the service had before it stopped.
     const std::string gone = service.base();
     service.stop();
-    const KVProgramRun run = KVRunKorvane({"--replay", log}, home.environment(gone));
+    const KVProgramRun run = home.run({"--replay", log}, serviceAt(gone));
     EXPECT_EQ(run.status, 0) << run.err;
     const std::vector<std::string> picks = pickLines(run.out);
     ASSERT_EQ(picks.size(), 42u) << run.out;

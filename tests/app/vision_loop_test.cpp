@@ -46,10 +46,8 @@ protected:
 
     // Shows the pack with its cards in `order` (indices into `cards`); returns the truth.
     std::vector<KVNormRect> show(const std::vector<size_t>& order) {
-        KVArenaScreenSpec spec;
-        spec.width = 1280;
-        spec.height = 720;
-        spec.cards = static_cast<int>(order.size());
+        KVArenaScreenSpec spec{
+            .width = 1280, .height = 720, .cards = int(order.size()), .cardImages = {}};
         kKVArenaLayouts[0].applyTo(spec);
         for (const size_t i : order) {
             spec.cardImages.push_back(faces[i]);
@@ -57,10 +55,6 @@ protected:
         KVArenaScreen screen = KVRenderArenaScreen(spec);
         fake.capture->windowFrames[kArenaId] = {std::move(screen.image), kArenaBounds};
         return screen.slots;
-    }
-    void showNothing() {
-        fake.capture->windowFrames[kArenaId] = {KVUniformImage(1280, 720, 20, 24, 30),
-                                                kArenaBounds};
     }
 
     static std::vector<std::string> names(const KVVisionStep& step) {
@@ -108,7 +102,7 @@ TEST_F(VisionLoop, ReportsAPackThreeTimesThenOnlyWhatChangesAndLosesItOnTheThird
     EXPECT_EQ(loop.stable(), 0);
     EXPECT_EQ(loop.registrations(), 2);
 
-    showNothing();
+    fake.capture->windowFrames[kArenaId] = {KVUniformImage(1280, 720, 20, 24, 30), kArenaBounds};
     EXPECT_FALSE(loop.tick(inputs).lost);
     EXPECT_FALSE(loop.tick(inputs).lost);
     EXPECT_TRUE(loop.onScreen()); // two misses keep the stamps up

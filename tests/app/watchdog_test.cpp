@@ -52,7 +52,6 @@ TEST(Watchdog, SamplesRollOverAndTheCeilingFiresOnceOnTheMainQueue) {
     }
     KVWriteTestFile(log, earlier);
 
-    // Memory and time the test sets by hand.
     uint64_t resident = uint64_t(100) << 20;
     auto now = std::chrono::system_clock::now();
     std::vector<uint64_t> fired;

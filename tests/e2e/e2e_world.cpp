@@ -68,13 +68,8 @@ KVE2EWorld::~KVE2EWorld() {
 }
 
 bool KVE2EWorld::startService(int port, const std::vector<std::string>& extra) {
-    std::vector<std::string> argv{KV_SERVICE_PROGRAM,
-                                  "--demo",
-                                  "--offline",
-                                  "--listen",
-                                  "127.0.0.1:" + std::to_string(port),
-                                  "--db",
-                                  database_};
+    std::vector<std::string> argv{KV_SERVICE_PROGRAM, "--demo", "--offline", "--db", database_};
+    argv.insert(argv.end(), {"--listen", "127.0.0.1:" + std::to_string(port)});
     argv.insert(argv.end(), extra.begin(), extra.end());
     service_ = std::make_unique<KVChildProcess>(argv, std::vector<std::string>{});
     const std::string marker = "listening on http://127.0.0.1:";
@@ -154,17 +149,9 @@ bool KVE2EWorld::startKorvane(const std::string& program,
     return korvane_->pid() > 0;
 }
 
-int KVE2EWorld::stopKorvane() {
-    const int status = korvane_ ? korvane_->stop(SIGTERM, 20) : -1;
+int KVE2EWorld::stopKorvane(int signal, double seconds) {
+    const int status = korvane_ ? korvane_->stop(signal, seconds) : -1;
     korvane_.reset();
-    return status;
-}
-
-int KVE2EWorld::korvaneExit(double seconds) {
-    const int status = korvane_ ? korvane_->stop(0, seconds) : -1;
-    if (status >= 0) {
-        korvane_.reset();
-    }
     return status;
 }
 

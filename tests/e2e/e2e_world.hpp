@@ -6,6 +6,7 @@
 #include "x11_harness/x11_screen.hpp"
 #include "x11_harness/xvfb.hpp"
 
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <string>
@@ -57,10 +58,9 @@ public:
     bool startKorvane(const std::string& program = KV_KORVANE_PROGRAM,
                       const std::vector<std::string>& environment = {});
     pid_t korvanePid() const { return korvane_ ? korvane_->pid() : -1; }
-    // SIGTERM and the exit status (-1 when it did not end in time).
-    int stopKorvane();
-    // Its exit status once it quits by itself, -1 when it is still running after `seconds`.
-    int korvaneExit(double seconds);
+    // Sends `signal` (0: waits for it to quit by itself) and returns the exit status, -1 when
+    // it did not end within `seconds`.
+    int stopKorvane(int signal = SIGTERM, double seconds = 20);
 
     // korvane.log as it is now, and its size, for waits on lines written after a point.
     std::string korvaneLog() const;

@@ -58,13 +58,9 @@ TEST_F(VulkanCaptureE2E, AVulkanWindowIsCapturedLiveThroughTheWindowPath) {
         30))
         << "vkcube showed no window";
 
-    const KVArenaWindow record{window->id,
-                               cube.pid(),
-                               "vkcube",
-                               {double(window->frame.x()), double(window->frame.y()),
-                                double(window->frame.width()), double(window->frame.height())},
-                               true,
-                               true};
+    const QRectF frame = window->frame;
+    const KVRect bounds{frame.x(), frame.y(), frame.width(), frame.height()};
+    const KVArenaWindow record{window->id, cube.pid(), "vkcube", bounds, true, true};
     KVCapture capture;
     std::optional<KVImage> first;
     ASSERT_TRUE(KVE2EWait(
