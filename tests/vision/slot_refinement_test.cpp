@@ -82,12 +82,8 @@ TEST(SlotRefinement, MovesTheBlockOntoTheCardsOuterEdges) {
 // Where there is no card, nothing moves: a uniform frame has no frame edge to find.
 TEST(SlotRefinement, KeepsTheBlockWithoutACardBorder) {
     const KVImage frame = KVUniformImage(1280, 720, 40, 40, 40);
-    KVSlotBlock block;
-    block.cards = 3;
-    block.lefts = {100, 220, 340};
-    block.tops = {120};
-    block.cardWidth = 110;
-    block.cardHeight = 110 * 88.0 / 63.0;
+    const KVSlotBlock block{
+        .lefts = {100, 220, 340}, .tops = {120}, .cardWidth = 110, .cardHeight = 154, .cards = 3};
     std::string debug;
     const KVSlotBlock refined = KVRefineSlotBlock(frame, block, &debug);
     EXPECT_EQ(refined.lefts, block.lefts);
