@@ -154,9 +154,10 @@ TEST_F(AppX11Integration, AWindowMappedOverThePanelIsRaisedOver) {
 // That the stamps land on the cards is the end-to-end scenario's check. With KORVANE_RECORD_DIR
 // set, the screen after each pick is kept there as pick-N.png (scripts/record-draft).
 TEST_F(AppX11Integration, StampsFollowTheDraftPickByPick) {
-    const char* grades[] = {"A", "B+", "B", "C+", "C", "C-", "D", "F"};
+    // Static: the fake service may still answer between the test's end and its tear-down.
+    static constexpr const char* grades[] = {"A", "B+", "B", "C+", "C", "C-", "D", "F"};
     ASSERT_NO_FATAL_FAILURE(startOverlay());
-    h->service.on("/api/draft/analyze", [&grades](const KVJson& body) {
+    h->service.on("/api/draft/analyze", [](const KVJson& body) {
         KVJson picks = KVJson::array();
         for (size_t i = 0; i < body["pack"].size(); ++i) {
             picks.push_back({{"name", body["pack"][i]}, {"grade", grades[i % 8]}});
