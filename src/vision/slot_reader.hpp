@@ -2,8 +2,9 @@
 
 // The detector's first reading, shared by its stages (internal to slot detection): the working
 // image's edges and profiles (slot_edges.cpp), candidate widths, chains of left edges and the
-// rows they outline (slot_chains.cpp), the grid laid over them and its block (slot_grid.cpp).
-// Everything happens on a "working image": the screenshot stretched to 960 columns.
+// readings they give (slot_chains.cpp), the rows of cards along a chain (slot_rows.cpp), the grid
+// laid over them and its block (slot_grid.cpp). Everything happens on a "working image": the
+// screenshot stretched to 960 columns.
 
 #include "base/environment.hpp"
 #include "vision/slot_geometry.hpp"
