@@ -57,7 +57,8 @@ std::vector<KVSlotBlock> SlotReader::detect(const KVImage& image) {
     // the card's width itself. Those widths are read after the listed ones.
     struct OwnWidth {
         int width;
-        Chain chain; // the chain that showed it
+        Chain chain;       // the chain that showed it
+        bool pitchAsWidth; // that chain's pitch was read as the card's width
     };
     std::vector<OwnWidth> ownWidths;
     const auto read = [&](int width, const Chain& chain, int index) {
@@ -78,7 +79,9 @@ std::vector<KVSlotBlock> SlotReader::detect(const KVImage& image) {
         for (size_t index = 0; index < chains.size(); ++index) {
             read(width, chains[index], static_cast<int>(index));
             const int pitch = chainPitch(chains[index].positions);
-            if (!listed || pitch >= width) {
+            // A pitch about equal to the width may be that width's own source: the pitch
+            // outvoted the card's width. Its widths come after those of shorter pitches.
+            if (!listed || pitch > width + std::max(2, width / 12)) {
                 continue;
             }
             for (const int own : chainCardWidths(chains[index].positions, pitch)) {
@@ -88,7 +91,7 @@ std::vector<KVSlotBlock> SlotReader::detect(const KVImage& image) {
                                other.chain.positions == chains[index].positions;
                     });
                 if (!known && std::find(widths.begin(), widths.end(), own) == widths.end()) {
-                    ownWidths.push_back({own, chains[index]});
+                    ownWidths.push_back({own, chains[index], pitch >= width});
                 }
             }
         }
@@ -102,13 +105,15 @@ std::vector<KVSlotBlock> SlotReader::detect(const KVImage& image) {
         // Each width on the chains that its own pairs of edges make; and, when the listed widths
         // read nothing, on the chain that showed it, whose positions need not be left edges the
         // width pairs with a right edge (small cards' frame and outer edges merge unevenly).
+        std::stable_partition(ownWidths.begin(), ownWidths.end(),
+                              [](const OwnWidth& own) { return !own.pitchAsWidth; });
         std::vector<int> tried;
         for (const OwnWidth& own : ownWidths) {
             if (tried.size() >= kMaxOwnWidths) {
                 break;
             }
             debug_.say("[vision] a chain's own card width %d\n", own.width);
-            if (!listed) {
+            if (!listed && !own.pitchAsWidth) {
                 read(own.width, own.chain, -1);
             }
             if (std::find(tried.begin(), tried.end(), own.width) == tried.end()) {

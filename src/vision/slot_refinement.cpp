@@ -1,5 +1,6 @@
 #include "vision/slot_refinement.hpp"
 
+#include "vision/slot_row_alignment.hpp"
 #include "vision/slot_side_samples.hpp"
 
 #include <algorithm>
@@ -29,6 +30,9 @@ constexpr double kMaxBorder = 0.08;
 // pixels; a stray edge moves a row's top by a border's width or more, and its side then reads
 // no frame at all.
 constexpr double kMaxPitchChange = 0.05;
+// How far a row placed by its cards' frame lines may lie from the first reading, in card widths:
+// the bands of a row in the shadow of the one above start a few working pixels late.
+constexpr double kMaxContentShift = 0.08;
 
 double median(std::vector<double> values) {
     const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
@@ -336,9 +340,33 @@ KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, st
             rowTops[r] = block.tops[r] - *out;
         }
     }
+    // The rows' distances are read from the frame lines printed on their cards, matched with
+    // those of the first row whose top was read: a border step can be missing (in the shadow of
+    // the row above) or moved by a stray edge, the cards' own print cannot. That row's top, the
+    // highest read and so the least shadowed, places them all.
+    const auto read =
+        std::find_if(rowTops.begin(), rowTops.end(),
+                     [](const std::optional<double>& top) { return top.has_value(); });
+    const int reference = static_cast<int>(read - rowTops.begin());
+    std::vector<std::optional<double>> belowReference(static_cast<size_t>(rows));
+    int placed = 0;
+    for (int r = 0; r < rows && rows > 1 && read != rowTops.end(); ++r) {
+        belowReference[static_cast<size_t>(r)] =
+            r == reference
+                ? std::optional<double>(0.0)
+                : kv_slots::rowDistanceByContent(image, block, reference, r, kMaxContentShift * w);
+        placed += r != reference && belowReference[static_cast<size_t>(r)] ? 1 : 0;
+    }
     double y0 = 0;
     double rowPitch = rows > 1 ? block.tops[1] - block.tops[0] : 0;
-    if (fitLine(rowTops, kMaxPitchChange * w, y0, rowPitch)) {
+    const double firstPitch = rowPitch;
+    const bool pitchByContent = placed > 0 &&
+                                fitLine(belowReference, kMaxContentShift * w, y0, rowPitch) &&
+                                rowPitch != firstPitch;
+    if (pitchByContent) {
+        y0 = **read - rowPitch * reference;
+    }
+    if (pitchByContent || fitLine(rowTops, kMaxPitchChange * w, y0, rowPitch)) {
         for (int r = 0; r < rows; ++r) {
             refined.tops[static_cast<size_t>(r)] = y0 + rowPitch * r;
         }
@@ -352,9 +380,10 @@ KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, st
         char line[220];
         std::snprintf(line, sizeof line,
                       "[vision] refine: frame edges left %d/%d right %d/%d top %d/%d, border "
-                      "%.1f px; card %.1f -> %.1f px, pitch %.1f x %.1f px%s\n",
+                      "%.1f px; card %.1f -> %.1f px, pitch %.1f x %.1f px%s%s\n",
                       known(lefts), columns, known(rights), columns, known(tops), rows, *border, w,
-                      refined.cardWidth, columnPitch, rowPitch, widthFits ? "" : " (width kept)");
+                      refined.cardWidth, columnPitch, rowPitch, widthFits ? "" : " (width kept)",
+                      pitchByContent ? " (rows by their print)" : "");
         *debug += line;
     }
     return refined;

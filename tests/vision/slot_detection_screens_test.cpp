@@ -45,8 +45,8 @@ bool readsTruth(const std::vector<KVNormRect>& slots, const KVArenaScreen& scree
 } // namespace
 
 // The one screen the detector reads wrongly (an edge more than 1.5 % of the card's width off),
-// with what was traced: a block of 13 (two rows, the second short) whose second row's top edge
-// lies under the first row's shadow, while the two-row fit keeps the first reading's row pitch.
+// with what was traced: a block of 13 (two rows, the second short, a row gap of 4 % of the card's
+// width) whose rows are placed by the first row's top, read about 10 px high.
 // Any other screen read wrongly fails the test, and so does this one once read right or missed.
 constexpr std::string_view kKnownMisread =
     "1280x720 cards=13 perRow=8 cardHeight=0.225 columnPitch=1.02 rowPitch=1.04 "
@@ -89,7 +89,7 @@ TEST(SlotDetectionScreens, ReadsDraftScreensOrFindsNothing) {
               << " of them right\n";
     // A screen that stops being found is a miss, not a failure, above: the count of screens
     // read right must not fall.
-    EXPECT_GE(found - misread, 46) << "fewer draft screens read right than before";
+    EXPECT_GE(found - misread, 48) << "fewer draft screens read right than before";
 }
 
 // Screens with cards but no pack must not produce one: the caller would then identify cards
