@@ -32,7 +32,7 @@ constexpr double kMaxBorder = 0.08;
 constexpr double kMaxPitchChange = 0.05;
 // How far a row placed by its cards' frame lines may lie from the first reading, in card widths:
 // the bands of a row in the shadow of the one above start a few working pixels late.
-constexpr double kMaxContentShift = 0.08;
+constexpr double kMaxContentShift = 0.10;
 
 double median(std::vector<double> values) {
     const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
