@@ -40,6 +40,12 @@ std::optional<std::vector<KVNormRect>> KVVision::detectSlots(const KVImage& imag
             const KVSlotBlock block =
                 KVRefineSlotBlock(image, found, lines.enabled() ? &refinement : nullptr, &evidence);
             lines.say("%s", refinement.c_str());
+            // Every card in a pack is drawn with its border: a block where none shows, pooled
+            // over all its cards' sides, lies across the cards rather than on them.
+            if (!evidence.border) {
+                lines.say("[vision] no card border outlines the block: not taken\n");
+                continue;
+            }
             if (found.widthFromChain && !evidence.outlinesEveryCard()) {
                 lines.say("[vision] the width read off a chain is not outlined by card borders\n");
                 continue;
