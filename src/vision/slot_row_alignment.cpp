@@ -13,7 +13,7 @@ namespace {
 // border and the rounded corners.
 constexpr double kAcrossFrom = 0.1;
 constexpr double kAcrossTo = 0.9;
-constexpr int kSamplesPerCard = 48;
+constexpr int kSamplesPerCard = 24;
 // Down each card the profiles are compared from here to there (in card heights), so that
 // neither the border nor what lies around the card takes part.
 constexpr double kDownFrom = 0.05;
