@@ -1,12 +1,11 @@
 #include "vision/gray_pixels.hpp"
 
 #include "vision/image_codec.hpp"
+#include "vision/luma_rows.hpp"
 #include "vision/vector_clones.hpp"
 
 #include <algorithm>
 #include <array>
-#include <bit>
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -222,42 +221,6 @@ KV_VECTOR_CLONES bool columnsInterleaved(const float* const* sources, const floa
                               taps, width, mixed);
 }
 
-// KVLuma of the pixel at `rgba`, in single precision so that it vectorises: the weighted sum is
-// an exact whole number below 2^18, and (sum + 500.5) / 1000 never lies within 0.0005 of a whole
-// number, far more than the float product's error. Equal to KVLuma for every colour. The pixel
-// is read as a 32-bit word, which vectorises far better than bytes at a stride of four.
-[[gnu::always_inline]] inline int fastLuma(const uint8_t* rgba) {
-    uint32_t word = 0;
-    std::memcpy(&word, rgba, 4);
-    if constexpr (std::endian::native == std::endian::big) {
-        word = ((word >> 24) & 0xffu) | ((word >> 8) & 0xff00u) | ((word << 8) & 0xff0000u);
-    }
-    const float sum = 299.0f * static_cast<float>(word & 0xffu) +
-                      587.0f * static_cast<float>((word >> 8) & 0xffu) +
-                      114.0f * static_cast<float>((word >> 16) & 0xffu);
-    return static_cast<int>((sum + 500.5f) * 0.001f);
-}
-
-KV_VECTOR_CLONES void lumaRow(const uint8_t* in, int width, float* out) {
-    for (int x = 0; x < width; ++x) {
-        out[x] = static_cast<float>(fastLuma(in + 4 * static_cast<size_t>(x)));
-    }
-}
-
-// addWeightedRow over lumaRow's values without storing them.
-KV_VECTOR_CLONES void addWeightedLuma(float* row, const uint8_t* in, float weight, int width,
-                                      bool first) {
-    if (first) {
-        for (int x = 0; x < width; ++x) {
-            row[x] = weight * static_cast<float>(fastLuma(in + 4 * static_cast<size_t>(x)));
-        }
-        return;
-    }
-    for (int x = 0; x < width; ++x) {
-        row[x] += weight * static_cast<float>(fastLuma(in + 4 * static_cast<size_t>(x)));
-    }
-}
-
 // Scratch memory kept per thread between calls, let go of when a huge picture went through.
 constexpr size_t kKeptScratch = size_t{1} << 22;
 
@@ -289,8 +252,8 @@ bool KVMakeGrayPlane(const KVImage& image, const KVPixelRect& rect, KVGrayPlane&
     plane.height = rect.height;
     plane.pixels.resize(static_cast<size_t>(rect.width) * rect.height);
     for (int y = 0; y < rect.height; ++y) {
-        lumaRow(image.pixel(rect.x, rect.y + y), rect.width,
-                plane.pixels.data() + static_cast<size_t>(y) * rect.width);
+        kv_gray::lumaRow(image.pixel(rect.x, rect.y + y), rect.width,
+                         plane.pixels.data() + static_cast<size_t>(y) * rect.width);
     }
     return true;
 }
@@ -406,7 +369,7 @@ std::optional<std::vector<float>> KVGrayPixels(const KVImage& image, int width, 
         // Each source row is read about once: its gray values are made as the columns are
         // summed, instead of a gray copy of the whole picture first.
         const auto addRow = [&image](float* row, int j, float weight, bool first) {
-            addWeightedLuma(row, image.pixel(0, j), weight, image.width, first);
+            kv_gray::addWeightedLuma(row, image.pixel(0, j), weight, image.width, first);
         };
         resampleRows(addRow, nullptr, image.width, image.height, width, height, pixels.data());
         return pixels;

@@ -1,5 +1,6 @@
 #include "vision/gray_pixels.hpp"
 #include "vision/image_crop.hpp"
+#include "vision/luma_rows.hpp"
 
 #include "draft_screen/arena_screen.hpp"
 #include "draft_screen/pictures.hpp"
@@ -7,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 
 namespace {
 
@@ -75,6 +78,31 @@ TEST(GrayPixels, EveryRedAndGreenWithManyBluesIsItsRec601Luma) {
             const int b = image.pixel(r, g)[2];
             const auto luma = static_cast<float>((299 * r + 587 * g + 114 * b + 500) / 1000);
             ASSERT_EQ(values[g * 256 + r], luma) << r << "," << g << "," << b;
+        }
+    }
+}
+
+// The wide-vector rows and the portable ones give the same bits, whatever the row's length (the
+// vector path takes eight pixels at a time and leaves the rest to the portable code).
+TEST(GrayPixels, EveryRowPathGivesTheSameBits) {
+    std::mt19937 rng(5);
+    for (const int width : {1, 7, 8, 9, 31, 210, 1920}) {
+        std::vector<uint8_t> rgba(4 * static_cast<size_t>(width));
+        for (uint8_t& byte : rgba) {
+            byte = static_cast<uint8_t>(rng());
+        }
+        std::vector<float> fast(static_cast<size_t>(width), 3.0f);
+        std::vector<float> portable = fast;
+        kv_gray::lumaRow(rgba.data(), width, fast.data());
+        kv_gray::lumaRowPortable(rgba.data(), width, portable.data());
+        EXPECT_EQ(std::memcmp(fast.data(), portable.data(), fast.size() * sizeof(float)), 0)
+            << width;
+        for (const bool first : {true, false}) {
+            const float weight = 0.0375f + static_cast<float>(width) * 1e-5f;
+            kv_gray::addWeightedLuma(fast.data(), rgba.data(), weight, width, first);
+            kv_gray::addWeightedLumaPortable(portable.data(), rgba.data(), weight, width, first);
+            EXPECT_EQ(std::memcmp(fast.data(), portable.data(), fast.size() * sizeof(float)), 0)
+                << width << (first ? " first" : " added");
         }
     }
 }
