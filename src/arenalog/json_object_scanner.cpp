@@ -1,7 +1,15 @@
 #include "arenalog/json_object_scanner.hpp"
 
+#include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define KV_SCAN_AVX2 1
+#endif
 
 namespace {
 
@@ -24,30 +32,24 @@ const char* skipTo(const char* p, const char* end, const std::array<bool, 256>& 
     return p;
 }
 
-} // namespace
+// A block with more quotes, backslashes and braces than this is read a byte at a time.
+constexpr int kMaxBlockStops = 12;
 
-bool KVJSONObjectScanner::scan(std::string_view text) {
-    if (complete() || scanned_ >= text.size()) {
-        return complete();
-    }
-    const char* data = text.data();
-    size_t pos = scanned_;
-    if (begin_ == npos) {
-        const void* brace = std::memchr(data + pos, '{', text.size() - pos);
-        if (brace == nullptr) {
-            scanned_ = text.size();
-            return false;
-        }
-        begin_ = static_cast<size_t>(static_cast<const char*>(brace) - data);
-        pos = begin_;
-    }
-    // The state in locals: the text is chars, which may alias the members, so they would
-    // otherwise be read and written back for every byte.
-    bool inString = inString_;
-    bool escape = escape_;
-    size_t depth = depth_;
-    const char* end = data + text.size();
-    for (const char* p = data + pos; p < end; ++p) {
+// Where the scan stands between bytes.
+struct ScanState {
+    bool inString;
+    bool escape;
+    size_t depth;
+};
+
+// Scans [p, end) a byte at a time. Returns the object's closing brace (`closed` set) or `end`.
+const char* scanBytes(const char* p, const char* end, ScanState& s, bool& closed) {
+    // The state in locals: the text is chars, which may alias it, so it would otherwise be read
+    // and written back for every byte.
+    bool inString = s.inString;
+    bool escape = s.escape;
+    size_t depth = s.depth;
+    for (; p < end; ++p) {
         if (inString) {
             if (escape) {
                 escape = false;
@@ -74,9 +76,8 @@ bool KVJSONObjectScanner::scan(std::string_view text) {
                 if (c == '{') {
                     ++depth;
                 } else if (depth == 1) {
-                    end_ = static_cast<size_t>(p - data) + 1;
-                    scanned_ = end_;
-                    return true;
+                    closed = true;
+                    return p;
                 } else {
                     --depth;
                 }
@@ -86,9 +87,116 @@ bool KVJSONObjectScanner::scan(std::string_view text) {
             }
         }
     }
-    inString_ = inString;
-    escape_ = escape;
-    depth_ = depth;
+    s = {inString, escape, depth};
+    return end;
+}
+
+#ifdef KV_SCAN_AVX2
+bool hasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+// Bit i set where byte i of the block is `c`.
+[[gnu::target("avx2")]] inline uint32_t bytesEqual(__m256i bytes, char c) {
+    return static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(c))));
+}
+
+// Scans whole blocks of 32 bytes from `p` while they fit before `end`: each block's quotes,
+// backslashes and braces are found at once, and the scan then steps from one to the next, so a
+// long string or a run of plain text costs a few instructions per block. Returns the closing
+// brace of the object, or where the blocks ended (the rest is shorter than a block).
+[[gnu::target("avx2")]] const char* scanBlocks(const char* p, const char* end, ScanState& s,
+                                               bool& closed) {
+    for (; end - p >= 32; p += 32) {
+        const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const uint32_t quotes = bytesEqual(bytes, '"');
+        const uint32_t inStringStops = quotes | bytesEqual(bytes, '\\');
+        const uint32_t outsideStops = quotes | bytesEqual(bytes, '{') | bytesEqual(bytes, '}');
+        // Where stops crowd (small objects back to back, escaped quotes), stepping from one to
+        // the next costs more than reading every byte.
+        if (std::popcount(inStringStops | outsideStops) > kMaxBlockStops) {
+            const char* stop = scanBytes(p, p + 32, s, closed);
+            if (closed) {
+                return stop;
+            }
+            continue;
+        }
+        int from = 0; // the first byte of the block still to read
+        if (s.escape) {
+            s.escape = false;
+            from = 1; // the escaped byte
+        }
+        while (from < 32) {
+            const uint32_t stops = (s.inString ? inStringStops : outsideStops) & (~0u << from);
+            if (stops == 0) {
+                break;
+            }
+            const int at = std::countr_zero(stops);
+            const char c = p[at];
+            from = at + 1;
+            if (s.inString) {
+                if (c == '\\') {
+                    // The escaped byte is skipped here, or at the next block's start.
+                    s.escape = from == 32;
+                    ++from;
+                } else {
+                    s.inString = false;
+                }
+            } else if (c == '"') {
+                s.inString = true;
+            } else if (c == '{') {
+                ++s.depth;
+            } else if (s.depth == 1) {
+                closed = true;
+                return p + at;
+            } else {
+                --s.depth;
+            }
+        }
+    }
+    return p;
+}
+#endif
+
+} // namespace
+
+bool KVJSONObjectScanner::scan(std::string_view text) {
+    if (complete() || scanned_ >= text.size()) {
+        return complete();
+    }
+    const char* data = text.data();
+    size_t pos = scanned_;
+    if (begin_ == npos) {
+        const void* brace = std::memchr(data + pos, '{', text.size() - pos);
+        if (brace == nullptr) {
+            scanned_ = text.size();
+            return false;
+        }
+        begin_ = static_cast<size_t>(static_cast<const char*>(brace) - data);
+        pos = begin_;
+    }
+    ScanState state{inString_, escape_, depth_};
+    bool closed = false;
+    const char* p = data + pos;
+    const char* end = data + text.size();
+#ifdef KV_SCAN_AVX2
+    if (hasAvx2()) {
+        p = scanBlocks(p, end, state, closed);
+    }
+#endif
+    if (!closed) {
+        p = scanBytes(p, end, state, closed);
+    }
+    if (closed) {
+        end_ = static_cast<size_t>(p - data) + 1;
+        scanned_ = end_;
+        return true;
+    }
+    inString_ = state.inString;
+    escape_ = state.escape;
+    depth_ = state.depth;
     scanned_ = text.size();
     return false;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace {
@@ -56,6 +57,47 @@ TEST(JSONObjectScanner, FindsTheFirstObjectWhereverTheTextIsCut) {
                 EXPECT_LE(c.end, cut) << c.text;
             }
         }
+    }
+}
+
+// Long texts, where whole blocks are scanned at once: strings with escapes at every place,
+// runs of braces and plain text, fed whole and in random pieces, against a byte-by-byte count.
+TEST(JSONObjectScanner, LongTextsAgreeWithAByteByByteCount) {
+    const auto reference = [](std::string_view text) {
+        size_t depth = 0;
+        bool inString = false;
+        for (size_t i = text.find('{'); i < text.size(); ++i) {
+            const char c = text[i];
+            if (inString) {
+                i += c == '\\' ? 1 : 0;
+                inString = c != '"';
+            } else if (c == '"') {
+                inString = true;
+            } else if (c == '{') {
+                ++depth;
+            } else if (c == '}' && --depth == 0) {
+                return i + 1;
+            }
+        }
+        return npos;
+    };
+    std::mt19937 rng(8);
+    const std::string alphabet = "{}\"\\ab{}\"\\xxxxxxxxxxxxxxxxxxxx";
+    for (int round = 0; round < 400; ++round) {
+        std::string text = "head {";
+        const size_t length = 20 + rng() % 300;
+        while (text.size() < length) {
+            text += alphabet[rng() % alphabet.size()];
+        }
+        text += std::string(rng() % 40, '}');
+        const size_t want = reference(text);
+        EXPECT_EQ(scanWhole(text).end, want) << text;
+        KVJSONObjectScanner scanner;
+        for (size_t cut = rng() % 50; cut < text.size(); cut += 1 + rng() % 70) {
+            scanner.scan(std::string_view(text).substr(0, cut));
+        }
+        scanner.scan(text);
+        EXPECT_EQ(scanner.end(), want) << text;
     }
 }
 
