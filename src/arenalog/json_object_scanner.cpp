@@ -1,5 +1,7 @@
 #include "arenalog/json_object_scanner.hpp"
 
+#include "base/cpu_features.hpp"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -92,10 +94,6 @@ const char* scanBytes(const char* p, const char* end, ScanState& s, bool& closed
 }
 
 #ifdef KV_SCAN_AVX2
-bool hasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
 
 // Bit i set where byte i of the block is `c`.
 [[gnu::target("avx2")]] inline uint32_t bytesEqual(__m256i bytes, char c) {
@@ -182,7 +180,7 @@ bool KVJSONObjectScanner::scan(std::string_view text) {
     const char* p = data + pos;
     const char* end = data + text.size();
 #ifdef KV_SCAN_AVX2
-    if (hasAvx2()) {
+    if (KVHasAvx2()) {
         p = scanBlocks(p, end, state, closed);
     }
 #endif

@@ -1,5 +1,6 @@
 #include "vision/luma_rows.hpp"
 
+#include "base/cpu_features.hpp"
 #include "vision/vector_clones.hpp"
 
 #include <bit>
@@ -78,10 +79,6 @@ namespace {
     }
 }
 
-bool hasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
 #endif
 
 } // namespace
@@ -107,7 +104,7 @@ KV_VECTOR_CLONES void addWeightedLumaPortable(float* row, const uint8_t* rgba, f
 
 void lumaRow(const uint8_t* rgba, int width, float* out) {
 #ifdef KV_LUMA_AVX2
-    if (hasAvx2()) {
+    if (KVHasAvx2()) {
         return lumaRowAvx2(rgba, width, out);
     }
 #endif
@@ -116,7 +113,7 @@ void lumaRow(const uint8_t* rgba, int width, float* out) {
 
 void addWeightedLuma(float* row, const uint8_t* rgba, float weight, int width, bool first) {
 #ifdef KV_LUMA_AVX2
-    if (hasAvx2()) {
+    if (KVHasAvx2()) {
         return addWeightedLumaAvx2(row, rgba, weight, width, first);
     }
 #endif
