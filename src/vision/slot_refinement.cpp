@@ -215,7 +215,7 @@ namespace {
 // reading's pitch is whole working pixels, never further off than that, and with two rows one
 // stray edge would otherwise tilt the grid.
 bool fitLine(const std::vector<std::optional<double>>& positions, double maxChange, double& a,
-             double& pitch) {
+             double& pitch, bool* pitchTaken = nullptr) {
     std::vector<double> slopes;
     for (size_t i = 0; i < positions.size(); ++i) {
         for (size_t j = i + 1; j < positions.size(); ++j) {
@@ -224,8 +224,12 @@ bool fitLine(const std::vector<std::optional<double>>& positions, double maxChan
             }
         }
     }
-    if (!slopes.empty() && std::abs(median(slopes) - pitch) <= maxChange) {
+    const bool taken = !slopes.empty() && std::abs(median(slopes) - pitch) <= maxChange;
+    if (taken) {
         pitch = median(slopes);
+    }
+    if (pitchTaken != nullptr) {
+        *pitchTaken = taken;
     }
     std::vector<double> intercepts;
     for (size_t i = 0; i < positions.size(); ++i) {
@@ -359,10 +363,10 @@ KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, st
     }
     double y0 = 0;
     double rowPitch = rows > 1 ? block.tops[1] - block.tops[0] : 0;
-    const double firstPitch = rowPitch;
-    const bool pitchByContent = placed > 0 &&
-                                fitLine(belowReference, kMaxContentShift * w, y0, rowPitch) &&
-                                rowPitch != firstPitch;
+    bool pitchByContent = false;
+    if (placed > 0) {
+        fitLine(belowReference, kMaxContentShift * w, y0, rowPitch, &pitchByContent);
+    }
     if (pitchByContent) {
         y0 = **read - rowPitch * reference;
     }
