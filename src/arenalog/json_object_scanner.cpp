@@ -2,7 +2,6 @@
 
 #include "base/cpu_features.hpp"
 
-#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -33,9 +32,6 @@ const char* skipTo(const char* p, const char* end, const std::array<bool, 256>& 
     }
     return p;
 }
-
-// A block with more quotes, backslashes and braces than this is read a byte at a time.
-constexpr int kMaxBlockStops = 12;
 
 // Where the scan stands between bytes.
 struct ScanState {
@@ -94,6 +90,8 @@ const char* scanBytes(const char* p, const char* end, ScanState& s, bool& closed
 }
 
 #ifdef KV_SCAN_AVX2
+// A block with more quotes, backslashes and braces than this is read a byte at a time.
+constexpr int kMaxBlockStops = 12;
 
 // Bit i set where byte i of the block is `c`.
 [[gnu::target("avx2")]] inline uint32_t bytesEqual(__m256i bytes, char c) {

@@ -354,12 +354,15 @@ KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, st
     const int reference = static_cast<int>(read - rowTops.begin());
     std::vector<std::optional<double>> belowReference(static_cast<size_t>(rows));
     int placed = 0;
-    for (int r = 0; r < rows && rows > 1 && read != rowTops.end(); ++r) {
-        belowReference[static_cast<size_t>(r)] =
-            r == reference
-                ? std::optional<double>(0.0)
-                : kv_slots::rowDistanceByContent(image, block, reference, r, kMaxContentShift * w);
-        placed += r != reference && belowReference[static_cast<size_t>(r)] ? 1 : 0;
+    if (rows > 1 && read != rowTops.end()) {
+        belowReference[static_cast<size_t>(reference)] = 0.0;
+        for (int r = 0; r < rows; ++r) {
+            if (r != reference) {
+                belowReference[static_cast<size_t>(r)] = kv_slots::rowDistanceByContent(
+                    image, block, reference, r, kMaxContentShift * w);
+                placed += belowReference[static_cast<size_t>(r)] ? 1 : 0;
+            }
+        }
     }
     double y0 = 0;
     double rowPitch = rows > 1 ? block.tops[1] - block.tops[0] : 0;
