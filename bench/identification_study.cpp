@@ -23,9 +23,9 @@
 // edge within 1.5 % of the card's width, the others listed with their edges' errors.
 //
 // STUDY_DEBUG_SCREEN=TEXT prints the detector's debug lines for the screens whose description
-// contains TEXT; STUDY_STATS=FILE writes every slot's distances there. With --detection,
-// STUDY_DUMP=1 prints every slot found (normalised x, y, width, height and the card's width in
-// pixels) and the drawn card's rectangle, to compare two builds screen by screen.
+// contains TEXT; STUDY_STATS=FILE writes every slot's distances there. STUDY_DUMP=1 prints every
+// slot found (normalised x, y, width, height and the card's width in pixels) and the drawn card's
+// rectangle, to compare two builds screen by screen.
 #include "photographs.hpp"
 
 #include "base/files.hpp"
@@ -146,6 +146,19 @@ void printRow(const char* name, const Tally& t) {
                 percent(t.absentPhash, t.absentSlots), t.absentNotAPack);
 }
 
+// Every slot found (normalised x, y, width, height and the card's width in pixels) beside the
+// drawn card's rectangle, one line each, to compare two builds screen by screen.
+void printSlots(const std::string& name, const std::vector<KVNormRect>& slots,
+                const KVArenaScreen& screen, const KVArenaScreenSpec& spec) {
+    for (size_t i = 0; i < slots.size(); ++i) {
+        const KVNormRect& g = slots[i];
+        const KVNormRect& t = screen.slots[i];
+        std::printf("RECT %s|%.6f %.6f %.6f %.6f %.3f|%.6f %.6f %.6f %.6f\n", name.c_str(), g.x,
+                    g.y, g.width, g.height, screen.slots.front().width * spec.width, t.x, t.y,
+                    t.width, t.height);
+    }
+}
+
 // Detection alone on the same matrix of layouts with the renderer's own card faces: how many
 // screens are found, and how many with every edge within 1.5 % of the card's width.
 int detectionOnly(const char* only) {
@@ -177,14 +190,7 @@ int detectionOnly(const char* only) {
                 }
                 ++found;
                 if (std::getenv("STUDY_DUMP")) {
-                    for (size_t i = 0; i < slots->size(); ++i) {
-                        const KVNormRect& g = (*slots)[i];
-                        const KVNormRect& t = screen.slots[i];
-                        std::printf("RECT %s|%.6f %.6f %.6f %.6f %.3f|%.6f %.6f %.6f %.6f\n",
-                                    name.c_str(), g.x, g.y, g.width, g.height,
-                                    screen.slots.front().width * spec.width, t.x, t.y, t.width,
-                                    t.height);
-                    }
+                    printSlots(name, *slots, screen, spec);
                 }
                 double worst = 0;
                 double e[4] = {0, 0, 0, 0};
@@ -421,6 +427,9 @@ int main(int argc, char** argv) {
                          std::abs(got.y - want.y) * spec.height,
                          std::abs(got.x + got.width - want.x - want.width) * spec.width,
                          std::abs(got.y + got.height - want.y - want.height) * spec.height});
+                }
+                if (std::getenv("STUDY_DUMP")) {
+                    printSlots(KVDescribeArenaScreen(spec), *slots, screen, spec);
                 }
                 const int right = one.right - rightBefore;
                 const double cardWidth = screen.slots.front().width * spec.width;

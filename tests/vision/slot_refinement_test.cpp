@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ TEST(SlotRefinement, MovesTheBlockOntoTheCardsOuterEdges) {
         double pitchSkew; // px added per column
         double shift;     // px added to every left and top
         double rowLift;   // × card width taken off each lower row's top, per row
+        uint32_t seed = 90;
     };
     const std::vector<Case> cases = {
         {"on the cards", 1920, 1080, 15, kKVArenaLayouts[0], 0, 0, 0, 0},
@@ -30,6 +32,9 @@ TEST(SlotRefinement, MovesTheBlockOntoTheCardsOuterEdges) {
         // The lower row's top lies in the upper row's shadow and was read high by more than a
         // border's width: only the cards' print places it.
         {"lower row high", 1920, 1080, 14, kKVArenaLayouts[0], 0, 0, 0, 0.055},
+        // Small cards whose shadows fill the gaps on their right: only their lefts and tops show
+        // where the border ends.
+        {"shadowed gaps", 1280, 720, 15, kKVArenaLayouts[7], 0.042, 0, 0, 0, 14},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -38,7 +43,7 @@ TEST(SlotRefinement, MovesTheBlockOntoTheCardsOuterEdges) {
         spec.height = c.height;
         spec.cards = c.cards;
         c.layout.applyTo(spec);
-        spec.seed = 90;
+        spec.seed = c.seed;
         spec.jpegQuality = 85;
         const KVArenaScreen screen = KVRenderArenaScreen(spec);
         KVSlotBlock truth; // the renderer's, in pixels
