@@ -4,6 +4,9 @@
 
 #include <simdjson.h>
 
+#include <cstdlib>
+#include <mutex>
+
 namespace {
 
 using simdjson::dom::element;
@@ -228,11 +231,50 @@ bool nestsDeeper(element value, int limit) {
     return false;
 }
 
+// A parser's first working memory comes from simdjson's process-wide choice of implementation,
+// an object destroyed when the program exits, while a background task may still start a read.
+// From the first parser made on, an exit handler, which runs before that object goes, stops the
+// making of new parsers: a late read fails instead of calling into a destroyed object. Parsers
+// already made own their memory and keep working.
+class ParserMaking {
+public:
+    static simdjson::error_code allocate(simdjson::dom::parser& parser, size_t capacity,
+                                         size_t depth) {
+        std::lock_guard lock(mutex());
+        if (closed()) {
+            return simdjson::UNINITIALIZED;
+        }
+        const auto failure = parser.allocate(capacity, depth);
+        static const bool handlerSet = std::atexit([] {
+                                           std::lock_guard closing(mutex());
+                                           closed() = true;
+                                       }) == 0;
+        (void)handlerSet;
+        return failure;
+    }
+
+private:
+    // Never destroyed: the exit handler and late readers use them during static destruction.
+    static std::mutex& mutex() {
+        static auto* made = new std::mutex;
+        return *made;
+    }
+    static bool& closed() {
+        static bool value = false;
+        return value;
+    }
+};
+
 simdjson::error_code parseInto(simdjson::dom::parser& parser, std::string_view text, int maxDepth,
                                element& root) {
     const auto depth = static_cast<size_t>(maxDepth);
-    if (parser.max_depth() != depth || parser.capacity() < text.size()) {
-        if (const auto failure = parser.allocate(std::max(text.size(), parser.capacity()), depth)) {
+    const size_t capacity = std::max(text.size(), parser.capacity());
+    if (parser.capacity() == 0) {
+        if (const auto failure = ParserMaking::allocate(parser, capacity, depth)) {
+            return failure;
+        }
+    } else if (parser.max_depth() != depth || parser.capacity() < text.size()) {
+        if (const auto failure = parser.allocate(capacity, depth)) {
             return failure;
         }
     }
@@ -275,6 +317,9 @@ std::optional<KVJson> parse(std::string_view text, const KVJsonMemberFilter* kee
         return parseWithNlohmann(text, keep, error, maxDepth);
     case simdjson::MEMALLOC:
         KVSetError(error, kDomain, 1, "Out of memory reading JSON");
+        return std::nullopt;
+    case simdjson::UNINITIALIZED:
+        KVSetError(error, kDomain, 4, "JSON is no longer read: the program is ending");
         return std::nullopt;
     default:
         refuseInvalid(error);

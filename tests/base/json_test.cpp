@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <utility>
@@ -138,6 +139,25 @@ TEST(JsonParse, FilteredParsingKeepsOnlyWantedMembersButChecksAll) {
     EXPECT_FALSE(KVJsonParseFiltered(R"({"Skip":{"a":tru},"Keep":1})", keep).has_value());
     EXPECT_FALSE(KVJsonParseFiltered("{\"Skip\":" + nested(500) + "}", keep).has_value());
     EXPECT_FALSE(KVJsonParseFiltered("{\"Skip\":\"\xff\",\"Keep\":1}", keep).has_value());
+}
+
+// A background task may start a read while the program exits, after simdjson's implementation
+// object is gone: the read fails with a clear error instead of aborting the exit.
+TEST(JsonParse, AReadStartedWhileTheProgramExitsFailsCleanly) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe"); // a fresh process: no reader made before
+    const auto exitWithLateRead = [] {
+        // Runs after every exit handler registered later, the reader's own among them.
+        std::atexit([] {
+            const std::string large = "[" + std::string(size_t{300} << 10, ' ') + "0]";
+            KVError error;
+            const bool refused = !KVJsonParse(large, &error) &&
+                                 error.message.find("program is ending") != std::string::npos;
+            std::_Exit(refused ? 0 : 3);
+        });
+        (void)KVJsonParse("{}");
+        std::exit(1);
+    };
+    EXPECT_EXIT(exitWithLateRead(), testing::ExitedWithCode(0), "");
 }
 
 TEST(JsonDump, ReplacesInvalidUtf8InsteadOfThrowing) {
