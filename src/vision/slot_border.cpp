@@ -183,18 +183,11 @@ std::optional<double> borderWidth(const std::vector<SideReading>& sides, double 
     return (steepest + span / 2.0) * kStep;
 }
 
-// The border's width where the cards' shadows leave it clearest. A shadow darkens what lies
-// just outside a card on the sides it falls to, so the border seems to reach further there,
-// never less far: of the readings of each kind of side (every left, every right, every top)
-// pooled on its own, the narrowest is the least shadowed. `pooled`, the reading over every
-// side, stands when no kind of side gives one of its own.
-std::optional<double>
-narrowestBorder(std::optional<double> pooled,
-                std::initializer_list<const std::vector<std::optional<SideReading>>*> kinds,
-                double cardWidth) {
-    if (!pooled) {
-        return pooled;
-    }
+BorderReading
+readBorder(std::initializer_list<const std::vector<std::optional<SideReading>>*> kinds,
+           double cardWidth) {
+    std::vector<SideReading> all;
+    std::optional<double> narrowestKind;
     for (const auto* kind : kinds) {
         std::vector<SideReading> read;
         for (const auto& side : *kind) {
@@ -203,10 +196,16 @@ narrowestBorder(std::optional<double> pooled,
             }
         }
         if (const std::optional<double> own = borderWidth(read, cardWidth)) {
-            pooled = std::min(*pooled, *own);
+            narrowestKind = std::min(narrowestKind.value_or(*own), *own);
         }
+        all.insert(all.end(), read.begin(), read.end());
     }
-    return pooled;
+    BorderReading reading;
+    reading.pooled = borderWidth(all, cardWidth);
+    if (reading.pooled) {
+        reading.narrowest = std::min(*reading.pooled, narrowestKind.value_or(*reading.pooled));
+    }
+    return reading;
 }
 
 } // namespace kv_slots

@@ -30,11 +30,17 @@ std::optional<SideReading> readSide(const SideSamples& s, double cardWidth);
 // The border's width, from the sides given, pooled; none without a clear rise out of it.
 std::optional<double> borderWidth(const std::vector<SideReading>& sides, double cardWidth);
 
-// The border's width where the cards' shadows leave it clearest: the narrowest of `pooled` and
-// each kind of side's own reading.
-std::optional<double>
-narrowestBorder(std::optional<double> pooled,
-                std::initializer_list<const std::vector<std::optional<SideReading>>*> kinds,
-                double cardWidth);
+// The border's width read two ways. `pooled`, over every side, says whether a border shows at
+// all. `narrowest` is where the cards' shadows leave it clearest: a shadow darkens what lies just
+// outside a card on the sides it falls to, so the border seems to reach further there, never less
+// far. Of `pooled` and each kind of side's own reading (every left, every right, every top), the
+// narrowest is the least shadowed. Both none without a clear border.
+struct BorderReading {
+    std::optional<double> pooled;
+    std::optional<double> narrowest;
+};
+BorderReading
+readBorder(std::initializer_list<const std::vector<std::optional<SideReading>>*> kinds,
+           double cardWidth);
 
 } // namespace kv_slots

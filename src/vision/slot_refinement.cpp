@@ -28,6 +28,12 @@ constexpr double kMaxPitchChange = 0.05;
 // the bands of a row in the shadow of the one above start a few working pixels late.
 constexpr double kMaxContentShift = 0.10;
 
+// How many sides of a list were read.
+int known(const std::vector<std::optional<SideReading>>& sides) {
+    return static_cast<int>(std::count_if(sides.begin(), sides.end(),
+                                          [](const auto& side) { return side.has_value(); }));
+}
+
 double median(std::vector<double> values) {
     const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
     std::nth_element(values.begin(), middle, values.end());
@@ -92,7 +98,6 @@ KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, st
     std::vector<std::optional<SideReading>> lefts(static_cast<size_t>(columns));
     std::vector<std::optional<SideReading>> rights(static_cast<size_t>(columns));
     std::vector<std::optional<SideReading>> tops(static_cast<size_t>(rows));
-    std::vector<SideReading> all;
     for (int c = 0; c < columns; ++c) {
         lefts[static_cast<size_t>(c)] =
             kv_slots::readSide(SideSamples(image, block, Side::left, c), w);
@@ -103,28 +108,16 @@ KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, st
         tops[static_cast<size_t>(r)] =
             kv_slots::readSide(SideSamples(image, block, Side::top, r), w);
     }
-    for (const auto* list : {&lefts, &rights, &tops}) {
-        for (const auto& side : *list) {
-            if (side) {
-                all.push_back(*side);
-            }
-        }
-    }
-    const std::optional<double> pooledBorder = kv_slots::borderWidth(all, w);
+    const kv_slots::BorderReading reading = kv_slots::readBorder({&lefts, &rights, &tops}, w);
     if (evidence != nullptr) {
-        const auto known = [](const std::vector<std::optional<SideReading>>& v) {
-            return static_cast<int>(
-                std::count_if(v.begin(), v.end(), [](const auto& p) { return p.has_value(); }));
-        };
-        evidence->border = pooledBorder && *pooledBorder <= kMaxBorder * w;
+        evidence->border = reading.pooled && *reading.pooled <= kMaxBorder * w;
         evidence->columns = columns;
         evidence->rows = rows;
         evidence->framedLefts = known(lefts);
         evidence->framedRights = known(rights);
         evidence->framedTops = known(tops);
     }
-    const std::optional<double> border =
-        kv_slots::narrowestBorder(pooledBorder, {&lefts, &rights, &tops}, w);
+    const std::optional<double> border = reading.narrowest;
     if (!border || *border > kMaxBorder * w) {
         if (debug) {
             *debug += "[vision] refine: no clear card border, block kept\n";
@@ -213,10 +206,6 @@ KVSlotBlock KVRefineSlotBlock(const KVImage& image, const KVSlotBlock& block, st
     }
     refined.cardHeight = refined.cardWidth * kCardAspect;
     if (debug) {
-        const auto known = [](const std::vector<std::optional<SideReading>>& v) {
-            return static_cast<int>(
-                std::count_if(v.begin(), v.end(), [](const auto& p) { return p.has_value(); }));
-        };
         char line[220];
         std::snprintf(line, sizeof line,
                       "[vision] refine: frame edges left %d/%d right %d/%d top %d/%d, border "
